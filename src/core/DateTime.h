@@ -1,0 +1,23 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+// Absolute instants and their text form in the program's own files and reports.
+using Instant = std::chrono::system_clock::time_point;
+
+namespace DateTime {
+
+// Seconds (with fraction) between two instants: b - a.
+inline double secondsBetween(Instant a, Instant b) { return std::chrono::duration<double>(b - a).count(); }
+
+// Instant from seconds since the Unix epoch (fraction kept to the nanosecond); values beyond
+// the clock's range are clamped to it.
+Instant fromUnixSeconds(double seconds);
+double toUnixSeconds(Instant t);
+
+// ISO 8601 internet date-time in UTC without fractional seconds, e.g. "2025-06-01T12:00:00Z".
+// The fraction is dropped (rounded toward the past).
+std::string formatIso8601(Instant t);
+
+} // namespace DateTime

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <system_error>
+
+// Small, exact file operations shared by every component that owns a file.
+namespace FileIO {
+
+// A file descriptor that closes itself.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd)
+        : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept
+        : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    int release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+
+private:
+    int m_fd = -1;
+};
+
+// Reads a whole regular file. Fails (with `error` set) when it cannot be opened or read, when it
+// is not a regular file, or when it is larger than `maxBytes` (std::errc::file_too_large).
+std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes,
+                                    std::error_code& error);
+
+// Replaces `target` atomically: a temporary file in the same directory, created with `mode`
+// from the start, is written completely, flushed to disk and renamed over the target; then the
+// directory is flushed. A crash at any moment leaves either the old or the new file. The
+// original is never removed before the rename. Returns false (with `error`) on any failure,
+// in which case the temporary file is removed and the target is untouched.
+bool writeAtomic(const std::filesystem::path& target, std::string_view bytes, mode_t mode,
+                 std::error_code& error);
+
+// Copies `from` to `to` only if `to` does not exist yet; never replaces an existing file and
+// never leaves a partial copy under the name `to`. The copy gets `mode`.
+bool copyNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, mode_t mode,
+                   std::error_code& error);
+
+// Creates `dir` and its missing parents. The last component, when it is created here, gets
+// `mode`; parents get the usual 0777 minus umask. Succeeds when the directory already exists.
+bool createDirectories(const std::filesystem::path& dir, mode_t mode, std::error_code& error);
+
+} // namespace FileIO

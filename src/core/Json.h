@@ -1,0 +1,23 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string_view>
+
+// JSON parsing for text that comes from outside the program.
+namespace Json {
+
+// Deeper documents than this are refused: no file or answer we read nests anywhere near it,
+// and refusing early keeps hostile input from costing unbounded memory and time.
+inline constexpr int kMaxDepth = 128;
+
+// Parses a complete JSON text (strict: valid UTF-8, nothing but white space after the value).
+// None when the text is not valid JSON or nests deeper than `maxDepth`.
+std::optional<nlohmann::json> parse(std::string_view text, int maxDepth = kMaxDepth);
+
+// Whole numbers within ±2^53 as JSON integers, other finite numbers as doubles. Throws
+// std::domain_error for NaN and infinities, which JSON cannot hold.
+nlohmann::json number(double value);
+
+} // namespace Json

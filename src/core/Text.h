@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Small text helpers for UTF-8 strings.
+namespace Text {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view s);
+
+// Pads `s` with spaces on the right, or cuts it, to exactly `width` UTF-16 code units (a
+// character outside the Basic Multilingual Plane counts two). Expects valid UTF-8; a cut never
+// splits a character's bytes (a pair that would be split is replaced by a space).
+std::string padOrCutUtf16(std::string_view s, std::size_t width);
+
+} // namespace Text

@@ -1,0 +1,42 @@
+// Process entry: the text diagnostic with --check, otherwise the tray application.
+
+#include "CheckRunner.h"
+
+#include <algorithm>
+#include <csignal>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int runCheck(const std::vector<std::string>& args) {
+    // A closed standard output must not kill the run: the exit status is 0 whatever happened.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::thread worker([&args] {
+        try {
+            CheckRunner::run(args, std::cout);
+        } catch (const std::exception& e) {
+            std::cout.flush();
+            std::cerr << "ulmet: the check stopped early: " << e.what() << '\n';
+        }
+    });
+    worker.join();
+    std::cout.flush();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    // A whole-argument, case-sensitive match in any position, the program path included.
+    if (std::find(args.begin(), args.end(), "--check") != args.end())
+        return runCheck(args);
+
+    std::cerr << "ulmet: the tray application is not available in this build yet; "
+                 "run `ulmet --check` for the text report.\n";
+    return 2;
+}

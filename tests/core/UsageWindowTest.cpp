@@ -1,0 +1,115 @@
+#include "UsageWindow.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono;
+
+namespace {
+
+const Instant kNow = DateTime::fromUnixSeconds(1'750'000'000);
+
+UsageWindow window(std::string key, std::optional<Instant> resetsAt = std::nullopt,
+                   std::optional<double> windowSeconds = std::nullopt) {
+    return UsageWindow{std::move(key), 10, resetsAt, windowSeconds};
+}
+
+TEST(UsageWindowOrder, DisplayOrderIsByRankThenKeyAndStable) {
+    std::vector<UsageWindow> windows;
+    for (const char* k : {"seven_day_sonnet", "five_hour", "seven_day_scoped:Opus 4", "seven_day",
+                          "seven_day_scoped:Haiku", "extra"})
+        windows.push_back(window(k));
+    sortForDisplay(windows);
+    std::vector<std::string> keys;
+    for (const auto& w : windows)
+        keys.push_back(w.key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"five_hour", "seven_day", "seven_day_scoped:Haiku",
+                                              "seven_day_scoped:Opus 4", "seven_day_sonnet", "extra"}));
+
+    // Equal keys keep their order; unknown keys sort by code point among themselves.
+    std::vector<UsageWindow> same{window("zz"), window("five_hour"), window("Zz"), window("zz")};
+    same[0].utilization = 1;
+    same[3].utilization = 2;
+    sortForDisplay(same);
+    EXPECT_EQ(same[0].key, "five_hour");
+    EXPECT_EQ(same[1].key, "Zz");
+    EXPECT_EQ(same[2].utilization, 1);
+    EXPECT_EQ(same[3].utilization, 2);
+}
+
+TEST(UsageWindowOrder, RanksOfEveryKnownKey) {
+    EXPECT_EQ(UsageWindow::order("five_hour"), 0);
+    EXPECT_EQ(UsageWindow::order("codex_5h"), 0);
+    EXPECT_EQ(UsageWindow::order("seven_day"), 1);
+    EXPECT_EQ(UsageWindow::order("codex_week"), 1);
+    EXPECT_EQ(UsageWindow::order("seven_day_scoped:"), 2);
+    EXPECT_EQ(UsageWindow::order("seven_day_opus"), 3);
+    EXPECT_EQ(UsageWindow::order("seven_day_fable"), 4);
+    EXPECT_EQ(UsageWindow::order("seven_day_sonnet"), 5);
+    EXPECT_EQ(UsageWindow::order("Five_hour"), 9);
+    EXPECT_EQ(UsageWindow::order("seven_day_oauth_apps"), 9);
+}
+
+TEST(UsageWindowLabels, LongAndCompactFormsWithTheirTwoMiddleDots) {
+    EXPECT_EQ(UsageWindow::label("five_hour"), "5時間");
+    EXPECT_EQ(UsageWindow::label("seven_day"), "週\u30fb全モデル");
+    EXPECT_EQ(UsageWindow::compactLabel("seven_day"), "週\u00b7全");
+    EXPECT_EQ(UsageWindow::label("seven_day_opus"), "週・Opus");
+    EXPECT_EQ(UsageWindow::compactLabel("seven_day_sonnet"), "週·Sonnet");
+    EXPECT_EQ(UsageWindow::compactLabel("seven_day_fable"), "週·Fable");
+    EXPECT_EQ(UsageWindow::label("codex_5h"), "5時間");
+    EXPECT_EQ(UsageWindow::label("codex_week"), "週");
+    EXPECT_EQ(UsageWindow::compactLabel("codex_week"), "週");
+    EXPECT_EQ(UsageWindow::label("seven_day_scoped:Opus 4"), "週・Opus 4");
+    EXPECT_EQ(UsageWindow::compactLabel("seven_day_scoped:Opus 4"), "週·Opus 4");
+    EXPECT_EQ(UsageWindow::label("seven_day_scoped:"), "週・");
+    EXPECT_EQ(UsageWindow::label("seven_day_other"), "seven day other");
+    EXPECT_EQ(UsageWindow::compactLabel("five_hour_x"), "five hour x");
+    EXPECT_EQ(UsageWindow::label(""), "");
+}
+
+TEST(UsageWindowElapsed, FractionOfTheWindowThatHasPassed) {
+    EXPECT_DOUBLE_EQ(*window("five_hour", kNow + minutes(150)).elapsedFraction(kNow), 0.5);
+    EXPECT_DOUBLE_EQ(*window("five_hour", kNow + hours(6)).elapsedFraction(kNow), 0.0);
+    EXPECT_DOUBLE_EQ(*window("five_hour", kNow - seconds(1)).elapsedFraction(kNow), 1.0);
+    EXPECT_DOUBLE_EQ(*window("five_hour", kNow).elapsedFraction(kNow), 1.0);
+    EXPECT_FALSE(window("five_hour").elapsedFraction(kNow));
+    EXPECT_DOUBLE_EQ(*window("seven_day_other", kNow + hours(84)).elapsedFraction(kNow), 0.5);
+    EXPECT_DOUBLE_EQ(*window("codex_week", kNow + hours(42)).elapsedFraction(kNow), 0.75);
+    EXPECT_FALSE(window("extra", kNow + hours(1)).elapsedFraction(kNow));
+    // A stated length wins over the key.
+    EXPECT_DOUBLE_EQ(*window("seven_day", kNow + minutes(15), 3600).elapsedFraction(kNow), 0.75);
+    EXPECT_DOUBLE_EQ(*window("extra", kNow + minutes(15), 3600).elapsedFraction(kNow), 0.75);
+}
+
+TEST(UsageWindowRemain, MinutesHoursAndDaysAtTheirBoundaries) {
+    auto remain = [](Instant::duration d) { return UsageWindow::remainShort(kNow + d, kNow); };
+    EXPECT_EQ(remain(-hours(1)), "残0分");
+    EXPECT_EQ(remain(seconds(59)), "残0分");
+    EXPECT_EQ(remain(minutes(45) + seconds(59)), "残45分");
+    EXPECT_EQ(remain(minutes(59) + seconds(59)), "残59分");
+    EXPECT_EQ(remain(minutes(60)), "残1h");
+    EXPECT_EQ(remain(hours(3) + minutes(59)), "残3h");
+    EXPECT_EQ(remain(hours(47) + minutes(59)), "残47h");
+    EXPECT_EQ(remain(hours(48)), "残2日");
+    EXPECT_EQ(remain(hours(24 * 6 + 23)), "残6日");
+}
+
+TEST(ProfileStatus, OkAndErrorCases) {
+    const auto ok = ProfileStatus::ok({window("five_hour")}, kNow);
+    const auto err = ProfileStatus::error("失敗");
+    ASSERT_TRUE(ok.isOk());
+    EXPECT_EQ(ok.okValue()->windows.size(), 1u);
+    EXPECT_EQ(ok.okValue()->at, kNow);
+    EXPECT_FALSE(err.isOk());
+    EXPECT_EQ(err.errorValue()->message, "失敗");
+    EXPECT_NE(ok, err);
+}
+
+TEST(DateTime, FormatsUtcWithoutFraction) {
+    EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(1748779200.75)), "2025-06-01T12:00:00Z");
+    EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(0)), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(-0.5)), "1969-12-31T23:59:59Z");
+    EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(951782400)), "2000-02-29T00:00:00Z");
+}
+
+} // namespace

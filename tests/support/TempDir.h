@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh directory under $TMPDIR, removed with everything in it at destruction.
+class TempDir {
+public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path operator/(const std::filesystem::path& p) const { return m_path / p; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Writes `bytes` to `path` (creating parent directories); fails the test on error.
+void writeFile(const std::filesystem::path& path, std::string_view bytes);
+// The whole file; none when it cannot be read.
+std::optional<std::string> readFile(const std::filesystem::path& path);
+// Permission bits of a file (without following a final symbolic link).
+mode_t fileMode(const std::filesystem::path& path);
+
+struct ProcessResult {
+    int exitCode = -1; // -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` with the given environment (replacing the whole environment) and collects its
+// output. Standard input is /dev/null.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
+
+} // namespace testsupport
