@@ -13,8 +13,8 @@ using nlohmann::json;
 namespace {
 
 constexpr std::array kProviders{Provider::claude, Provider::codex};
-constexpr std::array kStyles{MenuBarStyle::batteryClassic, MenuBarStyle::progressBar, MenuBarStyle::percentage,
-                             MenuBarStyle::iconWithBar, MenuBarStyle::compact};
+constexpr std::array kStyles{MenuBarStyle::batteryClassic, MenuBarStyle::progressBar,
+                             MenuBarStyle::percentage, MenuBarStyle::iconWithBar, MenuBarStyle::compact};
 
 // Reads the members of a JSON object into a record. Absent and null members leave the field
 // at its default. Every failure names the member it is about.
@@ -204,8 +204,12 @@ ProfileConfig Decoder::decodeProfile(const json& object, std::string path) {
 
 } // namespace
 
-std::span<const Provider> allProviders() { return kProviders; }
-std::span<const MenuBarStyle> allMenuBarStyles() { return kStyles; }
+std::span<const Provider> allProviders() {
+    return kProviders;
+}
+std::span<const MenuBarStyle> allMenuBarStyles() {
+    return kStyles;
+}
 
 std::string_view toString(Provider provider) {
     switch (provider) {
@@ -282,9 +286,13 @@ constexpr std::array<Entry, 10> kEntries{{
 
 } // namespace
 
-std::span<const Entry> all() { return kEntries; }
+std::span<const Entry> all() {
+    return kEntries;
+}
 
-Rgb accent() { return {0x00, 0x7A, 0xFF}; }
+Rgb accent() {
+    return {0x00, 0x7A, 0xFF};
+}
 
 Rgb color(std::string_view name) {
     for (const Entry& e : kEntries)
@@ -295,7 +303,9 @@ Rgb color(std::string_view name) {
 
 } // namespace ColorPalette
 
-ProfileConfig ProfileConfig::fromJson(const json& object) { return Decoder::decodeProfile(object, "profile"); }
+ProfileConfig ProfileConfig::fromJson(const json& object) {
+    return Decoder::decodeProfile(object, "profile");
+}
 
 json ProfileConfig::toJson() const {
     Encoder encoder;

@@ -75,7 +75,7 @@ struct ProfileConfig {
 
 // The whole persisted configuration. Member initialisers are the values of absent keys.
 struct AppConfig {
-    double pollIntervalSec = 60; // seconds
+    double pollIntervalSec = 60;         // seconds
     std::vector<ProfileConfig> profiles; // the user's priority order
     std::optional<Uuid> activeProfileID;
     bool keychainConnected = false;

@@ -49,9 +49,15 @@ const fs::path& baseDir() {
     return dir;
 }
 
-AppConfig loadOrCreate() { return loadOrCreate(baseDir(), Paths::homeDir()); }
-void save(const AppConfig& config) { save(config, baseDir()); }
-AppConfig detectDefault() { return detectDefault(Paths::homeDir()); }
+AppConfig loadOrCreate() {
+    return loadOrCreate(baseDir(), Paths::homeDir());
+}
+void save(const AppConfig& config) {
+    save(config, baseDir());
+}
+AppConfig detectDefault() {
+    return detectDefault(Paths::homeDir());
+}
 
 AppConfig loadOrCreate(const fs::path& dir, const fs::path& home) {
     const fs::path file = dir / kFileName;

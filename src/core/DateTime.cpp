@@ -16,7 +16,9 @@ Instant fromUnixSeconds(double seconds) {
     return Instant(std::chrono::duration_cast<Instant::duration>(ns));
 }
 
-double toUnixSeconds(Instant t) { return std::chrono::duration<double>(t.time_since_epoch()).count(); }
+double toUnixSeconds(Instant t) {
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
 
 std::string formatIso8601(Instant t) {
     using namespace std::chrono;

@@ -9,7 +9,9 @@ using Instant = std::chrono::system_clock::time_point;
 namespace DateTime {
 
 // Seconds (with fraction) between two instants: b - a.
-inline double secondsBetween(Instant a, Instant b) { return std::chrono::duration<double>(b - a).count(); }
+inline double secondsBetween(Instant a, Instant b) {
+    return std::chrono::duration<double>(b - a).count();
+}
 
 // Instant from seconds since the Unix epoch (fraction kept to the nanosecond); values beyond
 // the clock's range are clamped to it.

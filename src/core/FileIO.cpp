@@ -11,7 +11,9 @@ namespace fs = std::filesystem;
 namespace FileIO {
 namespace {
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
 
 fs::path directoryOf(const fs::path& target) {
     fs::path dir = target.parent_path();
@@ -120,7 +122,8 @@ UniqueFd openRegular(const fs::path& path, std::error_code& error) {
         return UniqueFd();
     }
     if (!S_ISREG(st.st_mode)) {
-        error = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory : std::errc::invalid_argument);
+        error = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
+                                                         : std::errc::invalid_argument);
         return UniqueFd();
     }
     return fd;

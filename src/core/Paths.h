@@ -11,6 +11,8 @@ std::filesystem::path homeDir();
 
 // Expands a leading "~" (alone or followed by "/") to `home`; any other text is returned unchanged.
 std::filesystem::path expandTilde(std::string_view path, const std::filesystem::path& home);
-inline std::filesystem::path expandTilde(std::string_view path) { return expandTilde(path, homeDir()); }
+inline std::filesystem::path expandTilde(std::string_view path) {
+    return expandTilde(path, homeDir());
+}
 
 } // namespace Paths

@@ -10,8 +10,8 @@
 
 // One rate-limit window of one account as read at one moment.
 struct UsageWindow {
-    std::string key;               // e.g. "five_hour", "seven_day_scoped:Opus 4", "codex_week"
-    double utilization = 0;        // percent used, 0-100
+    std::string key;        // e.g. "five_hour", "seven_day_scoped:Opus 4", "codex_week"
+    double utilization = 0; // percent used, 0-100
     std::optional<Instant> resetsAt;
     std::optional<double> windowSeconds; // the window's length when the source states it
 

@@ -50,7 +50,8 @@ TEST(Base64, RoundTripsEveryLengthAndRejectsMalformedText) {
         bytes.push_back(static_cast<char>(n * 37 + 200));
     }
     EXPECT_EQ(Base64::encode("{\"a\":1}"), "eyJhIjoxfQ==");
-    for (const char* bad : {"eyJhIjoxfQ", "eyJhIjoxfQ=", "eyJh Ijox", "eyJ=IjoxfQ==", "====", "ey-_", "eyJhIjoxfQ==\n"})
+    for (const char* bad :
+         {"eyJhIjoxfQ", "eyJhIjoxfQ=", "eyJh Ijox", "eyJ=IjoxfQ==", "====", "ey-_", "eyJhIjoxfQ==\n"})
         EXPECT_FALSE(Base64::decode(bad)) << bad;
 }
 
@@ -124,28 +125,32 @@ TEST(AppConfigDecode, ReadsEveryFieldAndBothUuidCases) {
 // One bad member anywhere makes the whole document unusable.
 class AppConfigRejects : public testing::TestWithParam<const char*> {};
 
-TEST_P(AppConfigRejects, WholeDocument) { EXPECT_FALSE(AppConfig::decode(GetParam())) << GetParam(); }
+TEST_P(AppConfigRejects, WholeDocument) {
+    EXPECT_FALSE(AppConfig::decode(GetParam())) << GetParam();
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    BadMembers, AppConfigRejects,
-    testing::Values(
-        // not a JSON object, or not JSON at all
-        "", "[]", "null", "42", "\"text\"", "{", "{}x", "{\"pollIntervalSec\": 60,}", "\xff\xfe{}",
-        "{\"profiles\": [{\"name\": \"\xc3\x28\"}]}",
-        // wrong JSON types
-        R"({"pollIntervalSec": "60"})", R"({"pollIntervalSec": true})", R"({"keychainConnected": 1})",
-        R"({"menuSessionEnabled": "false"})", R"({"profiles": {}})", R"({"profiles": ["main"]})",
-        R"({"activeProfileID": 5})", R"({"menuWeekStyle": 0})",
-        // bad values
-        R"({"activeProfileID": "not-a-uuid"})", R"({"menuWeekStyle": "pie"})", R"({"menuSessionStyle": "Compact"})",
-        // bad profiles (the others are fine)
-        R"({"profiles": [{"name": "a"}, {"configDir": "~/.claude"}]})", R"({"profiles": [{"name": null}]})",
-        R"({"profiles": [{"name": 7}]})", R"({"profiles": [{"name": "a", "provider": "gemini"}]})",
-        R"({"profiles": [{"name": "a", "id": "E621E1F8-C36C-495A-93FC-0C247A3E6E5"}]})",
-        R"({"profiles": [{"name": "a", "accountIdentity": "not base64!"}]})",
-        R"({"profiles": [{"name": "a", "accountIdentity": 12}]})",
-        R"({"profiles": [{"name": "a", "colorName": ["orange"]}]})",
-        R"({"profiles": [{"name": "a", "keychainService": false}]})"));
+INSTANTIATE_TEST_SUITE_P(BadMembers, AppConfigRejects,
+                         testing::Values(
+                             // not a JSON object, or not JSON at all
+                             "", "[]", "null", "42", "\"text\"", "{", "{}x", "{\"pollIntervalSec\": 60,}",
+                             "\xff\xfe{}", "{\"profiles\": [{\"name\": \"\xc3\x28\"}]}",
+                             // wrong JSON types
+                             R"({"pollIntervalSec": "60"})", R"({"pollIntervalSec": true})",
+                             R"({"keychainConnected": 1})", R"({"menuSessionEnabled": "false"})",
+                             R"({"profiles": {}})", R"({"profiles": ["main"]})", R"({"activeProfileID": 5})",
+                             R"({"menuWeekStyle": 0})",
+                             // bad values
+                             R"({"activeProfileID": "not-a-uuid"})", R"({"menuWeekStyle": "pie"})",
+                             R"({"menuSessionStyle": "Compact"})",
+                             // bad profiles (the others are fine)
+                             R"({"profiles": [{"name": "a"}, {"configDir": "~/.claude"}]})",
+                             R"({"profiles": [{"name": null}]})", R"({"profiles": [{"name": 7}]})",
+                             R"({"profiles": [{"name": "a", "provider": "gemini"}]})",
+                             R"({"profiles": [{"name": "a", "id": "E621E1F8-C36C-495A-93FC-0C247A3E6E5"}]})",
+                             R"({"profiles": [{"name": "a", "accountIdentity": "not base64!"}]})",
+                             R"({"profiles": [{"name": "a", "accountIdentity": 12}]})",
+                             R"({"profiles": [{"name": "a", "colorName": ["orange"]}]})",
+                             R"({"profiles": [{"name": "a", "keychainService": false}]})"));
 
 TEST(AppConfigDecode, RefusesDeepNestingWithoutRecursing) {
     const std::string deep = "{\"x\":" + std::string(200000, '[') + std::string(200000, ']') + "}";
@@ -164,7 +169,8 @@ AppConfig sampleConfig() {
     ProfileConfig a;
     a.name = "main";
     a.accountEmail = "me@example.com";
-    a.accountIdentity = std::string("{\"oauthAccount\":{\"emailAddress\":\"me@example.com\"}}") + '\0' + '\xff';
+    a.accountIdentity =
+        std::string("{\"oauthAccount\":{\"emailAddress\":\"me@example.com\"}}") + '\0' + '\xff';
     ProfileConfig b;
     b.name = "仕事";
     b.configDir = "~/.codex";
@@ -192,7 +198,8 @@ TEST(AppConfigEncode, WritesSortedKeysWholeNumbersAsIntegersAndLeavesOutAbsentOp
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("\"pollIntervalSec\": 60,"), std::string::npos) << *text;
     EXPECT_NE(text->find("\"autoSwitchThreshold\": 100,"), std::string::npos) << *text;
-    for (const char* absent : {"activeProfileID", "keychainService", "keychainAccount", "accountEmail", "accountIdentity"})
+    for (const char* absent :
+         {"activeProfileID", "keychainService", "keychainAccount", "accountEmail", "accountIdentity"})
         EXPECT_EQ(text->find(absent), std::string::npos) << absent;
     // Sorted keys, one member per line.
     EXPECT_LT(text->find("\"autoReadLiveClaude\""), text->find("\"autoSwitchEnabled\""));
@@ -230,7 +237,8 @@ TEST(Enumerations, TextValuesDisplayNamesAndOrder) {
 }
 
 TEST(ColorPalette, TenNamesInOrderAndAccentForAnythingElse) {
-    const char* names[] = {"orange", "blue", "green", "purple", "pink", "teal", "red", "yellow", "indigo", "mint"};
+    const char* names[] = {"orange", "blue", "green",  "purple", "pink",
+                           "teal",   "red",  "yellow", "indigo", "mint"};
     ASSERT_EQ(ColorPalette::all().size(), 10u);
     for (std::size_t i = 0; i < 10; ++i)
         EXPECT_EQ(ColorPalette::all()[i].name, names[i]);

@@ -84,12 +84,12 @@ TEST_F(ConfigStoreTest, DetectsClaudeDirectoriesAndLinksSortedWithCyclingColours
 }
 
 TEST_F(ConfigStoreTest, CodePointOrderEmptySuffixAndElevenColours) {
-    for (const char* n : {".claude-b", ".claude-B", ".claude-", ".claude-é", ".claude-1", ".claude-2", ".claude-3",
-                          ".claude-4", ".claude-5", ".claude-6", ".claude-7", ".claude-8"})
+    for (const char* n : {".claude-b", ".claude-B", ".claude-", ".claude-é", ".claude-1", ".claude-2",
+                          ".claude-3", ".claude-4", ".claude-5", ".claude-6", ".claude-7", ".claude-8"})
         fs::create_directories(home / n);
     const AppConfig config = ConfigStore::detectDefault(home);
-    EXPECT_EQ(profileNames(config), (std::vector<std::string>{"", "1", "2", "3", "4", "5", "6", "7", "8", "B",
-                                                              "b", "é"}));
+    EXPECT_EQ(profileNames(config),
+              (std::vector<std::string>{"", "1", "2", "3", "4", "5", "6", "7", "8", "B", "b", "é"}));
     EXPECT_EQ(config.profiles[10].colorName, "orange");
     EXPECT_EQ(config.profiles[11].colorName, "blue");
     EXPECT_EQ(config.profiles[0].configDir, "~/.claude-");
@@ -148,7 +148,8 @@ std::string randomBytes() {
 }
 
 std::string damageName(const testing::TestParamInfo<std::string>& info) {
-    static const char* const names[] = {"Empty", "RandomBytes", "Array", "Null", "UnknownProvider", "WrongType"};
+    static const char* const names[] = {"Empty", "RandomBytes",     "Array",
+                                        "Null",  "UnknownProvider", "WrongType"};
     return names[info.index];
 }
 

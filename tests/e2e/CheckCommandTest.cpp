@@ -17,7 +17,8 @@ protected:
     TempDir home;
     fs::path configFile = home / ".local/share/ulmet/config.json";
 
-    testsupport::ProcessResult run(std::vector<std::string> args, std::map<std::string, std::string> extraEnv = {}) {
+    testsupport::ProcessResult run(std::vector<std::string> args,
+                                   std::map<std::string, std::string> extraEnv = {}) {
         args.insert(args.begin(), ULMET_BINARY);
         std::map<std::string, std::string> env{{"HOME", home.path().string()}, {"PATH", "/usr/bin:/bin"}};
         if (const char* asan = std::getenv("ASAN_OPTIONS"))
@@ -38,14 +39,16 @@ TEST_F(CheckCommand, FirstRunDetectsProfilesAndListsThem) {
     const auto result = run({"--check"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "ulmet --check\n"
-                          "config: " + configFile.string() + "\n"
-                          "profiles: 3\n"
-                          "\n"
-                          "== main [Claude] (~/.claude) [active]\n"
-                          "\n"
-                          "== alt [Claude] (~/.claude-alt)\n"
-                          "\n"
-                          "== work [Claude] (~/.claude-work)\n");
+                          "config: " +
+                              configFile.string() +
+                              "\n"
+                              "profiles: 3\n"
+                              "\n"
+                              "== main [Claude] (~/.claude) [active]\n"
+                              "\n"
+                              "== alt [Claude] (~/.claude-alt)\n"
+                              "\n"
+                              "== work [Claude] (~/.claude-work)\n");
     const auto text = readFile(configFile);
     ASSERT_TRUE(text);
     const auto config = AppConfig::decode(*text);
@@ -92,10 +95,12 @@ TEST_F(CheckCommand, HeadersShowProviderStoredDirectoryAndNoActiveMarkerWithoutA
     const auto result = run({"--check"}, {{"XDG_DATA_HOME", dataHome.string()}});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "ulmet --check\n"
-                          "config: " + (dataHome / "ulmet/config.json").string() + "\n"
-                          "profiles: 2\n"
-                          "\n== codex [Codex] (~/.codex)\n"
-                          "\n== 仕事 [Claude] (/abs/path)\n");
+                          "config: " +
+                              (dataHome / "ulmet/config.json").string() +
+                              "\n"
+                              "profiles: 2\n"
+                              "\n== codex [Codex] (~/.codex)\n"
+                              "\n== 仕事 [Claude] (/abs/path)\n");
 }
 
 TEST_F(CheckCommand, DamagedConfigurationIsRepairedAndKept) {

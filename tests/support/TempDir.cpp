@@ -61,7 +61,8 @@ mode_t fileMode(const fs::path& path) {
     return st.st_mode & 07777;
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& env) {
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
