@@ -7,9 +7,10 @@ packages=(
     # toolchain
     build-essential cmake ninja-build pkg-config ccache clang-format
     # libraries
-    nlohmann-json3-dev
-    # tests and benchmarks
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    nlohmann-json3-dev libcurl4-openssl-dev libsecret-1-dev
+    # tests and benchmarks: a loopback HTTP server, a private D-Bus session with a Secret Service
+    googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev
+    dbus-daemon gnome-keyring libglib2.0-bin
 )
 
 missing=()

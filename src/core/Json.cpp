@@ -8,23 +8,31 @@ namespace {
 
 struct TooDeep {};
 
-} // namespace
-
-std::optional<nlohmann::json> parse(std::string_view text, int maxDepth) {
+template <class J>
+std::optional<J> parseLimited(std::string_view text, int maxDepth) {
     try {
-        auto limitDepth = [maxDepth](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
-            if ((event == nlohmann::json::parse_event_t::object_start ||
-                 event == nlohmann::json::parse_event_t::array_start) &&
+        auto limitDepth = [maxDepth](int depth, typename J::parse_event_t event, J&) {
+            if ((event == J::parse_event_t::object_start || event == J::parse_event_t::array_start) &&
                 depth >= maxDepth)
                 throw TooDeep{};
             return true;
         };
-        return nlohmann::json::parse(text.begin(), text.end(), limitDepth);
-    } catch (const nlohmann::json::exception&) {
+        return J::parse(text.begin(), text.end(), limitDepth);
+    } catch (const typename J::exception&) {
         return std::nullopt;
     } catch (const TooDeep&) {
         return std::nullopt;
     }
+}
+
+} // namespace
+
+std::optional<nlohmann::json> parse(std::string_view text, int maxDepth) {
+    return parseLimited<nlohmann::json>(text, maxDepth);
+}
+
+std::optional<nlohmann::ordered_json> parseOrdered(std::string_view text, int maxDepth) {
+    return parseLimited<nlohmann::ordered_json>(text, maxDepth);
 }
 
 nlohmann::json number(double value) {

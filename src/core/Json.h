@@ -9,12 +9,15 @@
 namespace Json {
 
 // Deeper documents than this are refused: no file or answer we read nests anywhere near it,
-// and refusing early keeps hostile input from costing unbounded memory and time.
+// and refusing early keeps hostile input from costing unbounded memory and time (and keeps the
+// recursive consumers of a document, such as dump(), within a small stack).
 inline constexpr int kMaxDepth = 128;
 
 // Parses a complete JSON text (strict: valid UTF-8, nothing but white space after the value).
 // None when the text is not valid JSON or nests deeper than `maxDepth`.
 std::optional<nlohmann::json> parse(std::string_view text, int maxDepth = kMaxDepth);
+// The same, keeping the members of every object in their order in the text.
+std::optional<nlohmann::ordered_json> parseOrdered(std::string_view text, int maxDepth = kMaxDepth);
 
 // Whole numbers within ±2^53 as JSON integers, other finite numbers as doubles. Throws
 // std::domain_error for NaN and infinities, which JSON cannot hold.

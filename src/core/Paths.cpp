@@ -19,6 +19,18 @@ std::filesystem::path homeDir() {
     return "/";
 }
 
+std::string loginName() {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry{};
+    passwd* result = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result && result->pw_name)
+        return result->pw_name;
+    if (const char* user = std::getenv("USER"); user && *user)
+        return user;
+    return "user";
+}
+
 std::filesystem::path expandTilde(std::string_view path, const std::filesystem::path& home) {
     if (path == "~")
         return home;

@@ -1,0 +1,52 @@
+#include "ActiveCredentialStore.h"
+
+#include "CredentialsProvider.h"
+#include "Errors.h"
+#include "FileIO.h"
+#include "Paths.h"
+#include "SecretStore.h"
+
+namespace fs = std::filesystem;
+
+namespace ActiveCredentialStore {
+namespace {
+
+constexpr std::size_t kMaxBlobSize = 16u << 20;
+
+} // namespace
+
+fs::path filePath(const fs::path& home) { return home / ".claude" / ".credentials.json"; }
+
+std::string read(SecretStore& store, const fs::path& home) {
+    const fs::path file = filePath(home);
+    std::error_code error;
+    if (fs::exists(file, error)) {
+        auto bytes = FileIO::readFile(file, kMaxBlobSize, error);
+        if (!bytes)
+            throw FileError(file, error);
+        return std::move(*bytes);
+    }
+    return CredentialsProvider::keychainRead(store, keychainService, std::nullopt);
+}
+
+void write(SecretStore& store, const fs::path& home, std::string_view data) {
+    const fs::path file = filePath(home);
+    std::error_code error;
+    if (fs::exists(file, error)) {
+        // Replace the file a link points to, not the link.
+        fs::path target = fs::canonical(file, error);
+        if (error)
+            target = file;
+        // The temporary file is created 0600 and the mode is set before the rename.
+        if (!FileIO::writeAtomic(target, data, 0600, error))
+            throw FileError(target, error);
+        return;
+    }
+    int status = store.update(keychainService, data);
+    if (status == SecretStatus::itemNotFound)
+        status = store.store(keychainService, Paths::loginName(), data);
+    if (status != SecretStatus::success)
+        throw CredentialsError::keychain(status, std::string(keychainService));
+}
+
+} // namespace ActiveCredentialStore

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+class SecretStore;
+
+// The live claude login: the file ~/.claude/.credentials.json when it exists (always the case on
+// Linux), otherwise the secret-store item of the service "Claude Code-credentials".
+namespace ActiveCredentialStore {
+
+inline constexpr std::string_view keychainService = "Claude Code-credentials";
+
+// ~/.claude/.credentials.json under `home`.
+std::filesystem::path filePath(const std::filesystem::path& home);
+
+// The live blob. The file wins whenever it exists, even empty or unreadable. Throws FileError or
+// CredentialsError::keychain.
+std::string read(SecretStore& store, const std::filesystem::path& home);
+
+// Replaces the live blob in the form it has now (never creates the file). The file is replaced
+// atomically and is never readable by others, not even for an instant; a symbolic link to it
+// stays a link. Otherwise every item of the service is updated, or one is added with the login
+// name as account. Throws FileError or CredentialsError::keychain.
+void write(SecretStore& store, const std::filesystem::path& home, std::string_view data);
+
+} // namespace ActiveCredentialStore
