@@ -15,7 +15,9 @@ constexpr std::size_t kMaxBlobSize = 16u << 20;
 
 } // namespace
 
-fs::path filePath(const fs::path& home) { return home / ".claude" / ".credentials.json"; }
+fs::path filePath(const fs::path& home) {
+    return home / ".claude" / ".credentials.json";
+}
 
 std::string read(SecretStore& store, const fs::path& home) {
     const fs::path file = filePath(home);

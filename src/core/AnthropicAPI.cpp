@@ -14,8 +14,10 @@
 using nlohmann::json;
 
 APIError APIError::http(int status, std::string body) {
-    APIError e(Kind::http, status == 401 ? "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます"
-                                         : "API エラー (HTTP " + std::to_string(status) + ")");
+    APIError e(Kind::http,
+               status == 401
+                   ? "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます"
+                   : "API エラー (HTTP " + std::to_string(status) + ")");
     e.m_status = status;
     e.m_body = std::move(body);
     return e;
@@ -28,7 +30,9 @@ APIError APIError::rateLimited(std::optional<double> retryAfter) {
     return e;
 }
 
-APIError APIError::badResponse() { return APIError(Kind::badResponse, "API レスポンスを解析できませんでした"); }
+APIError APIError::badResponse() {
+    return APIError(Kind::badResponse, "API レスポンスを解析できませんでした");
+}
 
 namespace AnthropicAPI {
 namespace {
@@ -36,9 +40,13 @@ namespace {
 constexpr std::string_view kUserAgent = "ulmet/0.1";
 constexpr std::string_view kBeta = "oauth-2025-04-20";
 
-std::string utf8OrEmpty(std::string body) { return Text::isValidUtf8(body) ? body : std::string(); }
+std::string utf8OrEmpty(std::string body) {
+    return Text::isValidUtf8(body) ? body : std::string();
+}
 
-double clampPercent(double v) { return std::clamp(v, 0.0, 100.0); }
+double clampPercent(double v) {
+    return std::clamp(v, 0.0, 100.0);
+}
 
 // A percentage worth showing: present and finite ("nan" and "inf" texts read as numbers).
 std::optional<double> percentOf(const json* value) {
@@ -66,7 +74,8 @@ std::vector<UsageWindow> extractLimits(const json& object) {
         if (!percent)
             continue;
         const json* kindValue = member(element, "kind");
-        const std::string kind = kindValue && kindValue->is_string() ? kindValue->get<std::string>() : "unknown";
+        const std::string kind =
+            kindValue && kindValue->is_string() ? kindValue->get<std::string>() : "unknown";
         std::string key;
         if (kind == "session") {
             key = "five_hour";
@@ -83,7 +92,8 @@ std::vector<UsageWindow> extractLimits(const json& object) {
         } else {
             key = kind;
         }
-        windows.push_back(UsageWindow{std::move(key), *percent, parseDate(member(element, "resets_at")), std::nullopt});
+        windows.push_back(
+            UsageWindow{std::move(key), *percent, parseDate(member(element, "resets_at")), std::nullopt});
     }
     return windows;
 }
@@ -170,7 +180,8 @@ std::vector<UsageWindow> parseUsage(std::string_view body) {
             if (!value.is_object())
                 continue;
             auto nested = extractWindows(value);
-            windows.insert(windows.end(), std::make_move_iterator(nested.begin()), std::make_move_iterator(nested.end()));
+            windows.insert(windows.end(), std::make_move_iterator(nested.begin()),
+                           std::make_move_iterator(nested.end()));
         }
     }
     if (windows.empty())
@@ -207,8 +218,8 @@ std::optional<Instant> parseIso8601(std::string_view s) {
     using namespace std::chrono;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (!digits(s, 0, 4, year) || s.size() < 20 || s[4] != '-' || !digits(s, 5, 2, month) || s[7] != '-' ||
-        !digits(s, 8, 2, day) || s[10] != 'T' || !digits(s, 11, 2, hour) || s[13] != ':' || !digits(s, 14, 2, minute) ||
-        s[16] != ':' || !digits(s, 17, 2, second))
+        !digits(s, 8, 2, day) || s[10] != 'T' || !digits(s, 11, 2, hour) || s[13] != ':' ||
+        !digits(s, 14, 2, minute) || s[16] != ':' || !digits(s, 17, 2, second))
         return std::nullopt;
     std::size_t pos = 19;
     nanoseconds fraction{0};
@@ -232,8 +243,8 @@ std::optional<Instant> parseIso8601(std::string_view s) {
         ++pos;
     } else if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
         int oh = 0, om = 0;
-        if (!digits(s, pos + 1, 2, oh) || pos + 3 >= s.size() || s[pos + 3] != ':' || !digits(s, pos + 4, 2, om) ||
-            oh > 23 || om > 59)
+        if (!digits(s, pos + 1, 2, oh) || pos + 3 >= s.size() || s[pos + 3] != ':' ||
+            !digits(s, pos + 4, 2, om) || oh > 23 || om > 59)
             return std::nullopt;
         offset = minutes(oh * 60 + om);
         if (s[pos] == '-')
@@ -310,7 +321,8 @@ std::string refreshTokens(HttpTransport& http, const Clock& clock, std::string_v
         throw APIError::badResponse();
 
     tokens["accessToken"] = access->get<std::string>();
-    if (const json* next = member(*answer, "refresh_token"); next && next->is_string() && !next->get_ref<const std::string&>().empty())
+    if (const json* next = member(*answer, "refresh_token");
+        next && next->is_string() && !next->get_ref<const std::string&>().empty())
         tokens["refreshToken"] = next->get<std::string>();
     if (const auto lifetime = numeric(member(*answer, "expires_in")); lifetime && std::isfinite(*lifetime)) {
         const double ms = std::trunc((DateTime::toUnixSeconds(clock.now()) + *lifetime) * 1000);

@@ -31,8 +31,8 @@ struct FileStamp {
     mode_t mode = 0600;
 
     bool sameAs(const FileStamp& o) const {
-        return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
-               modified.tv_nsec == o.modified.tv_nsec;
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
     }
 };
 
@@ -45,8 +45,12 @@ std::optional<FileStamp> stampOf(const fs::path& path) {
 
 } // namespace
 
-fs::path stateFile(const fs::path& home) { return home / ".claude.json"; }
-fs::path backupFile(const fs::path& home) { return home / ".claude.json.meterkeeper-bak"; }
+fs::path stateFile(const fs::path& home) {
+    return home / ".claude.json";
+}
+fs::path backupFile(const fs::path& home) {
+    return home / ".claude.json.meterkeeper-bak";
+}
 
 std::optional<std::string> readIdentity(const fs::path& home) {
     const auto scanned = JsonTopLevel::scanFile(stateFile(home), kIdentityKeys);
@@ -104,14 +108,16 @@ void writeIdentity(const fs::path& home, std::string_view identityBytes) {
         try {
             // dump() recurses: refuse absurd nesting rather than overflow the stack.
             state = json::parse(*bytes, [](int depth, json::parse_event_t event, json&) {
-                if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+                if ((event == json::parse_event_t::object_start ||
+                     event == json::parse_event_t::array_start) &&
                     depth >= kMaxWriteDepth)
                     throw StateError(3, "~/.claude.json は JSON ではありません (入れ子が深すぎます)");
                 return true;
             });
         } catch (const json::parse_error& e) {
             // The parser's message quotes the text around the error; the file may hold secrets.
-            throw StateError(3, "~/.claude.json は JSON ではありません (byte " + std::to_string(e.byte) + ")");
+            throw StateError(3,
+                             "~/.claude.json は JSON ではありません (byte " + std::to_string(e.byte) + ")");
         } catch (const json::exception&) {
             throw StateError(3, "~/.claude.json は JSON ではありません");
         }

@@ -18,8 +18,9 @@ ResolveError ResolveError::refreshFailed(const std::string& message) {
 }
 
 ResolveError ResolveError::noSlot() {
-    return ResolveError(Kind::noSlot, "未取込。このアカウントで claude にログイン中に、メニューの「現在のログインを"
-                                      "ここに取り込む」を実行してください");
+    return ResolveError(Kind::noSlot,
+                        "未取込。このアカウントで claude にログイン中に、メニューの「現在のログインを"
+                        "ここに取り込む」を実行してください");
 }
 
 namespace CredentialResolver {
@@ -70,13 +71,15 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
         std::optional<std::string_view> account;
         if (profile.keychainAccount)
             account = *profile.keychainAccount;
-        std::string raw = CredentialsProvider::keychainRead(services.secrets, *profile.keychainService, account);
+        std::string raw =
+            CredentialsProvider::keychainRead(services.secrets, *profile.keychainService, account);
         return parsed(std::move(raw), "keychain: " + *profile.keychainService, CredSource::customKeychain);
     }
 
     // 3. Nothing else may be read.
     if (keychainDisabled())
-        throw CredentialsError::notFound(file.string() + " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません");
+        throw CredentialsError::notFound(file.string() +
+                                         " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません");
 
     // 4. The live login, when this is the logged-in profile; a failure here is passed over.
     if (isActive) {

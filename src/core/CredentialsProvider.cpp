@@ -12,9 +12,10 @@ CredentialsError CredentialsError::parse(const std::string& detail) {
 }
 
 CredentialsError CredentialsError::keychain(int status, const std::string& service) {
-    std::string description = status == SecretStatus::itemNotFound
-                                  ? "Keychain に「" + service + "」がありません"
-                                  : "Keychain 読み取りエラー（" + service + ", status " + std::to_string(status) + "）";
+    std::string description =
+        status == SecretStatus::itemNotFound
+            ? "Keychain に「" + service + "」がありません"
+            : "Keychain 読み取りエラー（" + service + ", status " + std::to_string(status) + "）";
     return CredentialsError(Kind::keychain, description, status, service);
 }
 
@@ -42,7 +43,8 @@ OAuthCredentials parse(std::string_view data, std::string source) {
     return credentials;
 }
 
-std::string keychainRead(SecretStore& store, std::string_view service, std::optional<std::string_view> account) {
+std::string keychainRead(SecretStore& store, std::string_view service,
+                         std::optional<std::string_view> account) {
     if (account && account->empty())
         account.reset();
     SecretRead result = store.read(service, account);

@@ -53,6 +53,7 @@ OAuthCredentials parse(std::string_view data, std::string source);
 
 // The data of one secret-store item; an absent or empty account matches any account.
 // Throws CredentialsError::keychain with the store's status and `service`.
-std::string keychainRead(SecretStore& store, std::string_view service, std::optional<std::string_view> account);
+std::string keychainRead(SecretStore& store, std::string_view service,
+                         std::optional<std::string_view> account);
 
 } // namespace CredentialsProvider

@@ -58,7 +58,8 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
             s.remove_suffix(1);
         return s;
     };
-    exchange->response.headers.add(std::string(trim(line.substr(0, colon))), std::string(trim(line.substr(colon + 1))));
+    exchange->response.headers.add(std::string(trim(line.substr(0, colon))),
+                                   std::string(trim(line.substr(colon + 1))));
     return n;
 }
 

@@ -9,7 +9,9 @@
 // Header fields in the order received. Lookup ignores letter case.
 class HttpHeaders {
 public:
-    void add(std::string name, std::string value) { m_fields.emplace_back(std::move(name), std::move(value)); }
+    void add(std::string name, std::string value) {
+        m_fields.emplace_back(std::move(name), std::move(value));
+    }
     // The first field of that name; nullptr when there is none.
     const std::string* find(std::string_view name) const;
     const std::vector<std::pair<std::string, std::string>>& fields() const { return m_fields; }

@@ -23,7 +23,9 @@ constexpr auto kPlain = makePlain();
 
 constexpr std::size_t kBufferSize = 256 * 1024;
 
-bool isWhite(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isWhite(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 int hexValue(int c) {
     if (c >= '0' && c <= '9')
@@ -164,7 +166,8 @@ public:
 private:
     bool refill() {
         if (m_capture) {
-            m_capture->append(reinterpret_cast<const char*>(m_captureStart), static_cast<std::size_t>(m_end - m_captureStart));
+            m_capture->append(reinterpret_cast<const char*>(m_captureStart),
+                              static_cast<std::size_t>(m_end - m_captureStart));
             m_captureStart = m_end;
         }
         if (m_fd < 0 || m_eof)
@@ -211,7 +214,8 @@ private:
         m_captureStart = m_p;
     }
     void endCapture() {
-        m_capture->append(reinterpret_cast<const char*>(m_captureStart), static_cast<std::size_t>(m_p - m_captureStart));
+        m_capture->append(reinterpret_cast<const char*>(m_captureStart),
+                          static_cast<std::size_t>(m_p - m_captureStart));
         m_capture = nullptr;
     }
 

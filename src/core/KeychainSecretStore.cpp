@@ -19,17 +19,19 @@ using CFPtr = std::unique_ptr<std::remove_pointer_t<T>, CFDeleter>;
 
 CFPtr<CFStringRef> cfString(std::string_view s) {
     return CFPtr<CFStringRef>(CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8*>(s.data()),
-                                                      static_cast<CFIndex>(s.size()), kCFStringEncodingUTF8, false));
+                                                      static_cast<CFIndex>(s.size()), kCFStringEncodingUTF8,
+                                                      false));
 }
 
 CFPtr<CFDataRef> cfData(std::string_view s) {
-    return CFPtr<CFDataRef>(CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(s.data()), static_cast<CFIndex>(s.size())));
+    return CFPtr<CFDataRef>(
+        CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(s.data()), static_cast<CFIndex>(s.size())));
 }
 
 CFPtr<CFMutableDictionaryRef> query(std::string_view service, std::optional<std::string_view> account,
                                     CFStringRef& serviceRef, CFStringRef& accountRef) {
-    CFPtr<CFMutableDictionaryRef> q(
-        CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+    CFPtr<CFMutableDictionaryRef> q(CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                              &kCFTypeDictionaryValueCallBacks));
     CFDictionarySetValue(q.get(), kSecClass, kSecClassGenericPassword);
     CFDictionarySetValue(q.get(), kSecAttrService, serviceRef);
     if (account && !account->empty())
@@ -73,8 +75,8 @@ int KeychainSecretStore::store(std::string_view service, std::string_view accoun
     if (account.empty())
         CFDictionarySetValue(q.get(), kSecAttrAccount, ar);
     // Update in place first, so that a failure never leaves the account without its item.
-    CFPtr<CFMutableDictionaryRef> change(
-        CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+    CFPtr<CFMutableDictionaryRef> change(CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                                   &kCFTypeDictionaryValueCallBacks));
     CFDictionarySetValue(change.get(), kSecValueData, d.get());
     OSStatus status = SecItemUpdate(q.get(), change.get());
     if (status != errSecItemNotFound)
@@ -89,8 +91,8 @@ int KeychainSecretStore::update(std::string_view service, std::string_view data)
     CFStringRef sr = s.get();
     CFStringRef ar = nullptr;
     auto q = query(service, std::nullopt, sr, ar);
-    CFPtr<CFMutableDictionaryRef> change(
-        CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+    CFPtr<CFMutableDictionaryRef> change(CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                                   &kCFTypeDictionaryValueCallBacks));
     CFDictionarySetValue(change.get(), kSecValueData, d.get());
     return static_cast<int>(SecItemUpdate(q.get(), change.get()));
 }

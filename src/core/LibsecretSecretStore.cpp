@@ -90,14 +90,16 @@ ServicePtr connect(int& status) {
 ItemListPtr search(SecretService* service, const Attributes& attributes, int& status) {
     GError* raw = nullptr;
     const auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS);
-    ItemListPtr items(secret_service_search_sync(service, genericSchema(), attributes.table.get(), flags, nullptr, &raw));
+    ItemListPtr items(
+        secret_service_search_sync(service, genericSchema(), attributes.table.get(), flags, nullptr, &raw));
     ErrorPtr error(raw);
     status = error ? statusOf(error.get()) : SecretStatus::success;
     return items;
 }
 
 ValuePtr makeValue(std::string_view data) {
-    return ValuePtr(secret_value_new(data.data(), static_cast<gssize>(data.size()), "application/octet-stream"));
+    return ValuePtr(
+        secret_value_new(data.data(), static_cast<gssize>(data.size()), "application/octet-stream"));
 }
 
 } // namespace
@@ -154,8 +156,9 @@ int LibsecretSecretStore::store(std::string_view service, std::string_view accou
     ValuePtr value = makeValue(data);
     GError* raw = nullptr;
     // Creates the item, or replaces the secret of the item with the same attributes in one step.
-    const gboolean ok = secret_password_storev_binary_sync(genericSchema(), attributes.table.get(), SECRET_COLLECTION_DEFAULT,
-                                                           label.c_str(), value.get(), nullptr, &raw);
+    const gboolean ok =
+        secret_password_storev_binary_sync(genericSchema(), attributes.table.get(), SECRET_COLLECTION_DEFAULT,
+                                           label.c_str(), value.get(), nullptr, &raw);
     ErrorPtr error(raw);
     return ok ? SecretStatus::success : statusOf(error.get());
 }
@@ -197,7 +200,8 @@ int LibsecretSecretStore::remove(std::string_view service, std::string_view acco
         return status;
     const Attributes attributes(service, account);
     GError* raw = nullptr;
-    const gboolean removed = secret_password_clearv_sync(genericSchema(), attributes.table.get(), nullptr, &raw);
+    const gboolean removed =
+        secret_password_clearv_sync(genericSchema(), attributes.table.get(), nullptr, &raw);
     ErrorPtr error(raw);
     if (error)
         return statusOf(error.get());

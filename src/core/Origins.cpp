@@ -71,7 +71,11 @@ bool isLoopbackOrigin(std::string_view origin) {
     return host == "localhost" || host == "[::1]" || isLoopbackIPv4(host);
 }
 
-std::string api() { return fromEnvironment("ULMET_API_ORIGIN", kApi); }
-std::string console() { return fromEnvironment("ULMET_CONSOLE_ORIGIN", kConsole); }
+std::string api() {
+    return fromEnvironment("ULMET_API_ORIGIN", kApi);
+}
+std::string console() {
+    return fromEnvironment("ULMET_CONSOLE_ORIGIN", kConsole);
+}
 
 } // namespace Origins

@@ -13,6 +13,8 @@ void write(SecretStore& store, const Uuid& profileId, std::string_view data) {
         throw CredentialsError::keychain(status, std::string(service));
 }
 
-void remove(SecretStore& store, const Uuid& profileId) { store.remove(service, profileId.toString()); }
+void remove(SecretStore& store, const Uuid& profileId) {
+    store.remove(service, profileId.toString());
+}
 
 } // namespace ProfileSlotStore

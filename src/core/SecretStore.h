@@ -7,10 +7,10 @@
 // Status codes of secret-store operations; the numbers are the macOS Keychain's.
 namespace SecretStatus {
 inline constexpr int success = 0;
-inline constexpr int itemNotFound = -25300;         // errSecItemNotFound
-inline constexpr int notAvailable = -25291;         // errSecNotAvailable: no secret service reachable
+inline constexpr int itemNotFound = -25300;          // errSecItemNotFound
+inline constexpr int notAvailable = -25291;          // errSecNotAvailable: no secret service reachable
 inline constexpr int interactionNotAllowed = -25308; // errSecInteractionNotAllowed: the collection is locked
-inline constexpr int internalError = -26276;        // errSecInternal: any other failure
+inline constexpr int internalError = -26276;         // errSecInternal: any other failure
 } // namespace SecretStatus
 
 struct SecretRead {

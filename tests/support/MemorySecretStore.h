@@ -1,0 +1,38 @@
+#pragma once
+
+#include "SecretStore.h"
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace testsupport {
+
+// SecretStore in memory, with failures that tests can switch on.
+class MemorySecretStore : public SecretStore {
+public:
+    SecretRead read(std::string_view service, std::optional<std::string_view> account) override;
+    int store(std::string_view service, std::string_view account, std::string_view data) override;
+    int update(std::string_view service, std::string_view data) override;
+    int remove(std::string_view service, std::string_view account) override;
+
+    // Every operation of that kind fails with `status` (0 clears it).
+    void failReads(int status);
+    void failWrites(int status); // store, update and remove
+
+    // Direct access for assertions.
+    std::optional<std::string> get(std::string_view service, std::string_view account) const;
+    std::size_t size() const;
+    int readCount() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::pair<std::string, std::string>, std::string> m_items;
+    int m_readFailure = 0;
+    int m_writeFailure = 0;
+    int m_reads = 0;
+};
+
+} // namespace testsupport
