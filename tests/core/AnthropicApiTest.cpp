@@ -4,6 +4,7 @@
 
 #include "FakeClock.h"
 #include "ScopedEnv.h"
+#include "TempDir.h"
 #include "TestHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdlib>
+#include <thread>
 
 using nlohmann::json;
 using testsupport::FakeClock;
@@ -360,6 +363,31 @@ TEST_F(ApiServerTest, EndlessBodyIsCutAtTheSizeLimit) {
     EXPECT_EQ(errorText([&] { AnthropicAPI::usage(http, kToken); }), "Response body larger than 16 MiB");
     CurlTransport small(1 << 20);
     EXPECT_EQ(errorText([&] { AnthropicAPI::usage(small, kToken); }), "Response body larger than 1 MiB");
+}
+
+TEST(TlsVerification, AServerWithAnUntrustedCertificateIsRefused) {
+    testsupport::TempDir dir;
+    const std::string cert = (dir / "cert.pem").string();
+    const std::string key = (dir / "key.pem").string();
+    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                                "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+                                key + " -out " + cert + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
+        GTEST_SKIP() << "openssl cannot make a certificate here";
+    httplib::SSLServer tls(cert.c_str(), key.c_str());
+    tls.Get("/api/oauth/usage", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"({"five_hour":{"utilization":1}})", "application/json");
+    });
+    const int port = tls.bind_to_any_port("127.0.0.1");
+    std::thread thread([&] { tls.listen_after_bind(); });
+    while (!tls.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ScopedEnv origin("ULMET_API_ORIGIN", "https://127.0.0.1:" + std::to_string(port));
+    CurlTransport http;
+    const std::string text = errorText([&] { AnthropicAPI::usage(http, kToken); });
+    tls.stop();
+    thread.join();
+    EXPECT_NE(text.find("certificate"), std::string::npos) << text;
 }
 
 TEST_F(ApiServerTest, HeaderLookupIgnoresCase) {
