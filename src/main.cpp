@@ -1,6 +1,10 @@
 // Process entry: the text diagnostic with --check, otherwise the tray application.
 
 #include "CheckRunner.h"
+#include "Clock.h"
+#include "CurlTransport.h"
+#include "Paths.h"
+#include "PlatformSecretStore.h"
 
 #include <algorithm>
 #include <csignal>
@@ -17,7 +21,11 @@ int runCheck(const std::vector<std::string>& args) {
     std::signal(SIGPIPE, SIG_IGN);
     std::thread worker([&args] {
         try {
-            CheckRunner::run(args, std::cout);
+            CurlTransport http;
+            auto secrets = makePlatformSecretStore();
+            SystemClock clock;
+            const Services services{http, *secrets, clock, Paths::homeDir()};
+            CheckRunner::run(args, std::cout, services);
         } catch (const std::exception& e) {
             std::cout.flush();
             std::cerr << "ulmet: the check stopped early: " << e.what() << '\n';

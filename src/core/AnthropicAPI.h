@@ -71,7 +71,6 @@ std::optional<double> numericText(std::string_view text);
 // An ISO 8601 internet date-time text (fractional seconds optional, zone "Z" or ±hh:mm), or a
 // number of seconds since 1970 (milliseconds when above 1e12). `value` may be null.
 std::optional<Instant> parseDate(const nlohmann::json* value);
-std::optional<Instant> parseIso8601(std::string_view text);
 
 // The first "email" text in the object or the objects nested in it (arrays are not searched).
 std::optional<std::string> findEmail(const nlohmann::json& value);

@@ -1,4 +1,5 @@
 #include "KeychainSecretStore.h"
+#include "PlatformSecretStore.h"
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <Security/Security.h>
@@ -107,3 +108,5 @@ int KeychainSecretStore::remove(std::string_view service, std::string_view accou
         CFDictionarySetValue(q.get(), kSecAttrAccount, ar);
     return static_cast<int>(SecItemDelete(q.get()));
 }
+
+std::unique_ptr<SecretStore> makePlatformSecretStore() { return std::make_unique<KeychainSecretStore>(); }

@@ -1,4 +1,5 @@
 #include "LibsecretSecretStore.h"
+#include "PlatformSecretStore.h"
 
 #include <libsecret/secret.h>
 
@@ -207,3 +208,5 @@ int LibsecretSecretStore::remove(std::string_view service, std::string_view acco
         return statusOf(error.get());
     return removed ? SecretStatus::success : SecretStatus::itemNotFound;
 }
+
+std::unique_ptr<SecretStore> makePlatformSecretStore() { return std::make_unique<LibsecretSecretStore>(); }

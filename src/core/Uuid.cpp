@@ -22,12 +22,17 @@ bool isDashPosition(std::size_t i) {
 } // namespace
 
 Uuid Uuid::random() {
-    static thread_local std::random_device device;
+    // Identities, not secrets: a generator seeded once per thread from the system's entropy.
+    static thread_local std::mt19937_64 generator = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
+        return std::mt19937_64(seed);
+    }();
     std::array<std::uint8_t, 16> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); i += 4) {
-        const std::uint32_t r = device();
-        std::memcpy(bytes.data() + i, &r, 4);
-    }
+    const std::uint64_t a = generator();
+    const std::uint64_t b = generator();
+    std::memcpy(bytes.data(), &a, 8);
+    std::memcpy(bytes.data() + 8, &b, 8);
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
     return Uuid(bytes);
