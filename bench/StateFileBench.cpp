@@ -40,8 +40,10 @@ void generateStateFile(const fs::path& path, std::size_t targetBytes) {
     std::ofstream out(path, std::ios::binary);
     out << "{\n  \"numStartups\": 214,\n  \"installMethod\": \"native\",\n  \"autoUpdates\": false,\n"
            "  \"userID\": \"3c5d9e0a7b1f2c4d6e8a0b2c4d6e8f0a1b3c5d7e9f0a2b4c6d8e0f1a3b5c7d9e\",\n"
-           "  \"changelogLastFetched\": 1789380123456,\n  \"cachedGrowthBookFeatures\": {\"tengu_mcp_tool_search\": true,"
-           " \"tengu_1p_event_batch_config\": {\"scheduledDelayMillis\": 5000, \"maxExportBatchSize\": 200}},\n"
+           "  \"changelogLastFetched\": 1789380123456,\n  \"cachedGrowthBookFeatures\": "
+           "{\"tengu_mcp_tool_search\": true,"
+           " \"tengu_1p_event_batch_config\": {\"scheduledDelayMillis\": 5000, \"maxExportBatchSize\": "
+           "200}},\n"
            "  \"projects\": {\n";
     std::size_t written = 400;
     int project = 0;
@@ -50,21 +52,25 @@ void generateStateFile(const fs::path& path, std::size_t targetBytes) {
         if (project > 0)
             p << ",\n";
         p << "    \"/home/dev/projects/app-" << project << "\": {\n      \"allowedTools\": [],\n"
-          << "      \"lastCost\": " << (rng() % 100000) / 1000.0 << ",\n      \"lastSessionId\": \"" << std::hex << rng()
-          << std::dec << "\",\n      \"history\": [\n";
+          << "      \"lastCost\": " << (rng() % 100000) / 1000.0 << ",\n      \"lastSessionId\": \""
+          << std::hex << rng() << std::dec << "\",\n      \"history\": [\n";
         for (int h = 0; h < 200; ++h) {
-            p << (h ? ",\n" : "") << "        {\"display\": \"Refactor the config loader so that \\\"defaults\\\" apply "
+            p << (h ? ",\n" : "")
+              << "        {\"display\": \"Refactor the config loader so that \\\"defaults\\\" apply "
               << "to module " << h << " — keep tests green ✓\", \"pastedContents\": {}, \"timestamp\": "
               << 1789000000000 + static_cast<long long>(rng() % 10000000) << "}";
         }
-        p << "\n      ],\n      \"exampleFiles\": [\"src/a.ts\", \"src/b.ts\"], \"hasTrustDialogAccepted\": true\n    }";
+        p << "\n      ],\n      \"exampleFiles\": [\"src/a.ts\", \"src/b.ts\"], \"hasTrustDialogAccepted\": "
+             "true\n    }";
         const std::string s = p.str();
         out << s;
         written += s.size();
         ++project;
     }
-    out << "\n  },\n  \"oauthAccount\": {\"accountUuid\": \"0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0\", \"emailAddress\": "
-           "\"dev@example.com\", \"organizationUuid\": \"11111111-2222-4333-8444-555555555555\", \"displayName\": "
+    out << "\n  },\n  \"oauthAccount\": {\"accountUuid\": \"0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0\", "
+           "\"emailAddress\": "
+           "\"dev@example.com\", \"organizationUuid\": \"11111111-2222-4333-8444-555555555555\", "
+           "\"displayName\": "
            "\"Dev\", \"organizationRole\": \"admin\", \"organizationName\": \"Example\"},\n"
            "  \"hasCompletedOnboarding\": true\n}\n";
 }
@@ -155,8 +161,8 @@ int memoryMode(const std::string& op) {
         std::fprintf(stderr, "unknown operation %s\n", op.c_str());
         return 2;
     }
-    std::printf("%s: peak RSS growth %.1f MiB for a %.1f MiB file (%.3fx)\n", op.c_str(), (peakRssKb() - before) / 1024.0,
-                fileMb, (peakRssKb() - before) / 1024.0 / fileMb);
+    std::printf("%s: peak RSS growth %.1f MiB for a %.1f MiB file (%.3fx)\n", op.c_str(),
+                (peakRssKb() - before) / 1024.0, fileMb, (peakRssKb() - before) / 1024.0 / fileMb);
     return 0;
 }
 

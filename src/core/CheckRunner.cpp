@@ -31,7 +31,8 @@ void checkCodex(const ProfileConfig& profile, std::ostream& out, const Services&
         out << windowLine(w) << '\n';
 }
 
-void checkClaude(const ProfileConfig& profile, bool active, bool raw, std::ostream& out, const Services& services) {
+void checkClaude(const ProfileConfig& profile, bool active, bool raw, std::ostream& out,
+                 const Services& services) {
     const ResolvedCredentials resolved = CredentialResolver::resolve(services, profile, active);
     const OAuthCredentials& credentials = resolved.credentials;
     out << "  creds: " << credentials.sourceDescription;
@@ -46,7 +47,8 @@ void checkClaude(const ProfileConfig& profile, bool active, bool raw, std::ostre
     if (const auto email = AnthropicAPI::profileEmail(services.http, credentials.accessToken))
         out << "  account: " << *email << '\n';
     if (raw) {
-        const HttpResponse response = AnthropicAPI::request(services.http, AnthropicAPI::kUsagePath, credentials.accessToken);
+        const HttpResponse response =
+            AnthropicAPI::request(services.http, AnthropicAPI::kUsagePath, credentials.accessToken);
         out << "  raw (HTTP " << response.status
             << "): " << (Text::isValidUtf8(response.body) ? response.body : std::string("<binary>")) << '\n';
     }

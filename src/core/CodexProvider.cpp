@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 CodexError CodexError::noSessions(const std::string& path) {
-    return CodexError(Kind::noSessions, "セッションが見つかりません（" + path + "）。codex を一度実行すると記録されます");
+    return CodexError(Kind::noSessions,
+                      "セッションが見つかりません（" + path + "）。codex を一度実行すると記録されます");
 }
 
 CodexError CodexError::noRateLimits() {
@@ -67,7 +68,8 @@ off_t lineStart(int fd, off_t offset, const char* buffer, off_t bufferStart) {
 }
 
 // End of the line holding the byte at `offset`: its line feed, or the end of the file.
-off_t lineEnd(int fd, off_t offset, const char* buffer, off_t bufferStart, std::size_t bufferLength, off_t size) {
+off_t lineEnd(int fd, off_t offset, const char* buffer, off_t bufferStart, std::size_t bufferLength,
+              off_t size) {
     const std::size_t at = static_cast<std::size_t>(offset - bufferStart);
     if (const void* nl = std::memchr(buffer + at, '\n', bufferLength - at))
         return bufferStart + (static_cast<const char*>(nl) - buffer);
@@ -152,7 +154,8 @@ std::vector<fs::path> recentSessionFiles(const fs::path& dir, std::size_t limit)
     if (!fs::is_directory(dir, error))
         return {};
     walk(dir, 0, found);
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
     std::vector<fs::path> files;
     for (std::size_t i = 0; i < found.size() && i < limit; ++i)
         files.push_back(std::move(found[i].first));
@@ -174,13 +177,15 @@ std::optional<Snapshot> lastRateLimits(const fs::path& file, std::size_t maxLine
     while (limit > 0) {
         const off_t start = std::max<off_t>(0, limit - static_cast<off_t>(kChunk));
         const off_t stop = std::min<off_t>(size, limit + static_cast<off_t>(kNeedle.size()) - 1);
-        const std::size_t length = readAt(fd.get(), buffer.data(), static_cast<std::size_t>(stop - start), start);
+        const std::size_t length =
+            readAt(fd.get(), buffer.data(), static_cast<std::size_t>(stop - start), start);
         if (length < static_cast<std::size_t>(stop - start))
             return std::nullopt; // the file shrank or cannot be read: try again next time
 
         std::vector<off_t> hits;
-        for (const char* p = buffer.data(); const void* found = ::memmem(p, static_cast<std::size_t>(buffer.data() + length - p),
-                                                                       kNeedle.data(), kNeedle.size());) {
+        for (const char* p = buffer.data();
+             const void* found = ::memmem(p, static_cast<std::size_t>(buffer.data() + length - p),
+                                          kNeedle.data(), kNeedle.size());) {
             const off_t at = start + (static_cast<const char*>(found) - buffer.data());
             if (at >= limit)
                 break;

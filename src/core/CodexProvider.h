@@ -46,7 +46,8 @@ struct Snapshot {
 };
 
 // "codex_5h" and/or "codex_week", "codex_5h" first. Throws CodexError.
-std::vector<UsageWindow> readUsage(std::string_view configDir, const std::filesystem::path& home, Instant now);
+std::vector<UsageWindow> readUsage(std::string_view configDir, const std::filesystem::path& home,
+                                   Instant now);
 
 // The plan type of the newest session file whose last report names one; none on any failure.
 std::optional<std::string> readPlanType(std::string_view configDir, const std::filesystem::path& home);
@@ -61,12 +62,14 @@ std::vector<std::filesystem::path> recentSessionFiles(const std::filesystem::pat
 // objects, a "rate_limits" object that does not belong to another metered bucket (a "limit_id"
 // text other than "codex"). Lines longer than `maxLineBytes` are passed over.
 inline constexpr std::size_t kMaxLineBytes = 64u << 20;
-std::optional<Snapshot> lastRateLimits(const std::filesystem::path& file, std::size_t maxLineBytes = kMaxLineBytes);
+std::optional<Snapshot> lastRateLimits(const std::filesystem::path& file,
+                                       std::size_t maxLineBytes = kMaxLineBytes);
 
 // The first "rate_limits" object found through nested objects (members in key order).
 const nlohmann::json* findRateLimits(const nlohmann::json& value);
 
 // A window from a "primary"/"secondary" object; none without a usable "used_percent".
-std::optional<UsageWindow> makeWindow(std::string key, const std::optional<nlohmann::json>& usage, Instant now);
+std::optional<UsageWindow> makeWindow(std::string key, const std::optional<nlohmann::json>& usage,
+                                      Instant now);
 
 } // namespace CodexProvider

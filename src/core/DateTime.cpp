@@ -49,7 +49,6 @@ std::string formatIso8601(Instant t) {
     return buffer;
 }
 
-
 std::optional<Instant> parseIso8601(std::string_view s, bool allowFraction) {
     using namespace std::chrono;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -100,6 +99,5 @@ std::optional<Instant> parseIso8601(std::string_view s, bool allowFraction) {
     const auto t = sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second) + fraction - offset;
     return time_point_cast<Instant::duration>(t);
 }
-
 
 } // namespace DateTime

@@ -6,11 +6,14 @@
 
 namespace {
 
-constexpr std::array kRanges{HistoryRange::fiveHours, HistoryRange::day, HistoryRange::week, HistoryRange::month};
+constexpr std::array kRanges{HistoryRange::fiveHours, HistoryRange::day, HistoryRange::week,
+                             HistoryRange::month};
 
 } // namespace
 
-std::span<const HistoryRange> allHistoryRanges() { return kRanges; }
+std::span<const HistoryRange> allHistoryRanges() {
+    return kRanges;
+}
 
 std::string_view label(HistoryRange range) {
     switch (range) {
@@ -93,8 +96,9 @@ Data compute(const std::vector<HistoryRecord>& records, const std::vector<Profil
         const std::size_t kept = std::min(count, kMaxPointsPerProfile);
         const double step = static_cast<double>(count) / static_cast<double>(kMaxPointsPerProfile);
         for (std::size_t i = 0; i < kept; ++i) {
-            const Reading& r = count > kMaxPointsPerProfile ? s.readings[static_cast<std::size_t>(static_cast<double>(i) * step)]
-                                                            : s.readings[i];
+            const Reading& r = count > kMaxPointsPerProfile
+                                   ? s.readings[static_cast<std::size_t>(static_cast<double>(i) * step)]
+                                   : s.readings[i];
             data.points.push_back(ChartPoint{Uuid::random(), *s.name, r.record->ts, r.value});
         }
     }

@@ -227,7 +227,8 @@ std::optional<HistoryRecord> decodeGeneral(std::string_view line) {
 }
 
 std::tm localDay(Instant t) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(t));
+    const std::time_t seconds =
+        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(t));
     std::tm local{};
     localtime_r(&seconds, &local);
     return local;
@@ -340,7 +341,9 @@ std::optional<HistoryRecord> HistoryStore::decodeLine(std::string_view line) {
     return decodeGeneral(line);
 }
 
-std::string HistoryStore::dayFileName(Instant t) { return fileNameOf(localDay(t)); }
+std::string HistoryStore::dayFileName(Instant t) {
+    return fileNameOf(localDay(t));
+}
 
 void HistoryStore::decodeLines(std::string_view text, Instant since, std::vector<HistoryRecord>& out) {
     while (!text.empty()) {
@@ -396,7 +399,9 @@ std::vector<HistoryRecord> HistoryStore::read(Instant since) const {
         day.tm_isdst = -1;
         start = std::mktime(&day);
     }
-    if (!std::is_sorted(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.ts < b.ts; }))
-        std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.ts < b.ts; });
+    if (!std::is_sorted(result.begin(), result.end(),
+                        [](const auto& a, const auto& b) { return a.ts < b.ts; }))
+        std::stable_sort(result.begin(), result.end(),
+                         [](const auto& a, const auto& b) { return a.ts < b.ts; });
     return result;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "DateTime.h"
-#include "Uuid.h"
 #include "UsageWindow.h"
+#include "Uuid.h"
 
 #include <condition_variable>
 #include <deque>

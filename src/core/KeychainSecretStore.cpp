@@ -109,4 +109,6 @@ int KeychainSecretStore::remove(std::string_view service, std::string_view accou
     return static_cast<int>(SecItemDelete(q.get()));
 }
 
-std::unique_ptr<SecretStore> makePlatformSecretStore() { return std::make_unique<KeychainSecretStore>(); }
+std::unique_ptr<SecretStore> makePlatformSecretStore() {
+    return std::make_unique<KeychainSecretStore>();
+}

@@ -209,4 +209,6 @@ int LibsecretSecretStore::remove(std::string_view service, std::string_view acco
     return removed ? SecretStatus::success : SecretStatus::itemNotFound;
 }
 
-std::unique_ptr<SecretStore> makePlatformSecretStore() { return std::make_unique<LibsecretSecretStore>(); }
+std::unique_ptr<SecretStore> makePlatformSecretStore() {
+    return std::make_unique<LibsecretSecretStore>();
+}

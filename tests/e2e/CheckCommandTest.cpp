@@ -1,28 +1,44 @@
 #include "AppConfig.h"
 
 #include "TempDir.h"
+#include "TestHttpServer.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::runProcess;
 using testsupport::TempDir;
+using testsupport::TestHttpServer;
 using testsupport::writeFile;
 
 namespace {
 
+const std::string kData = ULMET_TEST_DATA;
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
 class CheckCommand : public testing::Test {
 protected:
     TempDir home;
+    TestHttpServer server;
     fs::path configFile = home / ".local/share/ulmet/config.json";
 
     testsupport::ProcessResult run(std::vector<std::string> args,
                                    std::map<std::string, std::string> extraEnv = {}) {
         args.insert(args.begin(), ULMET_BINARY);
-        std::map<std::string, std::string> env{{"HOME", home.path().string()}, {"PATH", "/usr/bin:/bin"}};
-        if (const char* asan = std::getenv("ASAN_OPTIONS"))
-            env["ASAN_OPTIONS"] = asan;
+        // No session bus and no display: the secret store is unavailable, as on a bare machine.
+        std::map<std::string, std::string> env{{"HOME", home.path().string()},
+                                               {"PATH", "/usr/bin:/bin"},
+                                               {"ULMET_API_ORIGIN", server.origin()},
+                                               {"ULMET_CONSOLE_ORIGIN", server.origin()}};
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* value = std::getenv(name))
+                env[name] = value;
         for (auto& [k, v] : extraEnv)
             env[k] = v;
         return runProcess(args, env);
@@ -36,39 +52,32 @@ TEST_F(CheckCommand, FirstRunDetectsProfilesAndListsThem) {
     fs::create_directory_symlink(home / "elsewhere", home / ".claude-alt");
     writeFile(home / ".claude-notes", "");
 
-    const auto result = run({"--check"});
+    const auto result = run({"--check"}, {{"ULMET_NO_KEYCHAIN", "1"}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string missing = "  ERROR: 認証情報が見つかりません（" + home.path().string();
+    const std::string rest = " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません）\n";
     EXPECT_EQ(result.out, "ulmet --check\n"
                           "config: " +
                               configFile.string() +
                               "\n"
                               "profiles: 3\n"
                               "\n"
-                              "== main [Claude] (~/.claude) [active]\n"
+                              "== main [Claude] (~/.claude) [active]\n" +
+                              missing + "/.claude/.credentials.json" + rest +
                               "\n"
-                              "== alt [Claude] (~/.claude-alt)\n"
+                              "== alt [Claude] (~/.claude-alt)\n" +
+                              missing + "/.claude-alt/.credentials.json" + rest +
                               "\n"
-                              "== work [Claude] (~/.claude-work)\n");
+                              "== work [Claude] (~/.claude-work)\n" +
+                              missing + "/.claude-work/.credentials.json" + rest);
     const auto text = readFile(configFile);
     ASSERT_TRUE(text);
     const auto config = AppConfig::decode(*text);
     ASSERT_TRUE(config);
     EXPECT_EQ(config->profiles.size(), 3u);
     EXPECT_EQ(config->encode(), text) << "the file decodes back to the same configuration";
-
-    // A second run reads the same file and prints the same report.
-    EXPECT_EQ(run({"--check"}).out, result.out);
+    EXPECT_EQ(run({"--check"}, {{"ULMET_NO_KEYCHAIN", "1"}}).out, result.out);
     EXPECT_EQ(readFile(configFile), text);
-}
-
-TEST_F(CheckCommand, SwitchOrderAndPositionDoNotMatter) {
-    const auto a = run({"--raw", "--check"});
-    const auto b = run({"--check", "--raw"});
-    const auto c = run({"--option", "--check"});
-    EXPECT_EQ(a.exitCode, 0);
-    EXPECT_EQ(a.out, b.out);
-    EXPECT_EQ(a.out, c.out);
-    EXPECT_NE(a.out.find("== main [Claude] (~/.claude) [active]"), std::string::npos);
 }
 
 TEST_F(CheckCommand, OnlyTheWholeArgumentSelectsTheCheck) {
@@ -82,25 +91,12 @@ TEST_F(CheckCommand, OnlyTheWholeArgumentSelectsTheCheck) {
 
 TEST_F(CheckCommand, NoProfilesPrintsThreeLines) {
     writeFile(configFile, R"({"profiles": []})");
-    const auto result = run({"--check"});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out, "ulmet --check\nconfig: " + configFile.string() + "\nprofiles: 0\n");
-}
-
-TEST_F(CheckCommand, HeadersShowProviderStoredDirectoryAndNoActiveMarkerWithoutActiveProfile) {
-    fs::path dataHome = home / "xdg";
-    writeFile(dataHome / "ulmet/config.json", R"({"profiles": [
-        {"name": "codex", "provider": "codex", "configDir": "~/.codex"},
-        {"name": "仕事", "configDir": "/abs/path"}]})");
-    const auto result = run({"--check"}, {{"XDG_DATA_HOME", dataHome.string()}});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out, "ulmet --check\n"
-                          "config: " +
-                              (dataHome / "ulmet/config.json").string() +
-                              "\n"
-                              "profiles: 2\n"
-                              "\n== codex [Codex] (~/.codex)\n"
-                              "\n== 仕事 [Claude] (/abs/path)\n");
+    for (const auto& args :
+         {std::vector<std::string>{"--check"}, {"--raw", "--check"}, {"--option", "--check"}}) {
+        const auto result = run(args);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, "ulmet --check\nconfig: " + configFile.string() + "\nprofiles: 0\n");
+    }
 }
 
 TEST_F(CheckCommand, DamagedConfigurationIsRepairedAndKept) {
@@ -110,6 +106,180 @@ TEST_F(CheckCommand, DamagedConfigurationIsRepairedAndKept) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("profiles: 1\n"), std::string::npos);
     EXPECT_EQ(readFile(configFile.string() + ".corrupt"), damaged);
+}
+
+// A machine with every kind of profile, against the loopback server.
+class CheckReport : public CheckCommand {
+protected:
+    const std::string keyed = *readFile(kData + "/claude/usage-keyed.json");
+    const std::string limits =
+        R"({"limits":[{"kind":"session","percent":7,"resets_at":"2100-01-01T05:00:00.5+00:00"},)"
+        R"json({"kind":"weekly_scoped","percent":100,"scope":{"model":{"display_name":"Claude Opus 4.5 (extended context)"}}}]})json";
+
+    void SetUp() override {
+        auto credentials = [](const std::string& token, const std::string& expiry) {
+            return R"({"claudeAiOauth":{"accessToken":")" + token + R"(","refreshToken":"r-)" + token + "\"" +
+                   expiry + R"(,"scopes":["user:inference"]},"mcpOAuth":{}})";
+        };
+        writeFile(home / ".claude/.credentials.json",
+                  credentials("tok-main", R"(,"expiresAt":4102444800000)"));
+        writeFile(home / ".claude-work/.credentials.json",
+                  credentials("tok-work", R"(,"expiresAt":1000000000001)"));
+        writeFile(home / ".claude-limits/.credentials.json", credentials("tok-limits", ""));
+        writeFile(home / ".claude-busy/.credentials.json", credentials("tok-busy", ""));
+        writeFile(home / ".claude-odd/.credentials.json", credentials("tok-odd", ""));
+        fs::create_directories(home / ".claude-missing");
+        // A real-shaped Codex log whose windows reset long after today.
+        std::string log = *readFile(kData + "/codex/rollout-sample.jsonl");
+        replaceAll(log, "1789408260", "4102444800");
+        replaceAll(log, "1789713000", "4102531200");
+        writeFile(home / ".codex/sessions/2026/09/14/rollout-2026-09-14T10-02-11-0199f0c2.jsonl", log);
+
+        writeFile(configFile, R"({"activeProfileID": "E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "profiles": [
+            {"id": "E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "name": "main", "configDir": "~/.claude"},
+            {"name": "work", "configDir": "~/.claude-work"},
+            {"name": "limits", "configDir": "~/.claude-limits"},
+            {"name": "busy", "configDir": "~/.claude-busy"},
+            {"name": "odd", "configDir": "~/.claude-odd"},
+            {"name": "missing", "configDir": "~/.claude-missing"},
+            {"name": "codex", "configDir": "~/.codex", "provider": "codex"}]})");
+
+        server.on("GET", "/api/oauth/usage", [this](const httplib::Request& req, httplib::Response& res) {
+            const std::string auth = req.get_header_value("Authorization");
+            if (auth == "Bearer tok-main") {
+                res.set_content(keyed, "application/json");
+            } else if (auth == "Bearer tok-limits") {
+                res.set_content(limits, "application/json");
+            } else if (auth == "Bearer tok-busy") {
+                res.status = 429;
+                res.set_header("retry-after", "30");
+                res.set_content(
+                    R"({"type":"error","error":{"type":"rate_limit_error","message":"Rate limited"}})",
+                    "application/json");
+            } else if (auth == "Bearer tok-odd") {
+                res.set_content(std::string("\xff\xfe\x00\x01", 4), "application/octet-stream");
+            } else {
+                res.status = 401;
+                res.set_content(
+                    R"({"type":"error","error":{"type":"authentication_error","message":"OAuth token has expired."}})",
+                    "application/json");
+            }
+        });
+        server.on("GET", "/api/oauth/profile", [](const httplib::Request& req, httplib::Response& res) {
+            if (req.get_header_value("Authorization") == "Bearer tok-main")
+                res.set_content(
+                    R"({"account":{"uuid":"a1","email":"main@example.com"},"organization":{"uuid":"o1"}})",
+                    "application/json");
+            else if (req.get_header_value("Authorization") == "Bearer tok-limits")
+                res.set_content(R"({"organization":{"billing":{"email":"billing@example.com"}}})",
+                                "application/json");
+            else
+                res.status = 403;
+        });
+    }
+
+    std::string expected(bool raw) {
+        const std::string h = home.path().string();
+        std::string out = "ulmet --check\n"
+                          "config: " +
+                          configFile.string() +
+                          "\n"
+                          "profiles: 7\n"
+                          "\n== main [Claude] (~/.claude) [active]\n"
+                          "  creds: file: " +
+                          h +
+                          "/.claude/.credentials.json [有効 〜2100-01-01T00:00:00Z]\n"
+                          "  account: main@example.com\n";
+        if (raw)
+            out += "  raw (HTTP 200): " + keyed + "\n";
+        out += "  five_hour                 37.0%  resets 2026-09-14T12:59:59Z\n"
+               "  seven_day                 26.0%  resets 2026-09-18T06:59:59Z\n"
+               "  seven_day_sonnet           1.0%  resets 2026-09-18T06:59:59Z\n"
+               "\n== work [Claude] (~/.claude-work)\n"
+               "  creds: file: " +
+               h + "/.claude-work/.credentials.json [期限切れ 2001-09-09T01:46:40Z]\n";
+        if (raw)
+            out +=
+                R"(  raw (HTTP 401): {"type":"error","error":{"type":"authentication_error","message":"OAuth token has expired."}})"
+                "\n";
+        out += "  ERROR: 認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます\n"
+               "\n== limits [Claude] (~/.claude-limits)\n"
+               "  creds: file: " +
+               h +
+               "/.claude-limits/.credentials.json\n"
+               "  account: billing@example.com\n";
+        if (raw)
+            out += "  raw (HTTP 200): " + limits + "\n";
+        out += "  five_hour                  7.0%  resets 2100-01-01T05:00:00Z\n"
+               "  seven_day_scoped:Claude  100.0%\n"
+               "\n== busy [Claude] (~/.claude-busy)\n"
+               "  creds: file: " +
+               h + "/.claude-busy/.credentials.json\n";
+        if (raw)
+            out +=
+                R"(  raw (HTTP 429): {"type":"error","error":{"type":"rate_limit_error","message":"Rate limited"}})"
+                "\n";
+        out += "  ERROR: レート制限 (429) · 再試行待ち\n"
+               "\n== odd [Claude] (~/.claude-odd)\n"
+               "  creds: file: " +
+               h + "/.claude-odd/.credentials.json\n";
+        if (raw)
+            out += "  raw (HTTP 200): <binary>\n";
+        out += "  ERROR: API レスポンスを解析できませんでした\n"
+               "\n== missing [Claude] (~/.claude-missing)\n"
+               "  ERROR: 未取込。このアカウントで claude "
+               "にログイン中に、メニューの「現在のログインをここに取り込む」を実行してください\n"
+               "\n== codex [Codex] (~/.codex)\n"
+               "  plan: plus\n"
+               "  codex_5h                   3.0%  resets 2100-01-01T00:00:00Z\n"
+               "  codex_week                44.0%  resets 2100-01-02T00:00:00Z\n";
+        return out;
+    }
+};
+
+TEST_F(CheckReport, EveryKindOfProfile) {
+    const auto result = run({"--check"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, expected(false));
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CheckReport, RawAddsTheUsageBodies) {
+    const auto result = run({"--check", "--raw"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, expected(true));
+}
+
+TEST_F(CheckReport, TokensTravelOnlyInTheAuthorizationHeaderAndAreNeverPrintedOrStored) {
+    const std::string before = *readFile(home / ".claude/.credentials.json");
+    const auto result = run({"--check", "--raw"});
+    for (const char* token : {"tok-main", "tok-work", "tok-limits", "tok-busy", "tok-odd"}) {
+        EXPECT_EQ(result.out.find(token), std::string::npos) << token;
+        EXPECT_EQ(result.err.find(token), std::string::npos) << token;
+        EXPECT_EQ(readFile(configFile)->find(token), std::string::npos) << token;
+    }
+    for (const auto& r : server.requests()) {
+        EXPECT_EQ(r.method, "GET");
+        EXPECT_EQ(r.body, "");
+        for (const auto& [name, value] : r.headers)
+            if (name != "authorization") {
+                EXPECT_EQ(value.find("tok-"), std::string::npos) << name;
+            }
+        EXPECT_EQ(r.path.find("tok-"), std::string::npos);
+    }
+    EXPECT_EQ(readFile(home / ".claude/.credentials.json"), before) << "the check renews and writes nothing";
+    EXPECT_FALSE(fs::exists(home / ".local/share/ulmet/history"));
+}
+
+TEST_F(CheckReport, AnActiveMarkerOnlyWithAnActiveProfile) {
+    std::string text = *readFile(configFile);
+    replaceAll(text, R"("activeProfileID": "E621E1F8-C36C-495A-93FC-0C247A3E6E5F",)", "");
+    writeFile(configFile, text);
+    const auto result = run({"--check"});
+    EXPECT_EQ(result.out.find("[active]"), std::string::npos);
+    // The inactive ~/.claude profile does not take the live login's file as its own.
+    EXPECT_NE(result.out.find("== main [Claude] (~/.claude)\n  ERROR: 未取込"), std::string::npos)
+        << result.out;
 }
 
 } // namespace

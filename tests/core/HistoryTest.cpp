@@ -1,0 +1,281 @@
+#include "HistoryChart.h"
+#include "HistoryStore.h"
+
+#include "ScopedEnv.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+using testsupport::readFile;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+const Uuid kA = *Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+const Uuid kB = *Uuid::parse("0F1E2D3C-4B5A-4978-8796-A5B4C3D2E1F0");
+
+Instant wholeSeconds(Instant t) {
+    return floor<seconds>(t);
+}
+
+HistoryRecord record(Instant ts, Uuid id,
+                     std::vector<UsageWindow> windows = {{"five_hour", 42.5, std::nullopt, std::nullopt}}) {
+    return HistoryRecord{wholeSeconds(ts), id, std::move(windows)};
+}
+
+// Local midnight of today + offset days, + hours.
+Instant localTime(int dayOffset, int hour, int minute = 0, int second = 0) {
+    std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    t.tm_mday += dayOffset;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return system_clock::from_time_t(std::mktime(&t));
+}
+
+TEST(HistoryLine, ExactFormAndRoundTrip) {
+    const HistoryRecord r{DateTime::fromUnixSeconds(1748779200),
+                          kA,
+                          {{"five_hour", 42, DateTime::fromUnixSeconds(1748790000), std::nullopt},
+                           {"seven_day_scoped:Opus \"4\"", 42.5, std::nullopt, 604800},
+                           {"codex_5h", 0.1, std::nullopt, 18000.5}}};
+    const auto line = HistoryStore::encodeLine(r);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(*line,
+              R"({"ts":"2025-06-01T12:00:00Z","profileID":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","windows":[)"
+              R"({"key":"five_hour","utilization":42,"resetsAt":"2025-06-01T15:00:00Z"},)"
+              R"({"key":"seven_day_scoped:Opus \"4\"","utilization":42.5,"windowSeconds":604800},)"
+              R"({"key":"codex_5h","utilization":0.1,"windowSeconds":18000.5}]})"
+              "\n");
+    EXPECT_EQ(HistoryStore::decodeLine(line->substr(0, line->size() - 1)), r);
+}
+
+TEST(HistoryLine, NonFiniteNumbersAreNotWritten) {
+    EXPECT_FALSE(
+        HistoryStore::encodeLine(record(system_clock::now(), kA, {{"k", NAN, std::nullopt, std::nullopt}})));
+    EXPECT_FALSE(
+        HistoryStore::encodeLine(record(system_clock::now(), kA, {{"k", 1, std::nullopt, INFINITY}})));
+}
+
+TEST(HistoryLine, OtherShapesOfTheSameRecordAndUnreadableLines) {
+    const std::string id = "e621e1f8-c36c-495a-93fc-0c247a3e6e5f";
+    // Any member order, white space, escapes, unknown members, nulls for optionals, lower-case ids.
+    const auto r = HistoryStore::decodeLine(
+        R"( { "windows" : [ {"utilization": 5e1, "key": "five\u005fhour", "resetsAt": null,
+        "extra": [1]} ], "profileID": ")" +
+        id + R"(", "ts": "2025-06-01T12:00:00Z", "v": 2 } )");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->profileID, kA);
+    EXPECT_EQ(r->windows.at(0).key, "five_hour");
+    EXPECT_EQ(r->windows.at(0).utilization, 50);
+    EXPECT_FALSE(r->windows.at(0).resetsAt);
+
+    const std::string good = R"({"ts":"2025-06-01T12:00:00Z","profileID":")" + id + R"(","windows":[]})";
+    EXPECT_TRUE(HistoryStore::decodeLine(good));
+    for (const std::string& bad :
+         {std::string(R"({"ts":"2025-06-01T12:00:00.5Z","profileID":")") + id + R"(","windows":[]})",
+          std::string(R"({"ts":"2025-06-01T12:00:00Z","profileID":"nope","windows":[]})"),
+          std::string(R"({"profileID":")") + id + R"(","windows":[]})",
+          std::string(R"({"ts":"2025-06-01T12:00:00Z","profileID":")") + id + R"("})",
+          std::string(R"({"ts":"2025-06-01T12:00:00Z","profileID":")") + id + R"(","windows":[{"key":"k"}]})",
+          std::string(R"({"ts":"2025-06-01T12:00:00Z","profileID":")") + id +
+              R"(","windows":[{"key":"k","utilization":"5"}]})",
+          std::string(R"({"ts":"2025-06-01T12:00:00Z","profileID":")") + id +
+              R"(","windows":[{"key":"k","utilization":5,"resetsAt":"2025-06-01T12:00:00.1Z"}]})",
+          std::string(R"({"ts":"2025-06-01T12:00:00Z","profileID":")") + id +
+              R"(","windows":[{"key":"k","utilization":1e999}]})",
+          std::string(R"({"ts":"2025-06-01T12:00:00Z","profileID":")") + id +
+              R"(","windows":[{"key":"\xff","utilization":1}]})",
+          good.substr(0, good.size() - 1), std::string("[]"), std::string("garbage")})
+        EXPECT_FALSE(HistoryStore::decodeLine(bad)) << bad;
+}
+
+class HistoryStoreTest : public testing::Test {
+protected:
+    TempDir tmp;
+    fs::path dir = tmp / "history";
+};
+
+TEST_F(HistoryStoreTest, AppendsGoToTheFileOfTheirOwnLocalDayAndLoadSeesThem) {
+    HistoryStore store(dir);
+    const Instant lateYesterday = localTime(-1, 23, 59, 59);
+    const Instant today = localTime(0, 0, 0, 1);
+    store.append(record(lateYesterday, kA));
+    store.append(record(today, kB));
+    store.append(record(today + seconds(1), kA));
+    const auto loaded = store.load(localTime(-1, 0));
+    ASSERT_EQ(loaded.size(), 3u);
+    EXPECT_EQ(loaded[0].ts, wholeSeconds(lateYesterday));
+    EXPECT_EQ(loaded[1].profileID, kB);
+    auto lines = [&](Instant day) {
+        const std::string text = readFile(dir / HistoryStore::dayFileName(day)).value_or("");
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    EXPECT_EQ(lines(lateYesterday), 1);
+    EXPECT_EQ(lines(today), 2);
+}
+
+TEST_F(HistoryStoreTest, LoadReadsOnlyTheDaysFromSinceAndDropsEarlierRecords) {
+    {
+        HistoryStore store(dir);
+        for (int day = -4; day <= 0; ++day)
+            for (int hour : {6, 11, 13})
+                store.append(record(localTime(day, hour), kA));
+    }
+    HistoryStore store(dir);
+    EXPECT_EQ(store.load(localTime(-3, 12)).size(),
+              2u + 3 + 3 + (localTime(0, 13) <= system_clock::now() ? 3 : 2));
+    const auto today = store.load(localTime(0, 10));
+    for (const auto& r : today)
+        EXPECT_GE(r.ts, localTime(0, 10));
+    EXPECT_TRUE(store.load(localTime(2, 0)).empty()) << "a later day than today reads nothing";
+}
+
+TEST_F(HistoryStoreTest, DamagedLinesAndFilesLoseOnlyThemselves) {
+    fs::create_directories(dir);
+    const Instant t = localTime(0, 0, 30);
+    const std::string good = *HistoryStore::encodeLine(record(t, kA));
+    const std::string file = HistoryStore::dayFileName(t);
+    writeFile(dir / file, good + "\n\nnot json\n" + std::string("\xff\xfe\n") + good + good.substr(0, 40));
+    // A future day's file is never read, a record with a future time in today's file is.
+    writeFile(dir / HistoryStore::dayFileName(localTime(1, 12)), good);
+    HistoryStore store(dir);
+    EXPECT_EQ(store.load(localTime(0, 0)).size(), 2u);
+}
+
+TEST_F(HistoryStoreTest, RecordsComeBackSortedByTimeStably) {
+    HistoryStore store(dir);
+    const Instant base = localTime(0, 0, 10);
+    store.append(record(base + seconds(5), kA));
+    store.append(record(base, kA));
+    store.append(record(base + seconds(5), kB));
+    const auto loaded = store.load(base);
+    ASSERT_EQ(loaded.size(), 3u);
+    EXPECT_EQ(loaded[0].ts, base);
+    EXPECT_EQ(loaded[1].profileID, kA);
+    EXPECT_EQ(loaded[2].profileID, kB);
+}
+
+TEST_F(HistoryStoreTest, AppendsFromTwoStoresInterleaveWholeLines) {
+    {
+        HistoryStore one(dir);
+        HistoryStore two(dir);
+        const Instant t = localTime(0, 0, 20);
+        for (int i = 0; i < 500; ++i) {
+            one.append(record(t, kA));
+            two.append(record(t, kB));
+        }
+    }
+    HistoryStore store(dir);
+    EXPECT_EQ(store.load(localTime(0, 0)).size(), 1000u);
+}
+
+TEST_F(HistoryStoreTest, DaylightSavingDaysAreSteppedThroughTheCalendar) {
+    ScopedEnv tz("TZ", "Europe/Berlin");
+    tzset();
+    // 2026-03-29 has 23 hours in Berlin, 2026-10-25 has 25.
+    const Instant beforeSpring = *DateTime::parseIso8601("2026-03-28T12:00:00+01:00");
+    const Instant afterSpring = *DateTime::parseIso8601("2026-03-30T00:30:00+02:00");
+    EXPECT_EQ(HistoryStore::dayFileName(*DateTime::parseIso8601("2026-03-29T23:30:00+02:00")),
+              "2026-03-29.jsonl");
+    EXPECT_EQ(HistoryStore::dayFileName(*DateTime::parseIso8601("2026-10-25T23:30:00+01:00")),
+              "2026-10-25.jsonl");
+    {
+        HistoryStore store(dir);
+        store.append(record(beforeSpring, kA));
+        store.append(record(*DateTime::parseIso8601("2026-03-29T23:59:00+02:00"), kA));
+        store.append(record(afterSpring, kA));
+        const auto loaded = store.load(beforeSpring);
+        EXPECT_EQ(loaded.size(), 3u);
+    }
+    EXPECT_TRUE(fs::exists(dir / "2026-03-28.jsonl"));
+    EXPECT_TRUE(fs::exists(dir / "2026-03-29.jsonl"));
+    EXPECT_TRUE(fs::exists(dir / "2026-03-30.jsonl"));
+}
+
+TEST_F(HistoryStoreTest, AppendRecreatesAVanishedDirectoryAndLoadSeesItAtOnce) {
+    HistoryStore store(dir);
+    fs::remove_all(dir);
+    store.append(record(system_clock::now(), kA));
+    EXPECT_EQ(store.load(system_clock::now() - hours(1)).size(), 1u);
+}
+
+// ---- Chart data ----------------------------------------------------------------------------
+
+TEST(HistoryRange, LabelsAndSpans) {
+    ASSERT_EQ(allHistoryRanges().size(), 4u);
+    EXPECT_EQ(label(HistoryRange::fiveHours), "5時間");
+    EXPECT_EQ(label(HistoryRange::month), "30日");
+    EXPECT_EQ(historyRangeFromString("7日"), HistoryRange::week);
+    EXPECT_FALSE(historyRangeFromString("7 日"));
+    EXPECT_EQ(spanSeconds(HistoryRange::day), 86400);
+}
+
+TEST(HistoryChart, PointsOfTheChosenKeyPerProfileAndKeysInDisplayOrder) {
+    const Instant t = DateTime::fromUnixSeconds(1.79e9);
+    const Uuid removed = Uuid::random();
+    std::vector<HistoryRecord> records = {
+        record(t, kA, {{"seven_day", 1, {}, {}}, {"five_hour", 2, {}, {}}, {"five_hour", 99, {}, {}}}),
+        record(t + seconds(60), kB, {{"seven_day_opus", 3, {}, {}}, {"seven_day_scoped:Opus", 4, {}, {}}}),
+        record(t + seconds(120), removed, {{"five_hour", 5, {}, {}}, {"codex_week", 6, {}, {}}}),
+        record(t + seconds(180), kB, {{"five_hour", 7, {}, {}}}),
+    };
+    const auto data = HistoryChart::compute(records, {{kA, "main"}, {kB, "work"}}, "five_hour");
+    EXPECT_EQ(data.keys, (std::vector<std::string>{"five_hour", "codex_week", "seven_day",
+                                                   "seven_day_scoped:Opus", "seven_day_opus"}));
+    ASSERT_EQ(data.points.size(), 2u);
+    EXPECT_EQ(data.points[0].profile, "main");
+    EXPECT_EQ(data.points[0].value, 2) << "the first window of the key";
+    EXPECT_EQ(data.points[1].profile, "work");
+    EXPECT_EQ(data.points[1].ts, t + seconds(180));
+    EXPECT_NE(data.points[0].id, data.points[1].id);
+}
+
+TEST(HistoryChart, EmptyHistoryAndCodexOnlyHistory) {
+    EXPECT_TRUE(HistoryChart::compute({}, {{kA, "main"}}, "five_hour").points.empty());
+    EXPECT_TRUE(HistoryChart::compute({}, {{kA, "main"}}, "five_hour").keys.empty());
+    const auto data = HistoryChart::compute(
+        {record(system_clock::now(), kA, {{"codex_week", 1, {}, {}}, {"codex_5h", 2, {}, {}}})},
+        {{kA, "codex"}}, "five_hour");
+    EXPECT_TRUE(data.points.empty());
+    EXPECT_EQ(data.keys, (std::vector<std::string>{"codex_5h", "codex_week"}));
+}
+
+TEST(HistoryChart, ThinsToFiveHundredByIndex) {
+    const Instant t = DateTime::fromUnixSeconds(1.79e9);
+    std::vector<HistoryRecord> records;
+    for (int i = 0; i < 1234; ++i)
+        records.push_back(record(t + seconds(i), kA, {{"five_hour", static_cast<double>(i), {}, {}}}));
+    for (int i = 0; i < 500; ++i)
+        records.push_back(record(t + seconds(i), kB, {{"five_hour", static_cast<double>(i), {}, {}}}));
+    std::stable_sort(records.begin(), records.end(), [](auto& a, auto& b) { return a.ts < b.ts; });
+    const auto data = HistoryChart::compute(records, {{kA, "a"}, {kB, "b"}}, "five_hour");
+    std::vector<double> a, b;
+    for (const auto& p : data.points)
+        (p.profile == "a" ? a : b).push_back(p.value);
+    ASSERT_EQ(a.size(), 500u);
+    EXPECT_EQ((std::vector<double>(a.begin(), a.begin() + 5)), (std::vector<double>{0, 2, 4, 7, 9}));
+    EXPECT_EQ(a.back(), 1231); // floor(499 * 2.468)
+    ASSERT_EQ(b.size(), 500u);
+    EXPECT_EQ(b.back(), 499);
+}
+
+TEST(HistoryChart, ProfilesWithTheSameNameShareASeriesName) {
+    const Instant t = DateTime::fromUnixSeconds(1.79e9);
+    const auto data =
+        HistoryChart::compute({record(t, kA), record(t, kB)}, {{kA, "same"}, {kB, "same"}}, "five_hour");
+    ASSERT_EQ(data.points.size(), 2u);
+    EXPECT_EQ(data.points[0].profile, data.points[1].profile);
+}
+
+} // namespace
