@@ -4,6 +4,7 @@
 #include "FileIO.h"
 #include "Json.h"
 #include "Paths.h"
+#include "TextSearch.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -30,7 +31,7 @@ namespace {
 
 constexpr std::size_t kFileLimit = 8;
 constexpr std::string_view kNeedle = "rate_limits";
-constexpr std::size_t kChunk = 1u << 20;
+constexpr std::size_t kChunk = 256u << 10; // scanned while it is still in the cache
 constexpr std::size_t kStep = 64u << 10;
 constexpr int kMaxDepth = 64; // of the session directory tree
 
@@ -172,6 +173,7 @@ std::optional<Snapshot> lastRateLimits(const fs::path& file, std::size_t maxLine
     // Only the last qualifying line counts: search backwards for the text "rate_limits", one
     // chunk at a time, and judge each line that holds it, newest first.
     std::vector<char> buffer(kChunk + kNeedle.size());
+    std::vector<off_t> hits;
     std::string line;
     off_t limit = size; // occurrences starting at or after this belong to lines already judged
     while (limit > 0) {
@@ -182,15 +184,15 @@ std::optional<Snapshot> lastRateLimits(const fs::path& file, std::size_t maxLine
         if (length < static_cast<std::size_t>(stop - start))
             return std::nullopt; // the file shrank or cannot be read: try again next time
 
-        std::vector<off_t> hits;
-        for (const char* p = buffer.data();
-             const void* found = ::memmem(p, static_cast<std::size_t>(buffer.data() + length - p),
-                                          kNeedle.data(), kNeedle.size());) {
-            const off_t at = start + (static_cast<const char*>(found) - buffer.data());
-            if (at >= limit)
+        hits.clear();
+        const std::string_view chunk(buffer.data(), length);
+        for (std::size_t from = 0;;) {
+            // "_l" (needle bytes 4 and 5) is rare in session logs; "r" and "s" are not.
+            const std::size_t found = TextSearch::find(chunk.substr(from), kNeedle, 4, 5);
+            if (found == std::string_view::npos || start + static_cast<off_t>(from + found) >= limit)
                 break;
-            hits.push_back(at);
-            p = static_cast<const char*>(found) + 1;
+            hits.push_back(start + static_cast<off_t>(from + found));
+            from += found + 1;
         }
         off_t judgedFrom = limit;
         for (auto it = hits.rbegin(); it != hits.rend(); ++it) {

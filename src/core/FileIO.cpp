@@ -144,20 +144,26 @@ void UniqueFd::reset(int fd) {
 }
 
 std::optional<std::string> readFile(const fs::path& path, std::size_t maxBytes, std::error_code& error) {
+    std::string bytes;
+    if (!readFileInto(path, maxBytes, bytes, error))
+        return std::nullopt;
+    return bytes;
+}
+
+bool readFileInto(const fs::path& path, std::size_t maxBytes, std::string& bytes, std::error_code& error) {
     error.clear();
     UniqueFd fd = openRegular(path, error);
     if (!fd)
-        return std::nullopt;
+        return false;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
         error = lastError();
-        return std::nullopt;
+        return false;
     }
     if (static_cast<std::uintmax_t>(st.st_size) > maxBytes) {
         error = std::make_error_code(std::errc::file_too_large);
-        return std::nullopt;
+        return false;
     }
-    std::string bytes;
     bytes.resize(static_cast<std::size_t>(st.st_size));
     std::size_t used = 0;
     for (;;) {
@@ -165,7 +171,7 @@ std::optional<std::string> readFile(const fs::path& path, std::size_t maxBytes, 
             // The file may have grown since fstat.
             if (bytes.size() > maxBytes) {
                 error = std::make_error_code(std::errc::file_too_large);
-                return std::nullopt;
+                return false;
             }
             bytes.resize(bytes.size() + 65536);
         }
@@ -174,7 +180,7 @@ std::optional<std::string> readFile(const fs::path& path, std::size_t maxBytes, 
             if (errno == EINTR)
                 continue;
             error = lastError();
-            return std::nullopt;
+            return false;
         }
         if (n == 0)
             break;
@@ -182,10 +188,10 @@ std::optional<std::string> readFile(const fs::path& path, std::size_t maxBytes, 
     }
     if (used > maxBytes) {
         error = std::make_error_code(std::errc::file_too_large);
-        return std::nullopt;
+        return false;
     }
     bytes.resize(used);
-    return bytes;
+    return true;
 }
 
 bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error) {

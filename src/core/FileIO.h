@@ -42,6 +42,10 @@ private:
 std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes,
                                     std::error_code& error);
 
+// The same into `into` (its capacity is reused; on failure its content is unspecified).
+bool readFileInto(const std::filesystem::path& path, std::size_t maxBytes, std::string& into,
+                  std::error_code& error);
+
 // Replaces `target` atomically: a temporary file in the same directory, created with `mode`
 // from the start, is written completely, flushed to disk and renamed over the target; then the
 // directory is flushed. A crash at any moment leaves either the old or the new file. The

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -84,12 +85,13 @@ public:
             return std::nullopt;
         record.ts = *t;
         record.profileID = *uuid;
+        record.windows.reserve(4);
         if (!lit("]")) {
             for (;;) {
                 std::string_view key;
                 UsageWindow w;
-                if (!lit("{\"key\":") || !str(key) || !Text::isValidUtf8(key) || !lit(",\"utilization\":") ||
-                    !num(w.utilization))
+                if (!lit("{\"key\":") || !str(key) || (m_sawHighByte && !Text::isValidUtf8(key)) ||
+                    !lit(",\"utilization\":") || !num(w.utilization))
                     return std::nullopt;
                 w.key = key;
                 if (lit(",\"resetsAt\":")) {
@@ -132,17 +134,49 @@ private:
         if (m_p == m_end || *m_p != '"')
             return false;
         const char* start = ++m_p;
+        unsigned char high = 0;
         while (m_p < m_end && *m_p != '"') {
-            if (*m_p == '\\' || static_cast<unsigned char>(*m_p) < 0x20)
+            const auto c = static_cast<unsigned char>(*m_p);
+            if (c == '\\' || c < 0x20)
                 return false;
+            high |= c;
             ++m_p;
         }
+        m_sawHighByte = (high & 0x80) != 0;
         if (m_p == m_end)
             return false;
         out = std::string_view(start, static_cast<std::size_t>(m_p - start));
         ++m_p;
         return true;
     }
+    // Short plain decimals ("42", "42.5", "-0.25") exactly: an integer below 2^53 divided by an
+    // exact power of ten is correctly rounded, the same double from_chars gives.
+    static bool fastDecimal(const char* p, const char* end, double& out) {
+        static constexpr double kPow10[] = {1,   10,  100,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const bool negative = *p == '-';
+        if (negative)
+            ++p;
+        std::uint64_t mantissa = 0;
+        int digitCount = 0;
+        int fractionDigits = 0;
+        bool inFraction = false;
+        for (; p < end; ++p) {
+            if (*p == '.') {
+                inFraction = true;
+                continue;
+            }
+            if (*p < '0' || *p > '9' || ++digitCount > 15)
+                return false; // exponent, or too many digits for the exact path
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+            fractionDigits += inFraction;
+        }
+        out = static_cast<double>(mantissa) / kPow10[fractionDigits];
+        if (negative)
+            out = -out;
+        return true;
+    }
+
     // A JSON number: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
     bool num(double& out) {
         const char* start = m_p;
@@ -172,12 +206,15 @@ private:
             while (digit())
                 ++m_p;
         }
+        if (fastDecimal(start, m_p, out))
+            return true;
         const auto [end, ec] = std::from_chars(start, m_p, out);
         return ec == std::errc() && end == m_p && std::isfinite(out);
     }
 
     const char* m_p;
     const char* m_end;
+    bool m_sawHighByte = false; // in the last string read
 };
 
 // The general reader: any valid JSON object with the required members.
@@ -235,7 +272,7 @@ std::tm localDay(Instant t) {
 }
 
 std::string fileNameOf(const std::tm& day) {
-    char name[32];
+    char name[64];
     std::snprintf(name, sizeof name, "%04d-%02d-%02d.jsonl", day.tm_year + 1900, day.tm_mon + 1, day.tm_mday);
     return name;
 }
@@ -384,20 +421,50 @@ void HistoryStore::write(const HistoryRecord& record) const {
 }
 
 std::vector<HistoryRecord> HistoryStore::read(Instant since) const {
-    std::vector<HistoryRecord> result;
+    // The day files from since's local day through today.
+    std::vector<fs::path> files;
     const std::time_t now = std::time(nullptr);
     std::tm day = localDay(since);
     day.tm_hour = day.tm_min = day.tm_sec = 0;
     day.tm_isdst = -1;
     for (std::time_t start = std::mktime(&day); start != -1 && start <= now;) {
-        std::error_code error;
-        if (const auto text = FileIO::readFile(m_dir / fileNameOf(day), kMaxDayFile, error))
-            decodeLines(*text, since, result);
+        files.push_back(m_dir / fileNameOf(day));
         // The next calendar day, through the calendar: days of 23 or 25 hours are handled.
         day.tm_mday += 1;
         day.tm_hour = day.tm_min = day.tm_sec = 0;
         day.tm_isdst = -1;
         start = std::mktime(&day);
+    }
+
+    auto decodeFiles = [&](std::size_t from, std::size_t to, std::vector<HistoryRecord>& out) {
+        std::string text; // one buffer for every file
+        for (std::size_t i = from; i < to; ++i) {
+            std::error_code error;
+            if (!FileIO::readFileInto(files[i], kMaxDayFile, text, error))
+                continue;
+            out.reserve(out.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) +
+                        1);
+            decodeLines(text, since, out);
+        }
+    };
+    // Long ranges are decoded in two halves at once (a chart of 30 days waits on it).
+    std::vector<HistoryRecord> result;
+    if (files.size() >= 4) {
+        const std::size_t half = files.size() / 2;
+        std::vector<HistoryRecord> later;
+        std::thread helper;
+        try {
+            helper = std::thread([&] { decodeFiles(half, files.size(), later); });
+        } catch (const std::system_error&) {
+            decodeFiles(half, files.size(), later); // no thread to be had: one after the other
+        }
+        decodeFiles(0, half, result);
+        if (helper.joinable())
+            helper.join();
+        result.reserve(result.size() + later.size());
+        std::move(later.begin(), later.end(), std::back_inserter(result));
+    } else {
+        decodeFiles(0, files.size(), result);
     }
     if (!std::is_sorted(result.begin(), result.end(),
                         [](const auto& a, const auto& b) { return a.ts < b.ts; }))
