@@ -8,6 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache clang-format
     # libraries
     nlohmann-json3-dev libcurl4-openssl-dev libsecret-1-dev
+    qt6-base-dev qcoro-qt6-dev
     # tests and benchmarks: a loopback HTTP server, a private D-Bus session with a Secret Service
     googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
     dbus-daemon gnome-keyring libglib2.0-bin
