@@ -128,7 +128,8 @@ QCoro::Task<UsageStore::FetchOutcome> UsageStore::fetch(const StoreDependencies&
     if (staggerIndex >= 1)
         co_await deps.sleeper->sleep(kStagger * staggerIndex);
     const Services services = deps.services;
-    co_return co_await QtConcurrent::run([services, profile, liveOverride, includeEmail]() -> FetchOutcome {
+    // GCC 12 destroys a lambda temporary inside a co_await expression twice: name the job.
+    auto job1 = QtConcurrent::run([services, profile, liveOverride, includeEmail]() -> FetchOutcome {
         FetchOutcome outcome;
         outcome.id = profile.id;
         if (profile.provider == Provider::codex) {
@@ -160,6 +161,7 @@ QCoro::Task<UsageStore::FetchOutcome> UsageStore::fetch(const StoreDependencies&
         }
         return outcome;
     });
+    co_return co_await job1;
 }
 
 namespace {
@@ -189,7 +191,7 @@ QCoro::Task<> UsageStore::refreshAll() {
     const Services services = m_deps.services;
 
     // 3. Secret-store and file reads, off the main thread.
-    const CycleReads reads = co_await QtConcurrent::run([services, profiles, connected, readLive]() {
+    auto job2 = QtConcurrent::run([services, profiles, connected, readLive]() {
         CycleReads r;
         if (!connected)
             return r;
@@ -203,6 +205,7 @@ QCoro::Task<> UsageStore::refreshAll() {
             r.presence.emplace_back(p.id, hasSlot(services.secrets, p.id));
         return r;
     });
+    const CycleReads reads = co_await job2;
     if (!*alive)
         co_return;
 
@@ -227,8 +230,9 @@ QCoro::Task<> UsageStore::refreshAll() {
         if (m_cachedLiveToken == token && m_cachedLiveEmail) {
             email = m_cachedLiveEmail;
         } else {
-            email = co_await QtConcurrent::run(
+            auto job3 = QtConcurrent::run(
                 [services, token] { return AnthropicAPI::profileEmail(services.http, token); });
+            email = co_await job3;
             if (!*alive)
                 co_return;
             m_cachedLiveToken = token;
@@ -250,7 +254,7 @@ QCoro::Task<> UsageStore::refreshAll() {
     if (liveID && reads.liveBlob) {
         const Uuid id = *liveID;
         const std::string blob = *reads.liveBlob;
-        const auto identity = co_await QtConcurrent::run([services, id, blob] {
+        auto job4 = QtConcurrent::run([services, id, blob] {
             // The secret store may rewrite its whole keyring on a write: skip identical bytes.
             const SecretRead current = services.secrets.read(ProfileSlotStore::service, id.toString());
             if (current.status != SecretStatus::success || current.data != blob) {
@@ -261,6 +265,7 @@ QCoro::Task<> UsageStore::refreshAll() {
             }
             return ClaudeAppState::readIdentity(services.home);
         });
+        const auto identity = co_await job4;
         if (!*alive)
             co_return;
         setSlotPresence(id, true);
@@ -443,13 +448,13 @@ QCoro::Task<> UsageStore::evaluateAutoSwitch() {
         co_return;
     const auto alive = m_alive;
     const Services services = m_deps.services;
-    const std::optional<ProfileConfig> chosen =
-        co_await QtConcurrent::run([services, candidates]() -> std::optional<ProfileConfig> {
-            for (const ProfileConfig& p : candidates)
-                if (hasSlot(services.secrets, p.id))
-                    return p;
-            return std::nullopt;
-        });
+    auto job5 = QtConcurrent::run([services, candidates]() -> std::optional<ProfileConfig> {
+        for (const ProfileConfig& p : candidates)
+            if (hasSlot(services.secrets, p.id))
+                return p;
+        return std::nullopt;
+    });
+    const std::optional<ProfileConfig> chosen = co_await job5;
     if (!*alive || !chosen)
         co_return;
 
@@ -552,13 +557,13 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
     for (const ProfileConfig& p : m_config.profiles)
         if (p.provider == Provider::claude && !p.accountEmail)
             placeholders.push_back(p);
-    const std::optional<Uuid> reuse =
-        co_await QtConcurrent::run([services, placeholders]() -> std::optional<Uuid> {
-            for (const ProfileConfig& p : placeholders)
-                if (!hasSlot(services.secrets, p.id))
-                    return p.id;
-            return std::nullopt;
-        });
+    auto job6 = QtConcurrent::run([services, placeholders]() -> std::optional<Uuid> {
+        for (const ProfileConfig& p : placeholders)
+            if (!hasSlot(services.secrets, p.id))
+                return p.id;
+        return std::nullopt;
+    });
+    const std::optional<Uuid> reuse = co_await job6;
     if (!*alive)
         co_return;
 
@@ -585,7 +590,7 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
         std::optional<std::string> error;
         std::optional<std::string> identity;
     };
-    const Stored stored = co_await QtConcurrent::run([services, targetId, blob]() {
+    auto job7 = QtConcurrent::run([services, targetId, blob]() {
         Stored s;
         try {
             ProfileSlotStore::write(services.secrets, targetId, blob);
@@ -596,6 +601,7 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
         s.identity = ClaudeAppState::readIdentity(services.home);
         return s;
     });
+    const Stored stored = co_await job7;
     if (!*alive)
         co_return;
     if (stored.error) {
@@ -624,7 +630,7 @@ QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
         std::optional<std::string> email;
         std::optional<std::string> identity;
     };
-    const Captured captured = co_await QtConcurrent::run([services, profile]() {
+    auto job8 = QtConcurrent::run([services, profile]() {
         Captured c;
         try {
             const std::string blob = ActiveCredentialStore::read(services.secrets, services.home);
@@ -637,6 +643,7 @@ QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
         }
         return c;
     });
+    const Captured captured = co_await job8;
     if (!*alive)
         co_return;
     if (captured.error) {
@@ -673,7 +680,7 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
         std::optional<std::string> blob;
         std::optional<std::string> email;
     };
-    const Outgoing outgoing = co_await QtConcurrent::run([services]() {
+    auto job9 = QtConcurrent::run([services]() {
         Outgoing o;
         try {
             o.blob = ActiveCredentialStore::read(services.secrets, services.home);
@@ -684,6 +691,7 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
         }
         return o;
     });
+    const Outgoing outgoing = co_await job9;
     if (!*alive)
         co_return;
     if (outgoing.email) {
@@ -696,13 +704,14 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
         if (owner && owner->id != target.id) {
             const Uuid ownerId = owner->id;
             const std::string blob = *outgoing.blob;
-            const auto identity = co_await QtConcurrent::run([services, ownerId, blob] {
+            auto job10 = QtConcurrent::run([services, ownerId, blob] {
                 try {
                     ProfileSlotStore::write(services.secrets, ownerId, blob);
                 } catch (const std::exception&) {
                 }
                 return ClaudeAppState::readIdentity(services.home);
             });
+            const auto identity = co_await job10;
             if (!*alive)
                 co_return;
             if (ProfileConfig* p = findProfile(ownerId)) {
@@ -716,32 +725,32 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
     // the identity cannot be written, the previous live credential is put back: a login half
     // switched (one account's token beside another's identity) is worse than none.
     const std::optional<std::string> previousLive = outgoing.blob;
-    const std::optional<std::string> failure =
-        co_await QtConcurrent::run([services, target, previousLive]() -> std::optional<std::string> {
-            ResolvedCredentials resolved;
-            try {
-                resolved = CredentialResolver::resolveFresh(services, target, false);
-            } catch (const std::exception& e) {
-                return std::string(e.what());
-            }
-            try {
-                ActiveCredentialStore::write(services.secrets, services.home, resolved.raw);
-            } catch (const std::exception& e) {
-                return std::string(e.what());
-            }
-            try {
-                ClaudeAppState::writeIdentity(services.home, *target.accountIdentity);
-            } catch (const std::exception& e) {
-                if (previousLive) {
-                    try {
-                        ActiveCredentialStore::write(services.secrets, services.home, *previousLive);
-                    } catch (const std::exception&) {
-                    }
+    auto job11 = QtConcurrent::run([services, target, previousLive]() -> std::optional<std::string> {
+        ResolvedCredentials resolved;
+        try {
+            resolved = CredentialResolver::resolveFresh(services, target, false);
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        try {
+            ActiveCredentialStore::write(services.secrets, services.home, resolved.raw);
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        try {
+            ClaudeAppState::writeIdentity(services.home, *target.accountIdentity);
+        } catch (const std::exception& e) {
+            if (previousLive) {
+                try {
+                    ActiveCredentialStore::write(services.secrets, services.home, *previousLive);
+                } catch (const std::exception&) {
                 }
-                return std::string(e.what());
             }
-            return std::nullopt;
-        });
+            return std::string(e.what());
+        }
+        return std::nullopt;
+    });
+    const std::optional<std::string> failure = co_await job11;
     if (!*alive)
         co_return;
     if (failure) {

@@ -1,0 +1,571 @@
+#include "UsageStore.h"
+
+#include "ActiveCredentialStore.h"
+#include "ConfigStore.h"
+#include "CredentialResolver.h"
+#include "CurlTransport.h"
+#include "Paths.h"
+#include "ProfileSlotStore.h"
+
+#include "FakeClock.h"
+#include "MemorySecretStore.h"
+#include "ScopedEnv.h"
+#include "TempDir.h"
+#include "TestHttpServer.h"
+#include "VirtualTime.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <mutex>
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+using nlohmann::json;
+using namespace testsupport;
+
+namespace {
+
+std::string blob(const std::string& token) {
+    return json{{"claudeAiOauth",
+                 {{"accessToken", token}, {"refreshToken", "r-" + token}, {"expiresAt", 4102444800000LL}}}}
+        .dump();
+}
+
+std::string usageBody(double fiveHour, double week = 10) {
+    return json{{"five_hour", {{"utilization", fiveHour}, {"resets_at", "2026-09-14T15:00:00Z"}}},
+                {"seven_day", {{"utilization", week}, {"resets_at", "2026-09-18T00:00:00Z"}}}}
+        .dump();
+}
+
+std::string identityOf(const std::string& email) {
+    return json{{"oauthAccount", {{"emailAddress", email}, {"accountUuid", "u-" + email}}},
+                {"userID", "id-" + email}}
+        .dump();
+}
+
+// Runs a coroutine of the store to its end in virtual time.
+void await(VirtualSleeper& sleeper, QCoro::Task<> task) {
+    for (int i = 0; i < 200 && !task.isReady(); ++i)
+        sleeper.advance(seconds(1));
+    ASSERT_TRUE(task.isReady());
+}
+
+class StoreTest : public testing::Test {
+protected:
+    TempDir home;
+    fs::path configDir = home / ".local/share/ulmet";
+    TestHttpServer server;
+    ScopedEnv api{"ULMET_API_ORIGIN", server.origin()};
+    ScopedEnv console{"ULMET_CONSOLE_ORIGIN", server.origin()};
+    ScopedEnv noKeychain{"ULMET_NO_KEYCHAIN", std::nullopt};
+    CurlTransport http;
+    MemorySecretStore secrets;
+    FakeClock clock{*DateTime::parseIso8601("2026-09-14T12:00:00Z")};
+    VirtualSleeper sleeper{clock};
+    HistoryStore history{home / "history"};
+    std::vector<std::pair<std::string, std::string>> notifications;
+    std::unique_ptr<UsageStore> store;
+
+    // token → usage answer (status, body, retry-after); token → e-mail
+    struct Answer {
+        int status = 200;
+        std::string body;
+        std::string retryAfter;
+    };
+    std::mutex mutex;
+    std::map<std::string, Answer> answers;
+    std::map<std::string, std::string> accountEmails;
+    std::vector<std::pair<std::string, Instant>> usageRequests; // token, virtual time
+
+    void SetUp() override {
+        server.on("GET", "/api/oauth/usage", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(mutex);
+            const std::string token = req.get_header_value("Authorization").substr(7);
+            usageRequests.emplace_back(token, clock.now());
+            const auto it = answers.find(token);
+            if (it == answers.end()) {
+                res.status = 401;
+                return;
+            }
+            res.status = it->second.status;
+            if (!it->second.retryAfter.empty())
+                res.set_header("retry-after", it->second.retryAfter);
+            res.set_content(it->second.body, "application/json");
+        });
+        server.on("GET", "/api/oauth/profile", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(mutex);
+            const auto it = accountEmails.find(req.get_header_value("Authorization").substr(7));
+            if (it == accountEmails.end()) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(json{{"account", {{"email", it->second}}}}.dump(), "application/json");
+        });
+    }
+    void TearDown() override {
+        sleeper.settle();
+        store.reset();
+        sleeper.drain();
+    }
+
+    static Answer ok(std::string body) { return Answer{200, std::move(body), ""}; }
+    void answer(const std::string& token, Answer a) {
+        std::lock_guard lock(mutex);
+        answers[token] = std::move(a);
+    }
+    void account(const std::string& token, const std::string& email) {
+        std::lock_guard lock(mutex);
+        accountEmails[token] = email;
+    }
+    std::vector<std::string> requestedTokens() {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> t;
+        for (const auto& r : usageRequests)
+            t.push_back(r.first);
+        return t;
+    }
+
+    ProfileConfig claude(const std::string& name, std::optional<std::string> email = std::nullopt) {
+        ProfileConfig p;
+        p.name = name;
+        p.configDir = "~/.claude-" + name;
+        p.accountEmail = email;
+        return p;
+    }
+    void slot(const ProfileConfig& p, const std::string& token) {
+        secrets.store(ProfileSlotStore::service, p.id.toString(), blob(token));
+    }
+    void start(const AppConfig& config) {
+        ConfigStore::save(config, configDir);
+        start();
+    }
+    void start() {
+        StoreDependencies deps{Services{http, secrets, clock, home.path()}, configDir, &history, &sleeper,
+                               [this](const QString& t, const QString& b) {
+                                   notifications.emplace_back(t.toStdString(), b.toStdString());
+                               }};
+        store = std::make_unique<UsageStore>(std::move(deps));
+        sleeper.settle();
+    }
+    // Lets the first cycle (with its stagger) finish.
+    void finishCycle() { sleeper.advance(seconds(5)); }
+    std::optional<double> fiveHour(const Uuid& id) {
+        const auto it = store->statuses().find(id);
+        if (it == store->statuses().end() || !it->second.isOk())
+            return std::nullopt;
+        for (const auto& w : it->second.okValue()->windows)
+            if (w.key == "five_hour")
+                return w.utilization;
+        return std::nullopt;
+    }
+    std::string message(const Uuid& id) {
+        const auto it = store->statuses().find(id);
+        return it == store->statuses().end() || it->second.isOk() ? "" : it->second.errorValue()->message;
+    }
+    AppConfig savedConfig() { return *AppConfig::decode(*readFile(configDir / "config.json")); }
+};
+
+TEST_F(StoreTest, FirstCycleReadsEveryProfileRecordsHistoryAndLearnsAddresses) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a");
+    auto b = claude("b", "b@example.com");
+    ProfileConfig codex;
+    codex.name = "codex";
+    codex.provider = Provider::codex;
+    codex.configDir = "~/.codex";
+    config.profiles = {a, b, codex};
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    answer("tok-a", ok(usageBody(11)));
+    answer("tok-b", ok(usageBody(22)));
+    account("tok-a", "a@example.com");
+    writeFile(home / ".codex/sessions/s.jsonl",
+              R"({"rate_limits":{"primary":{"used_percent":33,"window_minutes":300,"resets_at":4102444800}}})"
+              "\n");
+
+    start(config);
+    finishCycle();
+    EXPECT_EQ(fiveHour(a.id), 11);
+    EXPECT_EQ(fiveHour(b.id), 22);
+    ASSERT_TRUE(store->statuses().at(codex.id).isOk());
+    EXPECT_EQ(store->statuses().at(codex.id).okValue()->windows.at(0).key, "codex_5h");
+    EXPECT_EQ(store->emails().at(a.id), "a@example.com");
+    EXPECT_EQ(savedConfig().profiles[0].accountEmail, "a@example.com") << "backfilled and saved";
+    EXPECT_EQ(store->slotPresence().at(a.id), true);
+    EXPECT_EQ(store->slotPresence().at(codex.id), false);
+    EXPECT_TRUE(store->lastRefresh());
+    EXPECT_EQ(history.load(clock.now() - hours(1)).size(), 3u);
+}
+
+TEST_F(StoreTest, RequestsAreStaggeredAndPollingWaitsAtLeastThirtySeconds) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.pollIntervalSec = 10;
+    std::vector<ProfileConfig> ps = {claude("a", "a@x"), claude("b", "b@x"), claude("c", "c@x")};
+    config.profiles = ps;
+    for (const auto& p : ps) {
+        slot(p, "tok-" + p.name);
+        answer("tok-" + p.name, ok(usageBody(1)));
+    }
+    const Instant began = clock.now();
+    start(config);
+    finishCycle();
+    ASSERT_EQ(usageRequests.size(), 3u);
+    EXPECT_EQ(usageRequests[0].second - began, milliseconds(0));
+    EXPECT_EQ(usageRequests[1].second - began, milliseconds(500));
+    EXPECT_EQ(usageRequests[2].second - began, milliseconds(1000));
+    EXPECT_NE(std::find(sleeper.requested().begin(), sleeper.requested().end(), milliseconds(30000)),
+              sleeper.requested().end());
+    // The next cycle comes 30 s after the first ended, not 10 s.
+    sleeper.advance(seconds(20));
+    EXPECT_EQ(usageRequests.size(), 3u);
+    sleeper.advance(seconds(15));
+    EXPECT_EQ(usageRequests.size(), 6u);
+}
+
+TEST_F(StoreTest, RateLimitingKeepsTheLastGoodReadingAndBacksOff) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    config.profiles = {a, b};
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    history.append(
+        HistoryRecord{clock.now() - hours(1), a.id, {{"five_hour", 42, std::nullopt, std::nullopt}}});
+    answer("tok-a", {429, "{}", "600"});
+    answer("tok-b", {429, "{}", ""});
+    start(config);
+    finishCycle();
+    EXPECT_EQ(fiveHour(a.id), 42) << "seeded reading kept";
+    EXPECT_EQ(message(b.id), "レート制限 (429) · 再試行待ち");
+    ASSERT_TRUE(store->lastActionMessage());
+    EXPECT_EQ(*store->lastActionMessage(), "レート制限のため約300秒後に自動再取得します（表示は直前の値）");
+    ASSERT_TRUE(store->backoffUntil());
+
+    // The loop sleeps until the end of the back-off; then a cycle without 429 clears it all.
+    answer("tok-a", ok(usageBody(50)));
+    answer("tok-b", ok(usageBody(60)));
+    sleeper.advance(seconds(250));
+    EXPECT_EQ(fiveHour(a.id), 42);
+    sleeper.advance(seconds(60));
+    EXPECT_EQ(fiveHour(a.id), 50);
+    EXPECT_FALSE(store->lastActionMessage());
+    EXPECT_FALSE(store->backoffUntil());
+}
+
+TEST_F(StoreTest, ARateLimitWithoutDelayBacksOffThirtySecondsAndOtherMessagesStay) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    slot(a, "tok-a");
+    answer("tok-a", {429, "{}", "soon"});
+    start(config);
+    finishCycle();
+    EXPECT_EQ(*store->lastActionMessage(), "レート制限のため約30秒後に自動再取得します（表示は直前の値）");
+    answer("tok-a", ok(usageBody(5)));
+    store->disconnectKeychain();
+    EXPECT_EQ(*store->lastActionMessage(), "Keychain 接続を解除しました");
+    sleeper.advance(seconds(40));
+    EXPECT_EQ(*store->lastActionMessage(), "Keychain 接続を解除しました");
+}
+
+TEST_F(StoreTest, ProfilesSharingAnAddressAreFetchedOnce) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "same@x");
+    auto b = claude("b", "same@x");
+    config.profiles = {a, b};
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    answer("tok-a", ok(usageBody(7)));
+    answer("tok-b", ok(usageBody(8)));
+    start(config);
+    finishCycle();
+    EXPECT_EQ(requestedTokens(), std::vector<std::string>{"tok-a"});
+    EXPECT_EQ(fiveHour(b.id), 7);
+    EXPECT_EQ(store->emails().at(b.id), "same@x");
+    EXPECT_FALSE(store->isDuplicateProfile(store->config().profiles[0]));
+    EXPECT_TRUE(store->isDuplicateProfile(store->config().profiles[1]));
+}
+
+TEST_F(StoreTest, WithoutTheSecretStoreOnlyCodexIsReadAndClaudeProfilesSayNotConnected) {
+    AppConfig config;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    ProfileConfig codex;
+    codex.name = "codex";
+    codex.provider = Provider::codex;
+    codex.configDir = "~/.codex";
+    config.profiles = {a, b, codex};
+    slot(a, "tok-a");
+    answer("tok-a", ok(usageBody(7)));
+    history.append(
+        HistoryRecord{clock.now() - hours(2), b.id, {{"five_hour", 9, std::nullopt, std::nullopt}}});
+    start(config);
+    finishCycle();
+    EXPECT_TRUE(requestedTokens().empty());
+    EXPECT_EQ(message(a.id), "未接続 — 「接続」で認証してください");
+    EXPECT_EQ(fiveHour(b.id), 9);
+    EXPECT_EQ(message(codex.id), "セッションが見つかりません（" + (home / ".codex/sessions").string() +
+                                     "）。codex を一度実行すると記録されます");
+    EXPECT_TRUE(store->slotPresence().empty());
+}
+
+TEST_F(StoreTest, TheLiveLoginIsFollowedAndAnUnknownAccountOfferedThenEnrolled) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = true;
+    auto known = claude("known", "known@x");
+    auto placeholder = claude("account2");
+    config.profiles = {known, placeholder};
+    config.activeProfileID = known.id;
+    slot(known, "tok-known");
+    answer("tok-known", ok(usageBody(1)));
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-live"));
+    account("tok-live", "new.person@example.com");
+    answer("tok-live", ok(usageBody(2)));
+    writeFile(home / ".claude.json", identityOf("new.person@example.com"));
+    start(config);
+    finishCycle();
+    EXPECT_EQ(store->liveEmail(), "new.person@example.com");
+    EXPECT_FALSE(store->config().activeProfileID) << "the live account matches no profile";
+    EXPECT_EQ(store->pendingEnrollEmail(), "new.person@example.com");
+
+    await(sleeper, store->enrollDetectedAccount());
+    const ProfileConfig& enrolled = store->config().profiles[1];
+    EXPECT_EQ(enrolled.id, placeholder.id) << "the placeholder is reused";
+    EXPECT_EQ(enrolled.name, "new.person");
+    EXPECT_EQ(enrolled.accountEmail, "new.person@example.com");
+    EXPECT_EQ(enrolled.accountIdentity, identityOf("new.person@example.com"));
+    EXPECT_EQ(store->config().activeProfileID, placeholder.id);
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, placeholder.id.toString()), blob("tok-live"));
+    EXPECT_FALSE(store->pendingEnrollEmail());
+    EXPECT_EQ(*store->lastActionMessage(), "「new.person@example.com」を登録しました");
+    EXPECT_EQ(savedConfig().activeProfileID, placeholder.id);
+    finishCycle();
+    EXPECT_EQ(fiveHour(placeholder.id), 2) << "the live profile is read with the live credential";
+}
+
+TEST_F(StoreTest, SwitchingWritesTheLiveLoginAndIdentityAndSavesTheOutgoingLogin) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    b.accountIdentity = identityOf("b@x");
+    config.profiles = {a, b};
+    config.activeProfileID = a.id;
+    slot(a, "tok-a-old");
+    slot(b, "tok-b");
+    answer("tok-a", ok(usageBody(1)));
+    answer("tok-b", ok(usageBody(2)));
+    account("tok-a", "a@x");
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-a"));
+    fs::permissions(ActiveCredentialStore::filePath(home.path()), fs::perms(0600));
+    writeFile(home / ".claude.json",
+              R"({"numStartups": 5, "oauthAccount": {"emailAddress": "a@x"}, "userID": "id-a"})");
+    start(config);
+    finishCycle();
+
+    await(sleeper, store->switchTo(store->config().profiles[1]));
+    EXPECT_EQ(*store->lastActionMessage(),
+              "「b」に切替えました。開いている claude は一度終了し、新しく起動し直してください");
+    EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-b"));
+    EXPECT_EQ(fileMode(ActiveCredentialStore::filePath(home.path())), 0600u);
+    const json state = json::parse(*readFile(home / ".claude.json"));
+    EXPECT_EQ(state["oauthAccount"]["emailAddress"], "b@x");
+    EXPECT_EQ(state["userID"], "id-b@x");
+    EXPECT_EQ(state["numStartups"], 5);
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, a.id.toString()), blob("tok-a"))
+        << "outgoing login saved";
+    EXPECT_EQ(store->config().activeProfileID, b.id);
+    EXPECT_EQ(savedConfig().activeProfileID, b.id);
+}
+
+TEST_F(StoreTest, AFailedIdentityWritePutsThePreviousLiveLoginBack) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    b.accountIdentity = identityOf("b@x");
+    config.profiles = {a, b};
+    config.activeProfileID = a.id;
+    slot(b, "tok-b");
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-a"));
+    writeFile(home / ".claude.json", "{ damaged");
+    start(config);
+    finishCycle();
+    await(sleeper, store->switchTo(store->config().profiles[1]));
+    ASSERT_TRUE(store->lastActionMessage());
+    EXPECT_TRUE(store->lastActionMessage()->starts_with("切替失敗: ")) << *store->lastActionMessage();
+    EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-a"));
+    EXPECT_EQ(store->config().activeProfileID, a.id);
+
+    // A target without a captured identity, or without a slot.
+    await(sleeper, store->switchTo(a));
+    EXPECT_EQ(
+        *store->lastActionMessage(),
+        "「a」は識別情報が未取得です。そのアカウントで claude にログイン中に「取り込む」を実行してください");
+    auto c = claude("c", "c@x");
+    c.accountIdentity = identityOf("c@x");
+    await(sleeper, store->switchTo(c));
+    EXPECT_EQ(*store->lastActionMessage(), "切替失敗: " + ResolveError::noSlot().description());
+}
+
+TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoSwitchEnabled = true;
+    config.autoSwitchThreshold = 80;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    auto c = claude("c", "c@x");
+    auto d = claude("d", "d@x"); // no identity
+    for (auto* p : {&b, &c})
+        p->accountIdentity = identityOf(*p->accountEmail);
+    config.profiles = {a, d, b, c};
+    config.activeProfileID = a.id;
+    for (const auto& p : {a, b, c, d})
+        slot(p, "tok-" + p.name);
+    answer("tok-a", ok(usageBody(85)));
+    answer("tok-b", ok(usageBody(90)));
+    answer("tok-c", ok(usageBody(10)));
+    answer("tok-d", ok(usageBody(0)));
+    writeFile(home / ".claude.json", identityOf("a@x"));
+    start(config);
+    finishCycle();
+    ASSERT_EQ(notifications.size(), 1u);
+    EXPECT_EQ(notifications[0].first, "アカウント自動切替");
+    EXPECT_EQ(notifications[0].second, "セッション85% → 「c」に切替えました。claude を起動し直してください");
+    EXPECT_EQ(store->config().activeProfileID, c.id);
+    EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), std::nullopt)
+        << "no live file: the item is used";
+    EXPECT_EQ(secrets.get("Claude Code-credentials", Paths::loginName()), blob("tok-c"));
+
+    // Still above the threshold a minute later: the cool-down holds.
+    answer("tok-c", ok(usageBody(95)));
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(notifications.size(), 1u);
+}
+
+TEST_F(StoreTest, MenuMetricsFollowTheActiveProfileOrFallBack) {
+    AppConfig config;
+    auto a = claude("a");
+    auto b = claude("b");
+    b.colorName = "teal";
+    config.profiles = {a, b};
+    config.activeProfileID = a.id;
+    config.menuWeekEnabled = true;
+    config.menuSessionShowRemaining = true;
+    history.append(HistoryRecord{clock.now() - hours(1),
+                                 b.id,
+                                 {{"five_hour", 120, clock.now() + minutes(150), std::nullopt},
+                                  {"seven_day", 30, std::nullopt, std::nullopt}}});
+    start(config);
+    const auto metrics = store->menuMetrics();
+    ASSERT_EQ(metrics.size(), 2u);
+    EXPECT_EQ(metrics[0].id, "session");
+    EXPECT_EQ(metrics[0].util, 120) << "unclamped";
+    EXPECT_EQ(metrics[0].tint, ColorPalette::color("teal"));
+    EXPECT_EQ(metrics[0].remaining, "→2H");
+    EXPECT_DOUBLE_EQ(*metrics[0].elapsed, 0.5);
+    EXPECT_EQ(metrics[1].id, "week");
+    EXPECT_FALSE(metrics[1].remaining);
+    EXPECT_FALSE(metrics[1].elapsed);
+
+    EXPECT_EQ(UsageStore::remainingBadge(clock.now() + minutes(59) + seconds(59), clock.now()), "→59M");
+    EXPECT_EQ(UsageStore::remainingBadge(clock.now() + minutes(60), clock.now()), "→1H");
+    EXPECT_EQ(UsageStore::remainingBadge(clock.now() + minutes(119), clock.now()), "→1H");
+    EXPECT_EQ(UsageStore::remainingBadge(clock.now() + minutes(299), clock.now()), "→4H");
+    EXPECT_EQ(UsageStore::remainingBadge(clock.now() - minutes(5), clock.now()), "→0M");
+}
+
+TEST_F(StoreTest, EditsAreSavedOnceAfterTheLastOneAndRestartPolling) {
+    AppConfig config;
+    start(config);
+    finishCycle();
+    const std::size_t sleepsBefore = sleeper.requested().size();
+    store->addProfile(Provider::claude);
+    sleeper.advance(milliseconds(300));
+    store->addProfile(Provider::claude);
+    sleeper.advance(milliseconds(300));
+    store->addProfile(Provider::codex);
+    sleeper.advance(milliseconds(700));
+    EXPECT_TRUE(savedConfig().profiles.empty()) << "not yet: 0.8 s after the last edit";
+    sleeper.advance(milliseconds(200));
+    const AppConfig saved = savedConfig();
+    ASSERT_EQ(saved.profiles.size(), 3u);
+    EXPECT_EQ(saved.profiles[0].name, "account1");
+    EXPECT_EQ(saved.profiles[1].name, "account2");
+    EXPECT_EQ(saved.profiles[1].colorName, "blue");
+    EXPECT_EQ(saved.profiles[2].name, "Codex");
+    EXPECT_EQ(saved.profiles[2].configDir, "~/.codex");
+    EXPECT_EQ(saved.profiles[2].colorName, "green");
+    const auto& requested = sleeper.requested();
+    EXPECT_EQ(
+        std::count(requested.begin() + static_cast<long>(sleepsBefore), requested.end(), milliseconds(800)),
+        3);
+}
+
+TEST_F(StoreTest, RemovingAndMovingProfiles) {
+    AppConfig config;
+    auto a = claude("a");
+    auto b = claude("b");
+    auto c = claude("c");
+    config.profiles = {a, b, c};
+    config.activeProfileID = b.id;
+    slot(b, "tok-b");
+    start(config);
+    store->moveProfile(a.id, -1);
+    EXPECT_EQ(store->config().profiles[0].id, a.id);
+    store->moveProfile(c.id, +1);
+    EXPECT_EQ(store->config().profiles[2].id, c.id);
+    store->moveProfile(a.id, +1);
+    EXPECT_EQ(savedConfig().profiles[0].id, b.id) << "saved at once";
+    store->moveProfile(c.id, b.id);
+    EXPECT_EQ(store->config().profiles[0].id, c.id);
+    store->moveProfile(a.id, Uuid::random());
+    EXPECT_EQ(store->config().profiles[2].id, a.id);
+
+    store->removeProfile(b.id);
+    sleeper.settle();
+    EXPECT_FALSE(store->config().activeProfileID);
+    EXPECT_FALSE(secrets.get(ProfileSlotStore::service, b.id.toString()));
+    EXPECT_EQ(store->config().profiles.size(), 2u);
+}
+
+TEST_F(StoreTest, CaptureStoresTheLiveLoginInTheChosenProfile) {
+    AppConfig config;
+    auto a = claude("a", "old@x");
+    config.profiles = {a};
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-live"));
+    writeFile(home / ".claude.json", identityOf("live@x"));
+    account("tok-live", "live@x");
+    start(config);
+    await(sleeper, store->captureActive(a));
+    EXPECT_EQ(*store->lastActionMessage(), "「a」に現在のログインを取り込みました");
+    EXPECT_EQ(store->config().profiles[0].accountEmail, "live@x");
+    EXPECT_EQ(store->config().profiles[0].accountIdentity, identityOf("live@x"));
+    EXPECT_EQ(store->config().activeProfileID, a.id);
+    EXPECT_TRUE(store->config().keychainConnected);
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, a.id.toString()), blob("tok-live"));
+
+    fs::remove(ActiveCredentialStore::filePath(home.path()));
+    await(sleeper, store->captureActive(a));
+    EXPECT_EQ(*store->lastActionMessage(),
+              "取り込み失敗: Keychain に「Claude Code-credentials」がありません");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
