@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer + UndefinedBehaviorSanitizer and runs
-# every test.
+# every test; then runs the store and core tests again under ThreadSanitizer.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$ULMET_ROOT"
@@ -8,3 +8,7 @@ bash scripts/install-deps.sh
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan -j"$(nproc)" "$@"
+
+cmake --preset tsan
+cmake --build --preset tsan --target app_tests core_tests
+ctest --preset tsan -j"$(nproc)" -R '^(StoreTest|HistoryStoreTest|HistoryChart|CodexTest|ResolverTest)\.'

@@ -93,8 +93,17 @@ void save(const AppConfig& config, const fs::path& dir) {
     if (!bytes)
         return;
     const fs::path file = dir / kFileName;
-    if (auto current = readConfig(file); current && !current->profiles.empty())
-        FileIO::writeAtomic(dir / (std::string(kFileName) + ".bak"), *bytes, kFileMode, error);
+    const fs::path backup = dir / (std::string(kFileName) + ".bak");
+    const auto currentBytes = FileIO::readFile(file, kMaxFileSize, error);
+    const auto current =
+        currentBytes && !currentBytes->empty() ? AppConfig::decode(*currentBytes) : std::nullopt;
+    const bool backupWanted = current && !current->profiles.empty();
+    // The store saves after every refresh: a file that already holds these bytes (and a backup
+    // that already matches) is left alone instead of being rewritten every minute.
+    if (currentBytes == bytes && (!backupWanted || FileIO::readFile(backup, kMaxFileSize, error) == bytes))
+        return;
+    if (backupWanted)
+        FileIO::writeAtomic(backup, *bytes, kFileMode, error);
     FileIO::writeAtomic(file, *bytes, kFileMode, error);
 }
 

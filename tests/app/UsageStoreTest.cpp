@@ -4,6 +4,7 @@
 #include "ConfigStore.h"
 #include "CredentialResolver.h"
 #include "CurlTransport.h"
+#include "LibsecretSecretStore.h"
 #include "Paths.h"
 #include "ProfileSlotStore.h"
 
@@ -245,7 +246,8 @@ TEST_F(StoreTest, RateLimitingKeepsTheLastGoodReadingAndBacksOff) {
     EXPECT_EQ(fiveHour(a.id), 42) << "seeded reading kept";
     EXPECT_EQ(message(b.id), "レート制限 (429) · 再試行待ち");
     ASSERT_TRUE(store->lastActionMessage());
-    EXPECT_EQ(*store->lastActionMessage(), "レート制限のため約300秒後に自動再取得します（表示は直前の値）");
+    EXPECT_EQ(store->lastActionMessage().value_or(""),
+              "レート制限のため約300秒後に自動再取得します（表示は直前の値）");
     ASSERT_TRUE(store->backoffUntil());
 
     // The loop sleeps until the end of the back-off; then a cycle without 429 clears it all.
@@ -268,12 +270,13 @@ TEST_F(StoreTest, ARateLimitWithoutDelayBacksOffThirtySecondsAndOtherMessagesSta
     answer("tok-a", {429, "{}", "soon"});
     start(config);
     finishCycle();
-    EXPECT_EQ(*store->lastActionMessage(), "レート制限のため約30秒後に自動再取得します（表示は直前の値）");
+    EXPECT_EQ(store->lastActionMessage().value_or(""),
+              "レート制限のため約30秒後に自動再取得します（表示は直前の値）");
     answer("tok-a", ok(usageBody(5)));
     store->disconnectKeychain();
-    EXPECT_EQ(*store->lastActionMessage(), "Keychain 接続を解除しました");
+    EXPECT_EQ(store->lastActionMessage().value_or(""), "Keychain 接続を解除しました");
     sleeper.advance(seconds(40));
-    EXPECT_EQ(*store->lastActionMessage(), "Keychain 接続を解除しました");
+    EXPECT_EQ(store->lastActionMessage().value_or(""), "Keychain 接続を解除しました");
 }
 
 TEST_F(StoreTest, ProfilesSharingAnAddressAreFetchedOnce) {
@@ -347,7 +350,7 @@ TEST_F(StoreTest, TheLiveLoginIsFollowedAndAnUnknownAccountOfferedThenEnrolled) 
     EXPECT_EQ(store->config().activeProfileID, placeholder.id);
     EXPECT_EQ(secrets.get(ProfileSlotStore::service, placeholder.id.toString()), blob("tok-live"));
     EXPECT_FALSE(store->pendingEnrollEmail());
-    EXPECT_EQ(*store->lastActionMessage(), "「new.person@example.com」を登録しました");
+    EXPECT_EQ(store->lastActionMessage().value_or(""), "「new.person@example.com」を登録しました");
     EXPECT_EQ(savedConfig().activeProfileID, placeholder.id);
     finishCycle();
     EXPECT_EQ(fiveHour(placeholder.id), 2) << "the live profile is read with the live credential";
@@ -374,7 +377,7 @@ TEST_F(StoreTest, SwitchingWritesTheLiveLoginAndIdentityAndSavesTheOutgoingLogin
     finishCycle();
 
     await(sleeper, store->switchTo(store->config().profiles[1]));
-    EXPECT_EQ(*store->lastActionMessage(),
+    EXPECT_EQ(store->lastActionMessage().value_or(""),
               "「b」に切替えました。開いている claude は一度終了し、新しく起動し直してください");
     EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-b"));
     EXPECT_EQ(fileMode(ActiveCredentialStore::filePath(home.path())), 0600u);
@@ -403,19 +406,20 @@ TEST_F(StoreTest, AFailedIdentityWritePutsThePreviousLiveLoginBack) {
     finishCycle();
     await(sleeper, store->switchTo(store->config().profiles[1]));
     ASSERT_TRUE(store->lastActionMessage());
-    EXPECT_TRUE(store->lastActionMessage()->starts_with("切替失敗: ")) << *store->lastActionMessage();
+    EXPECT_TRUE(store->lastActionMessage()->starts_with("切替失敗: "))
+        << store->lastActionMessage().value_or("");
     EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-a"));
     EXPECT_EQ(store->config().activeProfileID, a.id);
 
     // A target without a captured identity, or without a slot.
     await(sleeper, store->switchTo(a));
     EXPECT_EQ(
-        *store->lastActionMessage(),
+        store->lastActionMessage().value_or(""),
         "「a」は識別情報が未取得です。そのアカウントで claude にログイン中に「取り込む」を実行してください");
     auto c = claude("c", "c@x");
     c.accountIdentity = identityOf("c@x");
     await(sleeper, store->switchTo(c));
-    EXPECT_EQ(*store->lastActionMessage(), "切替失敗: " + ResolveError::noSlot().description());
+    EXPECT_EQ(store->lastActionMessage().value_or(""), "切替失敗: " + ResolveError::noSlot().description());
 }
 
 TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown) {
@@ -549,7 +553,7 @@ TEST_F(StoreTest, CaptureStoresTheLiveLoginInTheChosenProfile) {
     account("tok-live", "live@x");
     start(config);
     await(sleeper, store->captureActive(a));
-    EXPECT_EQ(*store->lastActionMessage(), "「a」に現在のログインを取り込みました");
+    EXPECT_EQ(store->lastActionMessage().value_or(""), "「a」に現在のログインを取り込みました");
     EXPECT_EQ(store->config().profiles[0].accountEmail, "live@x");
     EXPECT_EQ(store->config().profiles[0].accountIdentity, identityOf("live@x"));
     EXPECT_EQ(store->config().activeProfileID, a.id);
@@ -558,8 +562,230 @@ TEST_F(StoreTest, CaptureStoresTheLiveLoginInTheChosenProfile) {
 
     fs::remove(ActiveCredentialStore::filePath(home.path()));
     await(sleeper, store->captureActive(a));
-    EXPECT_EQ(*store->lastActionMessage(),
+    EXPECT_EQ(store->lastActionMessage().value_or(""),
               "取り込み失敗: Keychain に「Claude Code-credentials」がありません");
+}
+
+TEST_F(StoreTest, ACallWhileACycleRunsReturnsAtOnceAndARestartSleepsAFullInterval) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    config.profiles = {a, b};
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    answer("tok-a", ok(usageBody(1)));
+    answer("tok-b", ok(usageBody(2)));
+    start(config); // the first cycle waits in its stagger now
+    ASSERT_TRUE(store->isRefreshing());
+    auto second = store->refreshAll();
+    EXPECT_TRUE(second.isReady()) << "returns at once";
+    store->startPolling(); // its first refresh returns at once too
+    finishCycle();
+    EXPECT_EQ(usageRequests.size(), 2u);
+    sleeper.advance(seconds(50));
+    EXPECT_EQ(usageRequests.size(), 2u) << "the new loop sleeps a full interval from its start";
+    sleeper.advance(seconds(10));
+    EXPECT_EQ(usageRequests.size(), 4u);
+}
+
+TEST_F(StoreTest, WithoutFollowingTheLiveLoginNothingOfItChanges) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = false;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    config.activeProfileID = a.id;
+    slot(a, "tok-a");
+    answer("tok-a", ok(usageBody(1)));
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-live"));
+    account("tok-live", "stranger@x");
+    start(config);
+    finishCycle();
+    EXPECT_FALSE(store->liveEmail());
+    EXPECT_EQ(store->config().activeProfileID, a.id);
+    EXPECT_FALSE(store->pendingEnrollEmail());
+}
+
+TEST_F(StoreTest, EnrolmentAppendsAProfileWhenNoneCanTakeTheAccount) {
+    ScopedEnv disabled("ULMET_NO_KEYCHAIN", "1");
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = true;
+    ProfileConfig codex;
+    codex.name = "Codex";
+    codex.provider = Provider::codex;
+    auto full = claude("full", "full@x");
+    config.profiles = {codex, full};
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-new"));
+    account("tok-new", "plain");
+    start(config);
+    finishCycle();
+    ASSERT_EQ(store->pendingEnrollEmail(), "plain");
+    await(sleeper, store->enrollDetectedAccount());
+    ASSERT_EQ(store->config().profiles.size(), 3u);
+    const ProfileConfig& added = store->config().profiles[2];
+    EXPECT_EQ(added.name, "plain") << "an address without @ is the whole name";
+    EXPECT_EQ(added.configDir, "~/.claude");
+    EXPECT_EQ(added.colorName, "green");
+    EXPECT_EQ(added.provider, Provider::claude);
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, added.id.toString()), blob("tok-new"))
+        << "the slot write does not consult ULMET_NO_KEYCHAIN";
+}
+
+TEST_F(StoreTest, BackfillNeverOverwritesAnAddress) {
+    AppConfig config;
+    auto a = claude("a", "kept@x");
+    config.profiles = {a};
+    start(config);
+    store->backfillEmail(a.id, "other@x");
+    store->backfillEmail(Uuid::random(), "nobody@x");
+    EXPECT_EQ(store->config().profiles[0].accountEmail, "kept@x");
+}
+
+// A day in virtual time: three Claude accounts and a Codex one, polled every ten minutes; the
+// active account fills its session window and is switched away from automatically; a burst of
+// rate limiting in the afternoon.
+TEST_F(StoreTest, AScriptedDay) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = true;
+    config.autoSwitchEnabled = true;
+    config.pollIntervalSec = 600;
+    auto main = claude("main", "main@x");
+    auto work = claude("work", "work@x");
+    auto spare = claude("spare", "spare@x");
+    for (auto* p : {&main, &work, &spare})
+        p->accountIdentity = identityOf(*p->accountEmail);
+    ProfileConfig codex;
+    codex.name = "codex";
+    codex.provider = Provider::codex;
+    codex.configDir = "~/.codex";
+    config.profiles = {main, work, spare, codex};
+    config.activeProfileID = main.id;
+    slot(work, "tok-work");
+    slot(spare, "tok-spare");
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-main"));
+    writeFile(home / ".claude.json",
+              R"({"numStartups": 1, "oauthAccount": {"emailAddress": "main@x"}, "userID": "id-main@x"})");
+    writeFile(home / ".codex/sessions/s.jsonl",
+              R"({"rate_limits":{"primary":{"used_percent":5,"window_minutes":300,"resets_at":4102444800}}})"
+              "\n");
+    account("tok-main", "main@x");
+    account("tok-work", "work@x");
+    account("tok-spare", "spare@x");
+    const Instant dayStart = clock.now();
+    server.on("GET", "/api/oauth/usage", [&](const httplib::Request& req, httplib::Response& res) {
+        const std::string token = req.get_header_value("Authorization").substr(7);
+        const double hours = DateTime::secondsBetween(dayStart, clock.now()) / 3600;
+        {
+            std::lock_guard lock(mutex);
+            usageRequests.emplace_back(token, clock.now());
+        }
+        if (token == "tok-work" && hours >= 12 && hours < 13) {
+            res.status = 429;
+            res.set_header("retry-after", "120");
+            return;
+        }
+        const double session = token == "tok-main"   ? std::min(100.0, hours * 12)
+                               : token == "tok-work" ? 20
+                                                     : 40;
+        res.set_content(usageBody(session, hours), "application/json");
+    });
+
+    start(config);
+    for (int step = 0; step < 24 * 6; ++step)
+        sleeper.advance(minutes(10));
+
+    // The switch happened once, when main reached 100 % after about 8 h 20 min.
+    ASSERT_EQ(notifications.size(), 1u);
+    EXPECT_EQ(notifications[0].second,
+              "セッション100% → 「work」に切替えました。claude を起動し直してください");
+    EXPECT_EQ(store->config().activeProfileID, work.id);
+    EXPECT_EQ(savedConfig().activeProfileID, work.id);
+    EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-work"));
+    const json state = json::parse(*readFile(home / ".claude.json"));
+    EXPECT_EQ(state["oauthAccount"]["emailAddress"], "work@x");
+    EXPECT_EQ(state["numStartups"], 1);
+    EXPECT_TRUE(fs::exists(home / ".claude.json.meterkeeper-bak"));
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, main.id.toString()), blob("tok-main"))
+        << "the outgoing login went to main's slot";
+    EXPECT_EQ(store->liveEmail(), "work@x");
+
+    // The rate-limit burst left work's last good reading and cleared itself.
+    EXPECT_EQ(fiveHour(work.id), 20);
+    EXPECT_FALSE(store->backoffUntil());
+    EXPECT_FALSE(store->lastActionMessage()) << "the burst's message replaced the switch's and went with it";
+    EXPECT_EQ(fiveHour(main.id), 100);
+    EXPECT_TRUE(store->statuses().at(codex.id).isOk());
+
+    // Every good reading is in the history; none of the rate-limited ones.
+    const auto records = history.load(dayStart - hours(1));
+    std::map<Uuid, int> perProfile;
+    for (const auto& r : records)
+        ++perProfile[r.profileID];
+    EXPECT_GT(perProfile[main.id], 100);
+    EXPECT_GT(perProfile[codex.id], 100);
+    EXPECT_LT(perProfile[work.id], perProfile[spare.id]) << "the 429 burst recorded nothing";
+    const std::string historyText = [&] {
+        std::string all;
+        for (const auto& f : fs::directory_iterator(home / "history"))
+            all += *readFile(f.path());
+        return all;
+    }();
+    EXPECT_EQ(historyText.find("tok-"), std::string::npos) << "no token in the history";
+    EXPECT_EQ(readFile(configDir / "config.json")->find("tok-"), std::string::npos)
+        << "no token in the configuration";
+}
+
+// The same store against the desktop's real Secret Service (gnome-keyring on a private bus; see
+// with-secret-service.sh). Skipped elsewhere.
+TEST(StoreWithSecretService, CaptureThenReadTheProfileFromItsSlot) {
+    const char* enabled = std::getenv("ULMET_TEST_SECRET_SERVICE");
+    if (!enabled || std::string(enabled) != "1")
+        GTEST_SKIP() << "needs the private keyring session";
+    TempDir home;
+    TestHttpServer server;
+    ScopedEnv api("ULMET_API_ORIGIN", server.origin());
+    server.on("GET", "/api/oauth/usage", [](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_header_value("Authorization") == "Bearer tok-keyring")
+            res.set_content(usageBody(64), "application/json");
+        else
+            res.status = 401;
+    });
+    server.reply("GET", "/api/oauth/profile", 200, R"({"account":{"email":"k@x"}})");
+    CurlTransport http;
+    LibsecretSecretStore secrets;
+    FakeClock clock;
+    VirtualSleeper sleeper(clock);
+    HistoryStore history(home / "history");
+    AppConfig config;
+    ProfileConfig p;
+    p.name = "keyring";
+    p.configDir = "~/.claude-keyring";
+    config.profiles = {p};
+    ConfigStore::save(config, home / "config");
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-keyring"));
+    auto store = std::make_unique<UsageStore>(StoreDependencies{
+        Services{http, secrets, clock, home.path()}, home / "config", &history, &sleeper, {}});
+    sleeper.settle();
+    await(sleeper, store->captureActive(p));
+    EXPECT_EQ(store->lastActionMessage().value_or(""), "「keyring」に現在のログインを取り込みました");
+    EXPECT_EQ(secrets.read(ProfileSlotStore::service, p.id.toString()).data, blob("tok-keyring"));
+
+    // Logged out of claude: the profile is still read, from its slot in the keyring.
+    fs::remove(ActiveCredentialStore::filePath(home.path()));
+    await(sleeper, store->refreshAll());
+    sleeper.advance(seconds(70));
+    const auto it = store->statuses().find(p.id);
+    ASSERT_NE(it, store->statuses().end());
+    ASSERT_TRUE(it->second.isOk()) << it->second.errorValue()->message;
+    EXPECT_EQ(it->second.okValue()->windows.at(0).utilization, 64);
+    EXPECT_TRUE(store->slotPresence().at(p.id));
+    sleeper.settle();
+    store.reset();
+    sleeper.drain();
+    ProfileSlotStore::remove(secrets, p.id);
 }
 
 } // namespace

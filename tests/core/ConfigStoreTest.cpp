@@ -231,6 +231,26 @@ TEST_F(ConfigStoreTest, BackupFollowsOnlyAFileWithProfiles) {
     EXPECT_EQ(readFile(bak), bakBefore);
 }
 
+TEST_F(ConfigStoreTest, SavingTheSameBytesAgainWritesNothing) {
+    const AppConfig config = configWith({"a"});
+    ConfigStore::save(config, dir);
+    ConfigStore::save(config, dir); // makes the backup
+    const auto inode = [](const fs::path& p) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        return st.st_ino;
+    };
+    const auto fileBefore = inode(file);
+    const auto bakBefore = inode(bak);
+    ConfigStore::save(config, dir);
+    EXPECT_EQ(inode(file), fileBefore);
+    EXPECT_EQ(inode(bak), bakBefore);
+    // A stale backup is still brought up to date.
+    writeFile(bak, "stale");
+    ConfigStore::save(config, dir);
+    EXPECT_EQ(readFile(bak), readFile(file));
+}
+
 TEST_F(ConfigStoreTest, PrivateDirectoryAndFilesAndNoTemporaryLeftovers) {
     ConfigStore::save(configWith({"a"}), dir);
     ConfigStore::save(configWith({"b"}), dir);
