@@ -1,6 +1,7 @@
 #include "JsonTopLevel.h"
 
 #include "FileIO.h"
+#include "Text.h"
 
 #include <array>
 #include <cerrno>
@@ -25,16 +26,6 @@ constexpr std::size_t kBufferSize = 256 * 1024;
 
 bool isWhite(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-int hexValue(int c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 void appendUtf8(std::string& out, std::uint32_t cp) {
@@ -229,7 +220,7 @@ private:
     int hex4() {
         int v = 0;
         for (int i = 0; i < 4; ++i) {
-            const int h = hexValue(next());
+            const int h = Text::hexValue(next());
             if (h < 0)
                 return -1;
             v = v << 4 | h;

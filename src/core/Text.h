@@ -7,6 +7,9 @@
 // Small text helpers for UTF-8 strings.
 namespace Text {
 
+// The value of a hexadecimal digit (either case), or -1.
+int hexValue(int c);
+
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view s);
 

@@ -2,6 +2,7 @@
 #include "CurlTransport.h"
 #include "Origins.h"
 
+#include "ErrorText.h"
 #include "FakeClock.h"
 #include "ScopedEnv.h"
 #include "TempDir.h"
@@ -16,6 +17,7 @@
 #include <thread>
 
 using nlohmann::json;
+using testsupport::errorText;
 using testsupport::FakeClock;
 using testsupport::ScopedEnv;
 using testsupport::TestHttpServer;
@@ -33,16 +35,6 @@ std::vector<std::string> keys(const std::vector<UsageWindow>& windows) {
     for (const auto& w : windows)
         k.push_back(w.key);
     return k;
-}
-
-template <class F>
-std::string errorText(F&& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<no error>";
 }
 
 // ---- Parsing: pure functions -------------------------------------------------------------

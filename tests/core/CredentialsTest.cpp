@@ -6,6 +6,7 @@
 #include "ProfileSlotStore.h"
 #include "SecretStore.h"
 
+#include "ErrorText.h"
 #include "FakeClock.h"
 #include "MemorySecretStore.h"
 #include "ScopedEnv.h"
@@ -19,6 +20,7 @@
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using testsupport::errorText;
 using testsupport::FakeClock;
 using testsupport::fileMode;
 using testsupport::MemorySecretStore;
@@ -36,16 +38,6 @@ std::string blob(const std::string& access, std::optional<double> expiresAtMs = 
     if (expiresAtMs)
         inner["expiresAt"] = static_cast<std::int64_t>(*expiresAtMs);
     return json{{"claudeAiOauth", inner}}.dump();
-}
-
-template <class F>
-std::string errorText(F&& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<no error>";
 }
 
 // ---- The blob -----------------------------------------------------------------------------
