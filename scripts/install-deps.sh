@@ -12,6 +12,8 @@ packages=(
     # tests and benchmarks: a loopback HTTP server, a private D-Bus session with a Secret Service
     googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
     dbus-daemon gnome-keyring libglib2.0-bin
+    # fuzzing: clang's libFuzzer
+    clang libclang-rt-14-dev
 )
 
 missing=()

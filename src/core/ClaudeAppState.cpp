@@ -105,6 +105,8 @@ void writeIdentity(const fs::path& home, std::string_view identityBytes) {
             throw FileError(file, error);
 
         json state;
+        if (bytes->find('\0') != std::string::npos) // nlohmann would stop there and drop the rest
+            throw StateError(3, "~/.claude.json は JSON ではありません (NUL)");
         try {
             // dump() recurses: refuse absurd nesting rather than overflow the stack.
             state = json::parse(*bytes, [](int depth, json::parse_event_t event, json&) {

@@ -99,7 +99,7 @@ std::optional<Instant> parseIso8601(std::string_view s, bool allowFraction) {
                 lastDay = day;
             }
             const long long seconds = lastDays * 86400 + hour * 3600LL + minute * 60LL + second;
-            if (seconds <= 9'200'000'000LL) // years before 1970 and after 2261 take the general path
+            if (seconds >= -9'200'000'000LL && seconds <= 9'200'000'000LL) // else the general path clamps
                 return Instant(std::chrono::seconds(seconds));
         }
     }

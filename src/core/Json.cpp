@@ -10,6 +10,9 @@ struct TooDeep {};
 
 template <class J>
 std::optional<J> parseLimited(std::string_view text, int maxDepth) {
+    // nlohmann stops reading at a NUL byte as if the text ended there; a NUL is no JSON.
+    if (text.find('\0') != std::string_view::npos)
+        return std::nullopt;
     try {
         auto limitDepth = [maxDepth](int depth, typename J::parse_event_t event, J&) {
             if ((event == J::parse_event_t::object_start || event == J::parse_event_t::array_start) &&

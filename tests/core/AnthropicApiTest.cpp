@@ -171,6 +171,13 @@ TEST(ParseDate, IsoTextsWithAndWithoutFractionAndNumbers) {
     EXPECT_FALSE(AnthropicAPI::parseDate(nullptr));
 }
 
+TEST(ParseDate, FarPastAndFutureDatesAreClampedNotOverflowed) {
+    // Found by fuzzing: years outside the clock's range overflowed the nanosecond count.
+    EXPECT_EQ(DateTime::parseIso8601("0522-06-01T12:00:00Z"), DateTime::fromUnixSeconds(-9.2e9));
+    EXPECT_EQ(DateTime::parseIso8601("9999-12-31T23:59:59Z"), DateTime::fromUnixSeconds(9.2e9));
+    EXPECT_EQ(DateTime::parseIso8601("1012-06-01T13:00:00Z", false), DateTime::fromUnixSeconds(-9.2e9));
+}
+
 TEST(FindEmail, NestedObjectsButNotArrays) {
     EXPECT_EQ(AnthropicAPI::findEmail(json::parse(R"({"email": "a@x"})")), "a@x");
     EXPECT_EQ(AnthropicAPI::findEmail(json::parse(R"({"user": {"profile": {"email": "b@x"}}})")), "b@x");

@@ -160,6 +160,17 @@ TEST_F(ClaudeAppStateTest, WriteIdentityFailuresLeaveTheFileAlone) {
     EXPECT_THROW(ClaudeAppState::writeIdentity(home.path(), R"({"userID":"x"})"), FileError);
 }
 
+TEST_F(ClaudeAppStateTest, ANulByteMakesTheFileUnreadableInsteadOfCuttingItShort) {
+    // Found by fuzzing: the JSON library stops at a NUL as if the text ended there, so a file with
+    // a NUL after its object would have been rewritten without whatever followed.
+    const std::string text = std::string(R"({"userID":"a"})") + '\0' + R"(,"more":"data"})";
+    writeFile(state, text);
+    EXPECT_FALSE(ClaudeAppState::readIdentity(home.path()));
+    EXPECT_THROW(ClaudeAppState::writeIdentity(home.path(), R"({"userID":"b"})"), ClaudeAppState::StateError);
+    EXPECT_EQ(readFile(state), text);
+    EXPECT_FALSE(JsonTopLevel::scan(std::string("21") + '\0', {}));
+}
+
 TEST_F(ClaudeAppStateTest, ALinkedStateFileStaysALink) {
     writeFile(home / "sync/claude.json", R"({"userID":"a"})");
     fs::create_symlink(home / "sync/claude.json", state);

@@ -68,6 +68,8 @@ TEST(CredentialsParse, Failures) {
     const std::string noToken = "認証情報を解析できません（accessToken がありません）";
     for (const char* bad : {"", "nope", "[]", "\"text\"", "42", "{\"accessToken\":\"t\"} trailing"})
         EXPECT_EQ(errorText([&] { CredentialsProvider::parse(bad, ""); }), notJson) << bad;
+    const std::string withNul = std::string(R"({"accessToken":"t"})") + '\0' + "junk";
+    EXPECT_EQ(errorText([&] { CredentialsProvider::parse(withNul, ""); }), notJson);
     for (const char* bad :
          {"{}", R"({"claudeAiOauth":{}})", R"({"accessToken":""})", R"({"accessToken":5})",
           R"({"claudeAiOauth":"x"})", R"({"claudeAiOauth":{"accessToken":null},"accessToken":"outer"})"})
