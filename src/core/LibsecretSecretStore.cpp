@@ -3,8 +3,11 @@
 
 #include <libsecret/secret.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -78,9 +81,9 @@ int statusOf(const GError* error) {
 }
 
 // The service with an open session; null (and the status) when none is reachable.
-ServicePtr connect(int& status) {
+ServicePtr connect(int& status, GCancellable* cancellable) {
     GError* raw = nullptr;
-    ServicePtr service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &raw));
+    ServicePtr service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable, &raw));
     ErrorPtr error(raw);
     if (!service)
         status = error ? statusOf(error.get()) : SecretStatus::notAvailable;
@@ -88,11 +91,12 @@ ServicePtr connect(int& status) {
 }
 
 // Every item matching the attributes, unlocked ones with their secrets loaded.
-ItemListPtr search(SecretService* service, const Attributes& attributes, int& status) {
+ItemListPtr search(SecretService* service, const Attributes& attributes, int& status,
+                   GCancellable* cancellable) {
     GError* raw = nullptr;
     const auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS);
-    ItemListPtr items(
-        secret_service_search_sync(service, genericSchema(), attributes.table.get(), flags, nullptr, &raw));
+    ItemListPtr items(secret_service_search_sync(service, genericSchema(), attributes.table.get(), flags,
+                                                 cancellable, &raw));
     ErrorPtr error(raw);
     status = error ? statusOf(error.get()) : SecretStatus::success;
     return items;
@@ -103,110 +107,194 @@ ValuePtr makeValue(std::string_view data) {
         secret_value_new(data.data(), static_cast<gssize>(data.size()), "application/octet-stream"));
 }
 
+// Cancels the calls it is handed to once `limit` has passed.
+class Deadline {
+public:
+    explicit Deadline(std::chrono::milliseconds limit)
+        : m_cancellable(g_cancellable_new()) {
+        m_watch = std::thread([this, limit] {
+            std::unique_lock lock(m_mutex);
+            if (!m_wake.wait_for(lock, limit, [this] { return m_done; })) {
+                m_expired = true;
+                g_cancellable_cancel(m_cancellable);
+            }
+        });
+    }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+    ~Deadline() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_watch.join();
+        g_object_unref(m_cancellable);
+    }
+    GCancellable* get() const { return m_cancellable; }
+    bool expired() {
+        std::lock_guard lock(m_mutex);
+        return m_expired;
+    }
+
+private:
+    GCancellable* m_cancellable;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    bool m_expired = false;
+    std::thread m_watch;
+};
+
+std::int64_t steadyNow() {
+    return std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
 } // namespace
+
+LibsecretSecretStore::LibsecretSecretStore(std::chrono::milliseconds timeout, std::chrono::milliseconds pause)
+    : m_timeout(timeout)
+    , m_pause(pause) {}
+
+bool LibsecretSecretStore::paused() const {
+    return steadyNow() < m_pausedUntil.load();
+}
+
+int LibsecretSecretStore::finish(int status, bool timedOut) {
+    if (timedOut) {
+        m_pausedUntil =
+            steadyNow() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(m_pause).count();
+        return SecretStatus::notAvailable;
+    }
+    return status;
+}
 
 SecretRead LibsecretSecretStore::read(std::string_view service, std::optional<std::string_view> account) {
     SecretRead result;
-    ServicePtr connection = connect(result.status);
-    if (!connection)
-        return result;
-    // An empty account means any account, as a missing one does.
-    const Attributes attributes(service, account && !account->empty() ? account : std::nullopt);
-    int status = SecretStatus::success;
-    ItemListPtr items = search(connection.get(), attributes, status);
-    if (status != SecretStatus::success) {
-        result.status = status;
+    if (paused()) {
+        result.status = SecretStatus::notAvailable;
         return result;
     }
-    bool sawLocked = false;
-    for (GList* node = items.get(); node; node = node->next) {
-        auto* item = static_cast<SecretItem*>(node->data);
-        if (secret_item_get_locked(item)) {
-            sawLocked = true;
-            continue;
-        }
-        ValuePtr value(secret_item_get_secret(item));
-        if (!value) {
-            GError* raw = nullptr;
-            if (!secret_item_load_secret_sync(item, nullptr, &raw)) {
-                ErrorPtr error(raw);
-                result.status = statusOf(error.get());
-                return result;
+    Deadline deadline(m_timeout);
+    result.status = [&] {
+        int status = SecretStatus::success;
+        ServicePtr connection = connect(status, deadline.get());
+        if (!connection)
+            return status;
+        // An empty account means any account, as a missing one does.
+        const Attributes attributes(service, account && !account->empty() ? account : std::nullopt);
+        ItemListPtr items = search(connection.get(), attributes, status, deadline.get());
+        if (status != SecretStatus::success)
+            return status;
+        bool sawLocked = false;
+        for (GList* node = items.get(); node; node = node->next) {
+            auto* item = static_cast<SecretItem*>(node->data);
+            if (secret_item_get_locked(item)) {
+                sawLocked = true;
+                continue;
             }
-            value.reset(secret_item_get_secret(item));
+            ValuePtr value(secret_item_get_secret(item));
+            if (!value) {
+                GError* raw = nullptr;
+                if (!secret_item_load_secret_sync(item, deadline.get(), &raw)) {
+                    ErrorPtr error(raw);
+                    return statusOf(error.get());
+                }
+                value.reset(secret_item_get_secret(item));
+            }
+            if (!value)
+                continue;
+            gsize length = 0;
+            const gchar* bytes = secret_value_get(value.get(), &length);
+            result.data.assign(bytes ? bytes : "", bytes ? length : 0);
+            return SecretStatus::success;
         }
-        if (!value)
-            continue;
-        gsize length = 0;
-        const gchar* bytes = secret_value_get(value.get(), &length);
-        result.data.assign(bytes ? bytes : "", bytes ? length : 0);
-        result.status = SecretStatus::success;
-        return result;
-    }
-    result.status = sawLocked ? SecretStatus::interactionNotAllowed : SecretStatus::itemNotFound;
+        return sawLocked ? SecretStatus::interactionNotAllowed : SecretStatus::itemNotFound;
+    }();
+    result.status = finish(result.status, deadline.expired());
+    if (result.status != SecretStatus::success)
+        result.data.clear();
     return result;
 }
 
 int LibsecretSecretStore::store(std::string_view service, std::string_view account, std::string_view data) {
-    int status = SecretStatus::success;
-    ServicePtr connection = connect(status);
-    if (!connection)
-        return status;
-    const Attributes attributes(service, account);
-    const std::string label = std::string(service) + " (" + std::string(account) + ")";
-    ValuePtr value = makeValue(data);
-    GError* raw = nullptr;
-    // Creates the item, or replaces the secret of the item with the same attributes in one step.
-    const gboolean ok =
-        secret_password_storev_binary_sync(genericSchema(), attributes.table.get(), SECRET_COLLECTION_DEFAULT,
-                                           label.c_str(), value.get(), nullptr, &raw);
-    ErrorPtr error(raw);
-    return ok ? SecretStatus::success : statusOf(error.get());
+    if (paused())
+        return SecretStatus::notAvailable;
+    Deadline deadline(m_timeout);
+    const int status = [&] {
+        int status = SecretStatus::success;
+        ServicePtr connection = connect(status, deadline.get());
+        if (!connection)
+            return status;
+        const Attributes attributes(service, account);
+        const std::string label = std::string(service) + " (" + std::string(account) + ")";
+        ValuePtr value = makeValue(data);
+        GError* raw = nullptr;
+        // Creates the item, or replaces the secret of the item with the same attributes in one step.
+        const gboolean ok = secret_password_storev_binary_sync(genericSchema(), attributes.table.get(),
+                                                               SECRET_COLLECTION_DEFAULT, label.c_str(),
+                                                               value.get(), deadline.get(), &raw);
+        ErrorPtr error(raw);
+        return ok ? SecretStatus::success : statusOf(error.get());
+    }();
+    return finish(status, deadline.expired());
 }
 
 int LibsecretSecretStore::update(std::string_view service, std::string_view data) {
-    int status = SecretStatus::success;
-    ServicePtr connection = connect(status);
-    if (!connection)
-        return status;
-    const Attributes attributes(service, std::nullopt);
-    ItemListPtr items = search(connection.get(), attributes, status);
-    if (status != SecretStatus::success)
-        return status;
-    ValuePtr value = makeValue(data);
-    bool updated = false;
-    bool sawLocked = false;
-    for (GList* node = items.get(); node; node = node->next) {
-        auto* item = static_cast<SecretItem*>(node->data);
-        if (secret_item_get_locked(item)) {
-            sawLocked = true;
-            continue;
+    if (paused())
+        return SecretStatus::notAvailable;
+    Deadline deadline(m_timeout);
+    const int status = [&] {
+        int status = SecretStatus::success;
+        ServicePtr connection = connect(status, deadline.get());
+        if (!connection)
+            return status;
+        const Attributes attributes(service, std::nullopt);
+        ItemListPtr items = search(connection.get(), attributes, status, deadline.get());
+        if (status != SecretStatus::success)
+            return status;
+        ValuePtr value = makeValue(data);
+        bool updated = false;
+        bool sawLocked = false;
+        for (GList* node = items.get(); node; node = node->next) {
+            auto* item = static_cast<SecretItem*>(node->data);
+            if (secret_item_get_locked(item)) {
+                sawLocked = true;
+                continue;
+            }
+            GError* raw = nullptr;
+            if (!secret_item_set_secret_sync(item, value.get(), deadline.get(), &raw)) {
+                ErrorPtr error(raw);
+                return statusOf(error.get());
+            }
+            updated = true;
         }
-        GError* raw = nullptr;
-        if (!secret_item_set_secret_sync(item, value.get(), nullptr, &raw)) {
-            ErrorPtr error(raw);
-            return statusOf(error.get());
-        }
-        updated = true;
-    }
-    if (updated)
-        return SecretStatus::success;
-    return sawLocked ? SecretStatus::interactionNotAllowed : SecretStatus::itemNotFound;
+        if (updated)
+            return SecretStatus::success;
+        return sawLocked ? SecretStatus::interactionNotAllowed : SecretStatus::itemNotFound;
+    }();
+    return finish(status, deadline.expired());
 }
 
 int LibsecretSecretStore::remove(std::string_view service, std::string_view account) {
-    int status = SecretStatus::success;
-    ServicePtr connection = connect(status);
-    if (!connection)
-        return status;
-    const Attributes attributes(service, account);
-    GError* raw = nullptr;
-    const gboolean removed =
-        secret_password_clearv_sync(genericSchema(), attributes.table.get(), nullptr, &raw);
-    ErrorPtr error(raw);
-    if (error)
-        return statusOf(error.get());
-    return removed ? SecretStatus::success : SecretStatus::itemNotFound;
+    if (paused())
+        return SecretStatus::notAvailable;
+    Deadline deadline(m_timeout);
+    const int status = [&] {
+        int status = SecretStatus::success;
+        ServicePtr connection = connect(status, deadline.get());
+        if (!connection)
+            return status;
+        const Attributes attributes(service, account);
+        GError* raw = nullptr;
+        const gboolean removed =
+            secret_password_clearv_sync(genericSchema(), attributes.table.get(), deadline.get(), &raw);
+        ErrorPtr error(raw);
+        if (error)
+            return statusOf(error.get());
+        return removed ? SecretStatus::success : SecretStatus::itemNotFound;
+    }();
+    return finish(status, deadline.expired());
 }
 
 std::unique_ptr<SecretStore> makePlatformSecretStore() {

@@ -271,6 +271,36 @@ TEST_F(CheckReport, TokensTravelOnlyInTheAuthorizationHeaderAndAreNeverPrintedOr
     EXPECT_FALSE(fs::exists(home / ".local/share/ulmet/history"));
 }
 
+TEST_F(CheckCommand, AServerThatHangsUpMidAnswerCostsOnlyItsProfile) {
+    writeFile(home / ".claude-a/.credentials.json", R"({"accessToken":"tok-a"})");
+    writeFile(home / ".claude-b/.credentials.json", R"({"accessToken":"tok-b"})");
+    writeFile(
+        configFile,
+        R"({"profiles": [{"name": "a", "configDir": "~/.claude-a"}, {"name": "b", "configDir": "~/.claude-b"}]})");
+    server.on("GET", "/api/oauth/usage", [](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_header_value("Authorization") == "Bearer tok-a") {
+            res.set_content_provider(100000, "application/json",
+                                     [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                         sink.write("{\"five", 6);
+                                         return false;
+                                     });
+            return;
+        }
+        res.set_content(R"({"five_hour":{"utilization":9}})", "application/json");
+    });
+    const auto result = run({"--check"}, {{"ULMET_NO_KEYCHAIN", "1"}});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("== a [Claude] (~/.claude-a)\n  creds: file: " +
+                              (home / ".claude-a/.credentials.json").string() + "\n  ERROR: transfer closed"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("== b [Claude] (~/.claude-b)\n  creds: file: " +
+                              (home / ".claude-b/.credentials.json").string() +
+                              "\n  five_hour                  9.0%\n"),
+              std::string::npos)
+        << result.out;
+}
+
 TEST_F(CheckReport, AnActiveMarkerOnlyWithAnActiveProfile) {
     std::string text = *readFile(configFile);
     replaceAll(text, R"("activeProfileID": "E621E1F8-C36C-495A-93FC-0C247A3E6E5F",)", "");

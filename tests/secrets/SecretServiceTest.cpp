@@ -12,7 +12,10 @@
 #include <libsecret/secret.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -144,6 +147,42 @@ TEST(NoSecretService, IsAClearErrorWithinSeconds) {
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "Keychain 読み取りエラー（Claude Code-credentials, status -25291）");
     }
+}
+
+TEST(HungSecretService, ATimeOutThenAPauseInsteadOfAHang) {
+    if (!withoutService())
+        GTEST_SKIP() << "a Secret Service is running on this bus";
+    // A process that owns the service's name and never answers.
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::execl(HUNG_SECRET_SERVICE, HUNG_SECRET_SERVICE, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    char ready[16] = {};
+    ASSERT_GT(::read(out[0], ready, sizeof ready - 1), 0);
+    ::close(out[0]);
+
+    LibsecretSecretStore store(std::chrono::milliseconds(1000), std::chrono::seconds(60));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(store.read("ulmet.test", "a").status, SecretStatus::notAvailable);
+    const auto first = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(first, std::chrono::milliseconds(900));
+    EXPECT_LT(first, std::chrono::seconds(5));
+    // Paused: every further call of a cycle answers at once.
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(store.read(ProfileSlotStore::service, Uuid::random().toString()).status,
+                  SecretStatus::notAvailable);
+        EXPECT_EQ(store.store("ulmet.test", "a", "x"), SecretStatus::notAvailable);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
 }
 
 } // namespace

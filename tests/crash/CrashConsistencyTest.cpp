@@ -1,0 +1,91 @@
+// Kills a process that rewrites the configuration, the live credential and ~/.claude.json with
+// SIGKILL at random moments and checks after each kill that every file is wholly the old or the
+// new content, parses, and keeps its permission bits. ULMET_CRASH_ITERATIONS sets the count.
+
+#include "ClaudeAppState.h"
+#include "ConfigStore.h"
+#include "CrashContents.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <random>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace testsupport;
+
+namespace {
+
+int iterations() {
+    const char* v = std::getenv("ULMET_CRASH_ITERATIONS");
+    return v && *v ? std::atoi(v) : 60;
+}
+
+TEST(CrashConsistency, EveryFileIsTheOldOrTheNewContentAfterAKill) {
+    TempDir home;
+    const fs::path configDir = home / "config";
+    const fs::path credential = home / ".claude/.credentials.json";
+    const fs::path state = home / ".claude.json";
+    ConfigStore::save(crashcontents::config(0), configDir);
+    writeFile(credential, crashcontents::credential(0));
+    fs::permissions(credential, fs::perms(0600));
+    const std::string foreign =
+        R"({"numStartups": 7, "big": 18446744073709551615, "projects": {"/p": {"h": [1, 2.5]}}, )"
+        R"("oauthAccount": {"emailAddress": "v0@example.com"}, "userID": "v0"})";
+    writeFile(state, foreign);
+    fs::permissions(state, fs::perms(0640));
+
+    const std::string configs[] = {*crashcontents::config(0).encode(), *crashcontents::config(1).encode()};
+    const std::string credentials[] = {crashcontents::credential(0), crashcontents::credential(1)};
+    std::mt19937 rng(12345);
+    int killedMidWrite = 0;
+    for (int i = 0; i < iterations(); ++i) {
+        std::vector<std::string> args{CRASH_WRITER, home.path().string(), configDir.string()};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        ASSERT_EQ(::posix_spawn(&pid, CRASH_WRITER, nullptr, nullptr, argv.data(), environ), 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 30000));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        killedMidWrite += WIFSIGNALED(status);
+
+        const auto c = readFile(configDir / "config.json");
+        ASSERT_TRUE(c == configs[0] || c == configs[1]) << "config.json half written after kill " << i;
+        EXPECT_EQ(fileMode(configDir / "config.json"), 0600u);
+        const auto bak = readFile(configDir / "config.json.bak");
+        ASSERT_TRUE(!bak || bak == configs[0] || bak == configs[1]) << "config.json.bak half written";
+
+        const auto cred = readFile(credential);
+        ASSERT_TRUE(cred == credentials[0] || cred == credentials[1])
+            << "credential half written after kill " << i;
+        EXPECT_EQ(fileMode(credential), 0600u);
+
+        const auto text = readFile(state);
+        ASSERT_TRUE(text && !text->empty());
+        json doc;
+        ASSERT_NO_THROW(doc = json::parse(*text)) << "~/.claude.json half written after kill " << i;
+        EXPECT_TRUE(doc["userID"] == "v0" || doc["userID"] == "v1");
+        EXPECT_EQ(doc["numStartups"], 7);
+        EXPECT_EQ(doc["big"].get<std::uint64_t>(), 18446744073709551615u);
+        EXPECT_EQ(doc["projects"], json::parse(R"({"/p": {"h": [1, 2.5]}})"));
+        EXPECT_EQ(fileMode(state), 0640u);
+        const auto backup = readFile(home / ".claude.json.meterkeeper-bak");
+        if (backup) {
+            EXPECT_TRUE(json::accept(*backup)) << "backup half written after kill " << i;
+        }
+    }
+    EXPECT_EQ(killedMidWrite, iterations());
+}
+
+} // namespace
