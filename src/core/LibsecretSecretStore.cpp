@@ -160,8 +160,15 @@ bool LibsecretSecretStore::paused() const {
     return steadyNow() < m_pausedUntil.load();
 }
 
-int LibsecretSecretStore::finish(int status, bool timedOut) {
-    if (timedOut) {
+template <class Body>
+int LibsecretSecretStore::guarded(Body&& body) {
+    if (paused())
+        return SecretStatus::notAvailable;
+    Deadline deadline(m_timeout);
+    int status = SecretStatus::success;
+    if (ServicePtr connection = connect(status, deadline.get()))
+        status = body(connection.get(), deadline.get());
+    if (deadline.expired()) {
         m_pausedUntil =
             steadyNow() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(m_pause).count();
         return SecretStatus::notAvailable;
@@ -171,19 +178,11 @@ int LibsecretSecretStore::finish(int status, bool timedOut) {
 
 SecretRead LibsecretSecretStore::read(std::string_view service, std::optional<std::string_view> account) {
     SecretRead result;
-    if (paused()) {
-        result.status = SecretStatus::notAvailable;
-        return result;
-    }
-    Deadline deadline(m_timeout);
-    result.status = [&] {
-        int status = SecretStatus::success;
-        ServicePtr connection = connect(status, deadline.get());
-        if (!connection)
-            return status;
+    result.status = guarded([&](SecretService* connection, GCancellable* cancellable) {
         // An empty account means any account, as a missing one does.
         const Attributes attributes(service, account && !account->empty() ? account : std::nullopt);
-        ItemListPtr items = search(connection.get(), attributes, status, deadline.get());
+        int status = SecretStatus::success;
+        ItemListPtr items = search(connection, attributes, status, cancellable);
         if (status != SecretStatus::success)
             return status;
         bool sawLocked = false;
@@ -196,7 +195,7 @@ SecretRead LibsecretSecretStore::read(std::string_view service, std::optional<st
             ValuePtr value(secret_item_get_secret(item));
             if (!value) {
                 GError* raw = nullptr;
-                if (!secret_item_load_secret_sync(item, deadline.get(), &raw)) {
+                if (!secret_item_load_secret_sync(item, cancellable, &raw)) {
                     ErrorPtr error(raw);
                     return statusOf(error.get());
                 }
@@ -210,22 +209,14 @@ SecretRead LibsecretSecretStore::read(std::string_view service, std::optional<st
             return SecretStatus::success;
         }
         return sawLocked ? SecretStatus::interactionNotAllowed : SecretStatus::itemNotFound;
-    }();
-    result.status = finish(result.status, deadline.expired());
+    });
     if (result.status != SecretStatus::success)
         result.data.clear();
     return result;
 }
 
 int LibsecretSecretStore::store(std::string_view service, std::string_view account, std::string_view data) {
-    if (paused())
-        return SecretStatus::notAvailable;
-    Deadline deadline(m_timeout);
-    const int status = [&] {
-        int status = SecretStatus::success;
-        ServicePtr connection = connect(status, deadline.get());
-        if (!connection)
-            return status;
+    return guarded([&](SecretService*, GCancellable* cancellable) {
         const Attributes attributes(service, account);
         const std::string label = std::string(service) + " (" + std::string(account) + ")";
         ValuePtr value = makeValue(data);
@@ -233,24 +224,17 @@ int LibsecretSecretStore::store(std::string_view service, std::string_view accou
         // Creates the item, or replaces the secret of the item with the same attributes in one step.
         const gboolean ok = secret_password_storev_binary_sync(genericSchema(), attributes.table.get(),
                                                                SECRET_COLLECTION_DEFAULT, label.c_str(),
-                                                               value.get(), deadline.get(), &raw);
+                                                               value.get(), cancellable, &raw);
         ErrorPtr error(raw);
         return ok ? SecretStatus::success : statusOf(error.get());
-    }();
-    return finish(status, deadline.expired());
+    });
 }
 
 int LibsecretSecretStore::update(std::string_view service, std::string_view data) {
-    if (paused())
-        return SecretStatus::notAvailable;
-    Deadline deadline(m_timeout);
-    const int status = [&] {
-        int status = SecretStatus::success;
-        ServicePtr connection = connect(status, deadline.get());
-        if (!connection)
-            return status;
+    return guarded([&](SecretService* connection, GCancellable* cancellable) {
         const Attributes attributes(service, std::nullopt);
-        ItemListPtr items = search(connection.get(), attributes, status, deadline.get());
+        int status = SecretStatus::success;
+        ItemListPtr items = search(connection, attributes, status, cancellable);
         if (status != SecretStatus::success)
             return status;
         ValuePtr value = makeValue(data);
@@ -263,7 +247,7 @@ int LibsecretSecretStore::update(std::string_view service, std::string_view data
                 continue;
             }
             GError* raw = nullptr;
-            if (!secret_item_set_secret_sync(item, value.get(), deadline.get(), &raw)) {
+            if (!secret_item_set_secret_sync(item, value.get(), cancellable, &raw)) {
                 ErrorPtr error(raw);
                 return statusOf(error.get());
             }
@@ -272,29 +256,20 @@ int LibsecretSecretStore::update(std::string_view service, std::string_view data
         if (updated)
             return SecretStatus::success;
         return sawLocked ? SecretStatus::interactionNotAllowed : SecretStatus::itemNotFound;
-    }();
-    return finish(status, deadline.expired());
+    });
 }
 
 int LibsecretSecretStore::remove(std::string_view service, std::string_view account) {
-    if (paused())
-        return SecretStatus::notAvailable;
-    Deadline deadline(m_timeout);
-    const int status = [&] {
-        int status = SecretStatus::success;
-        ServicePtr connection = connect(status, deadline.get());
-        if (!connection)
-            return status;
+    return guarded([&](SecretService*, GCancellable* cancellable) {
         const Attributes attributes(service, account);
         GError* raw = nullptr;
         const gboolean removed =
-            secret_password_clearv_sync(genericSchema(), attributes.table.get(), deadline.get(), &raw);
+            secret_password_clearv_sync(genericSchema(), attributes.table.get(), cancellable, &raw);
         ErrorPtr error(raw);
         if (error)
             return statusOf(error.get());
         return removed ? SecretStatus::success : SecretStatus::itemNotFound;
-    }();
-    return finish(status, deadline.expired());
+    });
 }
 
 std::unique_ptr<SecretStore> makePlatformSecretStore() {

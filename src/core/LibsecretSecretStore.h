@@ -26,8 +26,11 @@ public:
     int remove(std::string_view service, std::string_view account) override;
 
 private:
+    // Runs `body(service, cancellable)` connected and within the time-out; its status, or
+    // notAvailable when the service is paused, unreachable or too slow.
+    template <class Body>
+    int guarded(Body&& body);
     bool paused() const;
-    int finish(int status, bool timedOut);
 
     std::chrono::milliseconds m_timeout;
     std::chrono::milliseconds m_pause;
