@@ -1,5 +1,9 @@
 #include "LaunchAtLogin.h"
 
+#if defined(__APPLE__)
+#error "macOS: the login item (SMAppService) is not implemented yet; this file is the freedesktop one."
+#endif
+
 #include "FileIO.h"
 #include "Paths.h"
 

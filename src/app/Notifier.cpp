@@ -1,5 +1,9 @@
 #include "Notifier.h"
 
+#if defined(__APPLE__)
+#error "macOS: notifications (UNUserNotificationCenter) is not implemented yet; this file is the freedesktop one."
+#endif
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
