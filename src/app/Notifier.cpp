@@ -1,7 +1,8 @@
 #include "Notifier.h"
 
 #if defined(__APPLE__)
-#error "macOS: notifications (UNUserNotificationCenter) is not implemented yet; this file is the freedesktop one."
+#error                                                                                                       \
+    "macOS: notifications (UNUserNotificationCenter) is not implemented yet; this file is the freedesktop one."
 #endif
 
 #include <QDBusConnection>
