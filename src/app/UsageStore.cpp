@@ -8,9 +8,9 @@
 #include "CredentialResolver.h"
 #include "ProfileSlotStore.h"
 #include "SecretStore.h"
+#include "Worker.h"
 
 #include <QCoro/QCoroFuture>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -129,7 +129,7 @@ QCoro::Task<UsageStore::FetchOutcome> UsageStore::fetch(const StoreDependencies&
         co_await deps.sleeper->sleep(kStagger * staggerIndex);
     const Services services = deps.services;
     // GCC 12 destroys a lambda temporary inside a co_await expression twice: name the job.
-    auto job1 = QtConcurrent::run([services, profile, liveOverride, includeEmail]() -> FetchOutcome {
+    auto job1 = Worker::run([services, profile, liveOverride, includeEmail]() -> FetchOutcome {
         FetchOutcome outcome;
         outcome.id = profile.id;
         if (profile.provider == Provider::codex) {
@@ -191,7 +191,7 @@ QCoro::Task<> UsageStore::refreshAll() {
     const Services services = m_deps.services;
 
     // 3. Secret-store and file reads, off the main thread.
-    auto job2 = QtConcurrent::run([services, profiles, connected, readLive]() {
+    auto job2 = Worker::run([services, profiles, connected, readLive]() {
         CycleReads r;
         if (!connected)
             return r;
@@ -230,8 +230,8 @@ QCoro::Task<> UsageStore::refreshAll() {
         if (m_cachedLiveToken == token && m_cachedLiveEmail) {
             email = m_cachedLiveEmail;
         } else {
-            auto job3 = QtConcurrent::run(
-                [services, token] { return AnthropicAPI::profileEmail(services.http, token); });
+            auto job3 =
+                Worker::run([services, token] { return AnthropicAPI::profileEmail(services.http, token); });
             email = co_await job3;
             if (!*alive)
                 co_return;
@@ -254,7 +254,7 @@ QCoro::Task<> UsageStore::refreshAll() {
     if (liveID && reads.liveBlob) {
         const Uuid id = *liveID;
         const std::string blob = *reads.liveBlob;
-        auto job4 = QtConcurrent::run([services, id, blob] {
+        auto job4 = Worker::run([services, id, blob] {
             // The secret store may rewrite its whole keyring on a write: skip identical bytes.
             const SecretRead current = services.secrets.read(ProfileSlotStore::service, id.toString());
             if (current.status != SecretStatus::success || current.data != blob) {
@@ -448,7 +448,7 @@ QCoro::Task<> UsageStore::evaluateAutoSwitch() {
         co_return;
     const auto alive = m_alive;
     const Services services = m_deps.services;
-    auto job5 = QtConcurrent::run([services, candidates]() -> std::optional<ProfileConfig> {
+    auto job5 = Worker::run([services, candidates]() -> std::optional<ProfileConfig> {
         for (const ProfileConfig& p : candidates)
             if (hasSlot(services.secrets, p.id))
                 return p;
@@ -557,7 +557,7 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
     for (const ProfileConfig& p : m_config.profiles)
         if (p.provider == Provider::claude && !p.accountEmail)
             placeholders.push_back(p);
-    auto job6 = QtConcurrent::run([services, placeholders]() -> std::optional<Uuid> {
+    auto job6 = Worker::run([services, placeholders]() -> std::optional<Uuid> {
         for (const ProfileConfig& p : placeholders)
             if (!hasSlot(services.secrets, p.id))
                 return p.id;
@@ -590,7 +590,7 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
         std::optional<std::string> error;
         std::optional<std::string> identity;
     };
-    auto job7 = QtConcurrent::run([services, targetId, blob]() {
+    auto job7 = Worker::run([services, targetId, blob]() {
         Stored s;
         try {
             ProfileSlotStore::write(services.secrets, targetId, blob);
@@ -630,7 +630,7 @@ QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
         std::optional<std::string> email;
         std::optional<std::string> identity;
     };
-    auto job8 = QtConcurrent::run([services, profile]() {
+    auto job8 = Worker::run([services, profile]() {
         Captured c;
         try {
             const std::string blob = ActiveCredentialStore::read(services.secrets, services.home);
@@ -680,7 +680,7 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
         std::optional<std::string> blob;
         std::optional<std::string> email;
     };
-    auto job9 = QtConcurrent::run([services]() {
+    auto job9 = Worker::run([services]() {
         Outgoing o;
         try {
             o.blob = ActiveCredentialStore::read(services.secrets, services.home);
@@ -704,7 +704,7 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
         if (owner && owner->id != target.id) {
             const Uuid ownerId = owner->id;
             const std::string blob = *outgoing.blob;
-            auto job10 = QtConcurrent::run([services, ownerId, blob] {
+            auto job10 = Worker::run([services, ownerId, blob] {
                 try {
                     ProfileSlotStore::write(services.secrets, ownerId, blob);
                 } catch (const std::exception&) {
@@ -725,7 +725,7 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
     // the identity cannot be written, the previous live credential is put back: a login half
     // switched (one account's token beside another's identity) is worse than none.
     const std::optional<std::string> previousLive = outgoing.blob;
-    auto job11 = QtConcurrent::run([services, target, previousLive]() -> std::optional<std::string> {
+    auto job11 = Worker::run([services, target, previousLive]() -> std::optional<std::string> {
         ResolvedCredentials resolved;
         try {
             resolved = CredentialResolver::resolveFresh(services, target, false);
@@ -787,7 +787,7 @@ void UsageStore::removeProfile(const Uuid& id) {
     std::erase_if(m_config.profiles, [&](const ProfileConfig& p) { return p.id == id; });
     const Services services = m_deps.services;
     // The slot goes too, off the main thread; nothing waits for it.
-    (void)QtConcurrent::run([services, id] { ProfileSlotStore::remove(services.secrets, id); });
+    (void)Worker::run([services, id] { ProfileSlotStore::remove(services.secrets, id); });
     removeStatus(id);
     setEmail(id, std::nullopt);
     if (m_slotPresence.erase(id))

@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>

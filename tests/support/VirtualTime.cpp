@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QThreadPool>
 
+#include "Worker.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -22,7 +24,7 @@ void VirtualSleeper::settle() {
     while (quiet < 5) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QCoreApplication::sendPostedEvents();
-        if (QThreadPool::globalInstance()->activeThreadCount() == 0) {
+        if (QThreadPool::globalInstance()->activeThreadCount() == 0 && Worker::jobsInFlight() == 0) {
             ++quiet;
         } else {
             quiet = 0;
@@ -58,7 +60,8 @@ void VirtualSleeper::advance(Instant::duration duration) {
 
 void VirtualSleeper::drain() {
     for (int round = 0;
-         round < 1000 && (!m_queue.empty() || QThreadPool::globalInstance()->activeThreadCount() > 0);
+         round < 1000 && (!m_queue.empty() || QThreadPool::globalInstance()->activeThreadCount() > 0 ||
+                          Worker::jobsInFlight() > 0);
          ++round) {
         std::vector<Entry> all;
         all.swap(m_queue);
