@@ -9,12 +9,6 @@
 namespace fs = std::filesystem;
 
 namespace ActiveCredentialStore {
-namespace {
-
-constexpr std::size_t kMaxBlobSize = 16u << 20;
-
-} // namespace
-
 fs::path filePath(const fs::path& home) {
     return home / ".claude" / ".credentials.json";
 }
@@ -23,7 +17,7 @@ std::string read(SecretStore& store, const fs::path& home) {
     const fs::path file = filePath(home);
     std::error_code error;
     if (fs::exists(file, error)) {
-        auto bytes = FileIO::readFile(file, kMaxBlobSize, error);
+        auto bytes = FileIO::readFile(file, CredentialsProvider::kMaxBlobBytes, error);
         if (!bytes)
             throw FileError(file, error);
         return std::move(*bytes);
@@ -35,10 +29,7 @@ void write(SecretStore& store, const fs::path& home, std::string_view data) {
     const fs::path file = filePath(home);
     std::error_code error;
     if (fs::exists(file, error)) {
-        // Replace the file a link points to, not the link.
-        fs::path target = fs::canonical(file, error);
-        if (error)
-            target = file;
+        const fs::path target = FileIO::linkTarget(file); // a link stays a link
         // The temporary file is created 0600 and the mode is set before the rename.
         if (!FileIO::writeAtomic(target, data, 0600, error))
             throw FileError(target, error);

@@ -92,11 +92,8 @@ void writeIdentity(const fs::path& home, std::string_view identityBytes) {
         throw StateError(1, "identity が不正です");
 
     const fs::path file = stateFile(home);
-    // Rewrite the file a link points to, keeping the link.
+    const fs::path target = FileIO::linkTarget(file); // a link stays a link
     std::error_code error;
-    fs::path target = fs::canonical(file, error);
-    if (error)
-        target = file;
 
     for (int attempt = 1;; ++attempt) {
         const auto before = stampOf(target);

@@ -26,7 +26,6 @@ ResolveError ResolveError::noSlot() {
 namespace CredentialResolver {
 namespace {
 
-constexpr std::size_t kMaxBlobSize = 16u << 20;
 constexpr auto kRenewMargin = std::chrono::seconds(60);
 
 ResolvedCredentials parsed(std::string raw, std::string source, CredSource from) {
@@ -60,7 +59,7 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
     if (file.is_relative())
         file = fs::absolute(file, error);
     if (fs::exists(file, error) && (isActive || !isLiveCredentialFile(file, services.home))) {
-        auto bytes = FileIO::readFile(file, kMaxBlobSize, error);
+        auto bytes = FileIO::readFile(file, CredentialsProvider::kMaxBlobBytes, error);
         if (!bytes)
             throw FileError(file, error);
         return parsed(std::move(*bytes), "file: " + file.string(), CredSource::file);

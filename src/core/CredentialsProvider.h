@@ -3,6 +3,7 @@
 #include "DateTime.h"
 #include "Errors.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,9 @@ private:
 // {"claudeAiOauth": {"accessToken": …, "refreshToken": …, "expiresAt": <ms>, …}, …} or the same
 // members at the top level.
 namespace CredentialsProvider {
+
+// Far above any real credential blob; a larger file is not read.
+inline constexpr std::size_t kMaxBlobBytes = 16u << 20;
 
 // Throws CredentialsError::parse ("JSON ではありません" / "accessToken がありません").
 OAuthCredentials parse(std::string_view data, std::string source);

@@ -194,6 +194,12 @@ bool readFileInto(const fs::path& path, std::size_t maxBytes, std::string& bytes
     return true;
 }
 
+fs::path linkTarget(const fs::path& path) {
+    std::error_code error;
+    fs::path target = fs::canonical(path, error);
+    return error ? path : target;
+}
+
 bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error) {
     error.clear();
     TempFile temp(target, error);

@@ -46,6 +46,10 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
 bool readFileInto(const std::filesystem::path& path, std::size_t maxBytes, std::string& into,
                   std::error_code& error);
 
+// The file a symbolic link leads to, or `path` itself (also when it cannot be resolved): what an
+// atomic replacement should replace so that the link stays a link.
+std::filesystem::path linkTarget(const std::filesystem::path& path);
+
 // Replaces `target` atomically: a temporary file in the same directory, created with `mode`
 // from the start, is written completely, flushed to disk and renamed over the target; then the
 // directory is flushed. A crash at any moment leaves either the old or the new file. The

@@ -14,8 +14,5 @@ std::string loginName();
 
 // Expands a leading "~" (alone or followed by "/") to `home`; any other text is returned unchanged.
 std::filesystem::path expandTilde(std::string_view path, const std::filesystem::path& home);
-inline std::filesystem::path expandTilde(std::string_view path) {
-    return expandTilde(path, homeDir());
-}
 
 } // namespace Paths
