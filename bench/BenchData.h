@@ -2,7 +2,7 @@
 
 // Deterministic generators of realistic benchmark data: Codex session logs and usage history.
 
-#include "HistoryStore.h"
+#include "history/HistoryStore.h"
 
 #include <cstdint>
 #include <filesystem>

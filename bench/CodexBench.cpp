@@ -9,7 +9,7 @@
 // bytes, measured in the same run with a warm page cache. Generated once under build/bench-data.
 
 #include "BenchData.h"
-#include "CodexProvider.h"
+#include "codex/CodexProvider.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,8 +6,8 @@
 //   history_bench --memory    peak RSS growth of one load + chart
 
 #include "BenchData.h"
-#include "HistoryChart.h"
-#include "HistoryStore.h"
+#include "history/HistoryChart.h"
+#include "history/HistoryStore.h"
 
 #include <benchmark/benchmark.h>
 

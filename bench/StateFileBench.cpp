@@ -7,7 +7,7 @@
 // build/bench-data). --memory runs one operation once and prints the growth of the peak
 // resident set it caused, in MiB, beside the file size.
 
-#include "ClaudeAppState.h"
+#include "claude/ClaudeAppState.h"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>

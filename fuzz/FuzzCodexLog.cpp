@@ -1,8 +1,8 @@
 // A Codex session file: reading it backwards from its end gives the same report as reading every
 // line forwards and keeping the last one that qualifies.
-#include "AnthropicAPI.h"
-#include "CodexProvider.h"
-#include "Json.h"
+#include "base/Json.h"
+#include "codex/CodexProvider.h"
+#include "usage/AnthropicAPI.h"
 
 #include "FuzzSupport.h"
 

@@ -1,5 +1,5 @@
 // The configuration decoder: whatever decodes re-encodes to text that decodes to an equal value.
-#include "AppConfig.h"
+#include "config/AppConfig.h"
 
 #include "FuzzSupport.h"
 

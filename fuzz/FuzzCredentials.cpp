@@ -1,5 +1,5 @@
 // The credential blob parser: it either fails with its own error or gives a usable token.
-#include "CredentialsProvider.h"
+#include "claude/CredentialsProvider.h"
 
 #include "FuzzSupport.h"
 

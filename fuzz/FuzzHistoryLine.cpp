@@ -1,5 +1,5 @@
 // A history line: whatever is read writes back to a line that reads to the same record.
-#include "HistoryStore.h"
+#include "history/HistoryStore.h"
 
 #include "FuzzSupport.h"
 

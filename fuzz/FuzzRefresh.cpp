@@ -1,9 +1,9 @@
 // The token-refresh rewrite. The input is a credential blob and a token answer separated by a
 // NUL byte; the answer comes back with status 200. A renewed blob parses, carries the new access
 // token and keeps every other member of the blob.
-#include "AnthropicAPI.h"
-#include "CredentialsProvider.h"
-#include "Json.h"
+#include "base/Json.h"
+#include "claude/CredentialsProvider.h"
+#include "usage/AnthropicAPI.h"
 
 #include "FuzzSupport.h"
 

@@ -1,8 +1,8 @@
 // ~/.claude.json: the streaming reader accepts exactly what the full parser accepts and finds the
 // same identity; writeIdentity either fails and leaves the file alone, or keeps every other
 // member with its value.
-#include "ClaudeAppState.h"
-#include "JsonTopLevel.h"
+#include "claude/ClaudeAppState.h"
+#include "claude/JsonTopLevel.h"
 
 #include "FuzzSupport.h"
 

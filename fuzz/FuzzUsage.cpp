@@ -1,7 +1,7 @@
 // Usage answers: windows come out in display order with finite utilizations within 0-100; the
 // only failure is badResponse. Also the number and date readers and the e-mail search.
-#include "AnthropicAPI.h"
-#include "Json.h"
+#include "base/Json.h"
+#include "usage/AnthropicAPI.h"
 
 #include "FuzzSupport.h"
 

@@ -1,10 +1,10 @@
 // Process entry: the text diagnostic with --check, otherwise the tray application.
 
-#include "CheckRunner.h"
-#include "Clock.h"
-#include "CurlTransport.h"
-#include "Paths.h"
-#include "PlatformSecretStore.h"
+#include "base/Clock.h"
+#include "base/Paths.h"
+#include "check/CheckRunner.h"
+#include "net/CurlTransport.h"
+#include "secrets/PlatformSecretStore.h"
 
 #include <algorithm>
 #include <csignal>

@@ -1,8 +1,8 @@
 // Notifications and the login item. Runs on a private session bus (with-secret-service.sh
 // --bus-only), where a fake notification service records what it is sent.
 
-#include "LaunchAtLogin.h"
-#include "Notifier.h"
+#include "platform/LaunchAtLogin.h"
+#include "platform/Notifier.h"
 
 #include "ScopedEnv.h"
 #include "TempDir.h"

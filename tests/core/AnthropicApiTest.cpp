@@ -1,6 +1,6 @@
-#include "AnthropicAPI.h"
-#include "CurlTransport.h"
-#include "Origins.h"
+#include "usage/AnthropicAPI.h"
+#include "net/CurlTransport.h"
+#include "net/Origins.h"
 
 #include "ErrorText.h"
 #include "FakeClock.h"

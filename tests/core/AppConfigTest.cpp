@@ -1,7 +1,7 @@
-#include "AppConfig.h"
-#include "Base64.h"
-#include "Json.h"
-#include "Uuid.h"
+#include "config/AppConfig.h"
+#include "base/Base64.h"
+#include "base/Json.h"
+#include "base/Uuid.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

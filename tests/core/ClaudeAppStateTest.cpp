@@ -1,5 +1,5 @@
-#include "ClaudeAppState.h"
-#include "JsonTopLevel.h"
+#include "claude/ClaudeAppState.h"
+#include "claude/JsonTopLevel.h"
 
 #include "TempDir.h"
 

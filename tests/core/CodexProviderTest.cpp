@@ -1,4 +1,4 @@
-#include "CodexProvider.h"
+#include "codex/CodexProvider.h"
 
 #include "TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "ConfigStore.h"
+#include "config/ConfigStore.h"
 
 #include "TempDir.h"
 

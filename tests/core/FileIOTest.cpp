@@ -1,4 +1,4 @@
-#include "FileIO.h"
+#include "base/FileIO.h"
 
 #include "TempDir.h"
 

@@ -1,5 +1,5 @@
-#include "HistoryChart.h"
-#include "HistoryStore.h"
+#include "history/HistoryChart.h"
+#include "history/HistoryStore.h"
 
 #include "ScopedEnv.h"
 #include "TempDir.h"

@@ -1,6 +1,6 @@
 // Servers that misbehave: each gives a clear error within its bound and nothing else suffers.
-#include "AnthropicAPI.h"
-#include "CurlTransport.h"
+#include "net/CurlTransport.h"
+#include "usage/AnthropicAPI.h"
 
 #include "ErrorText.h"
 #include "ScopedEnv.h"

@@ -1,5 +1,5 @@
-#include "Text.h"
-#include "TextSearch.h"
+#include "base/Text.h"
+#include "codex/TextSearch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "UsageWindow.h"
+#include "usage/UsageWindow.h"
 
 #include <gtest/gtest.h>
 

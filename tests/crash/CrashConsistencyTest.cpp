@@ -2,9 +2,9 @@
 // SIGKILL at random moments and checks after each kill that every file is wholly the old or the
 // new content, parses, and keeps its permission bits. ULMET_CRASH_ITERATIONS sets the count.
 
-#include "ClaudeAppState.h"
-#include "ConfigStore.h"
 #include "CrashContents.h"
+#include "claude/ClaudeAppState.h"
+#include "config/ConfigStore.h"
 
 #include "TempDir.h"
 

@@ -2,7 +2,7 @@
 
 // The two versions the crash writer alternates between, and what the test accepts.
 
-#include "AppConfig.h"
+#include "config/AppConfig.h"
 
 #include <string>
 

@@ -2,10 +2,10 @@
 // ~/.claude.json in a loop, alternating between two contents, until it is killed.
 //   crash_writer HOME CONFIG_DIR
 
-#include "ActiveCredentialStore.h"
-#include "AppConfig.h"
-#include "ClaudeAppState.h"
-#include "ConfigStore.h"
+#include "claude/ActiveCredentialStore.h"
+#include "claude/ClaudeAppState.h"
+#include "config/AppConfig.h"
+#include "config/ConfigStore.h"
 
 #include "CrashContents.h"
 #include "MemorySecretStore.h"

@@ -1,4 +1,4 @@
-#include "AppConfig.h"
+#include "config/AppConfig.h"
 
 #include "TempDir.h"
 #include "TestHttpServer.h"

@@ -2,9 +2,9 @@
 // tests/support/with-secret-service.sh. With ULMET_TEST_NO_SECRET_SERVICE=1 the bus has no
 // Secret Service and only the tests of that case run.
 
-#include "ActiveCredentialStore.h"
-#include "LibsecretSecretStore.h"
-#include "ProfileSlotStore.h"
+#include "claude/ActiveCredentialStore.h"
+#include "claude/ProfileSlotStore.h"
+#include "secrets/LibsecretSecretStore.h"
 
 #include "TempDir.h"
 

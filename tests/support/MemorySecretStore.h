@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SecretStore.h"
+#include "secrets/SecretStore.h"
 
 #include <map>
 #include <mutex>

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QThreadPool>
 
-#include "Worker.h"
+#include "store/Worker.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FakeClock.h"
-#include "Sleeper.h"
+#include "store/Sleeper.h"
 
 #include <coroutine>
 #include <vector>

@@ -1,7 +1,0 @@
-#include "Sleeper.h"
-
-#include <QCoro/QCoroTimer>
-
-QCoro::Task<> TimerSleeper::sleep(std::chrono::milliseconds duration) {
-    co_await QCoro::sleepFor(duration);
-}

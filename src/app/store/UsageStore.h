@@ -1,0 +1,188 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+// moc cannot parse the C++20 library headers; it needs none of these.
+#ifndef Q_MOC_RUN
+#include "base/Clock.h"
+#include "base/Services.h"
+#include "claude/CredentialsProvider.h"
+#include "config/AppConfig.h"
+#include "history/HistoryStore.h"
+#include "store/Sleeper.h"
+#include "usage/UsageWindow.h"
+#include <QCoro/QCoroTask>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+#endif
+
+// What the store needs of the outside world; main() passes the real parts, tests fakes.
+struct StoreDependencies {
+    Services services;               // HTTP, secret store, clock, home directory
+    std::filesystem::path configDir; // where config.json lives
+    HistoryStore* history = nullptr; // the readings on disk
+    Sleeper* sleeper = nullptr;      // every wait of the store
+    std::function<void(const QString& title, const QString& body)> notify; // a desktop notification
+};
+
+// The running application's one source of truth: the configuration in memory, every profile's
+// latest reading, the live claude login as last seen, and the operations on accounts. Lives on
+// the main thread; blocking work (secret store, files, HTTP, Codex logs) runs on worker threads
+// and its results are applied here. Properties announce every change for the views.
+class UsageStore : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QVariantMap statusesMap READ statusesMap NOTIFY statusesChanged)
+    Q_PROPERTY(QVariantMap emailsMap READ emailsMap NOTIFY emailsChanged)
+    Q_PROPERTY(QVariantMap slotPresenceMap READ slotPresenceMap NOTIFY slotPresenceChanged)
+    Q_PROPERTY(QDateTime lastRefreshTime READ lastRefreshTime NOTIFY lastRefreshChanged)
+    Q_PROPERTY(QString lastActionMessageText READ lastActionMessageText NOTIFY lastActionMessageChanged)
+    Q_PROPERTY(QString liveEmailText READ liveEmailText NOTIFY liveEmailChanged)
+    Q_PROPERTY(QString pendingEnrollEmailText READ pendingEnrollEmailText NOTIFY pendingEnrollEmailChanged)
+    Q_PROPERTY(QDateTime backoffUntilTime READ backoffUntilTime NOTIFY backoffUntilChanged)
+
+public:
+    // The result of fetching one profile.
+    struct FetchOutcome {
+        Uuid id;
+        ProfileStatus status = ProfileStatus::error("");
+        std::optional<std::string> email;
+        bool rateLimited = false;
+        std::optional<double> retryAfter; // seconds
+    };
+
+    // One menu-bar glyph's data.
+    struct MenuMetric {
+        std::string id; // "session" or "week"
+        MenuBarStyle style;
+        double util; // percent, unclamped
+        std::optional<double> elapsed;
+        Rgb tint;
+        std::optional<std::string> remaining;
+    };
+
+    static constexpr std::chrono::seconds kMinimumPollInterval{30};
+    static constexpr std::chrono::seconds kMaximumBackoff{300};
+    static constexpr std::chrono::milliseconds kSaveDelay{800};
+    static constexpr std::chrono::milliseconds kStagger{500};
+    static constexpr std::chrono::seconds kAutoSwitchCooldown{300};
+
+    // Loads the configuration, copies known e-mail addresses, seeds the readings from the last 48
+    // hours of history and starts polling.
+    explicit UsageStore(StoreDependencies dependencies, QObject* parent = nullptr);
+    ~UsageStore() override;
+
+    // ---- State (main thread) ----
+    const AppConfig& config() const { return m_config; }
+    // Replaces the configuration (the views' edits); call scheduleSave() afterwards.
+    void setConfig(const AppConfig& config);
+    const std::map<Uuid, ProfileStatus>& statuses() const { return m_statuses; }
+    const std::map<Uuid, std::string>& emails() const { return m_emails; }
+    const std::map<Uuid, bool>& slotPresence() const { return m_slotPresence; }
+    std::optional<Instant> lastRefresh() const { return m_lastRefresh; }
+    const std::optional<std::string>& lastActionMessage() const { return m_lastActionMessage; }
+    const std::optional<std::string>& liveEmail() const { return m_liveEmail; }
+    const std::optional<std::string>& pendingEnrollEmail() const { return m_pendingEnrollEmail; }
+    std::optional<Instant> backoffUntil() const { return m_backoffUntil; }
+    bool isRefreshing() const { return m_isRefreshing; }
+
+    // ---- The cycle ----
+    // Replaces the polling loop by a new one that refreshes at once.
+    void startPolling();
+    // One refresh cycle; returns at once when one is already running.
+    QCoro::Task<> refreshAll();
+    // Saves the configuration 0.8 s after the last call, then restarts polling.
+    void scheduleSave();
+    // One profile's reading. Never fails: errors end as the outcome's error status.
+    static QCoro::Task<FetchOutcome> fetch(const StoreDependencies& dependencies, ProfileConfig profile,
+                                           std::optional<OAuthCredentials> liveOverride, bool includeEmail,
+                                           int staggerIndex);
+    // Stores a learned address in a profile that has none, and saves at once.
+    void backfillEmail(const Uuid& id, const std::string& email);
+    void seedFromHistory();
+    QCoro::Task<> evaluateAutoSwitch();
+
+    // ---- Menu bar ----
+    std::optional<std::pair<ProfileConfig, std::vector<UsageWindow>>> activeProfileWindows() const;
+    std::vector<MenuMetric> menuMetrics() const;
+    // "→45M", "→3H"
+    static std::string remainingBadge(Instant until, Instant now);
+
+    // ---- Account operations ----
+    QCoro::Task<> connectKeychain();
+    void disconnectKeychain();
+    QCoro::Task<> enrollDetectedAccount();
+    QCoro::Task<> captureActive(ProfileConfig profile);
+    QCoro::Task<> switchTo(ProfileConfig target);
+    void addProfile(Provider provider);
+    void removeProfile(const Uuid& id);
+    void moveProfile(const Uuid& id, int by);
+    void moveProfile(const Uuid& id, const Uuid& before);
+    bool isDuplicateProfile(const ProfileConfig& profile) const;
+
+    // ---- For the views ----
+    QVariantMap statusesMap() const;
+    QVariantMap emailsMap() const;
+    QVariantMap slotPresenceMap() const;
+    QDateTime lastRefreshTime() const;
+    QString lastActionMessageText() const;
+    QString liveEmailText() const;
+    QString pendingEnrollEmailText() const;
+    QDateTime backoffUntilTime() const;
+
+signals:
+    void configChanged();
+    void statusesChanged();
+    void emailsChanged();
+    void slotPresenceChanged();
+    void lastRefreshChanged();
+    void lastActionMessageChanged();
+    void liveEmailChanged();
+    void pendingEnrollEmailChanged();
+    void backoffUntilChanged();
+
+private:
+    QCoro::Task<> pollLoop(std::uint64_t generation);
+    QCoro::Task<> saveAfterDelay(std::uint64_t generation);
+    void saveNow();
+    Instant now() const { return m_deps.services.clock.now(); }
+
+    void setStatus(const Uuid& id, ProfileStatus status);
+    void removeStatus(const Uuid& id);
+    void setEmail(const Uuid& id, std::optional<std::string> email);
+    void setSlotPresence(const Uuid& id, bool present);
+    void setLastActionMessage(std::optional<std::string> message);
+    void setLiveEmail(std::optional<std::string> email);
+    void setPendingEnroll(std::optional<std::string> email, std::optional<std::string> raw);
+    void setBackoffUntil(std::optional<Instant> until);
+    void setLastRefresh(std::optional<Instant> when);
+    ProfileConfig* findProfile(const Uuid& id);
+
+    StoreDependencies m_deps;
+    AppConfig m_config;
+    std::map<Uuid, ProfileStatus> m_statuses;
+    std::map<Uuid, std::string> m_emails;
+    std::map<Uuid, bool> m_slotPresence;
+    std::optional<Instant> m_lastRefresh;
+    std::optional<std::string> m_lastActionMessage;
+    std::optional<std::string> m_liveEmail;
+    std::optional<std::string> m_pendingEnrollEmail;
+    std::optional<std::string> m_pendingEnrollRaw;
+    std::optional<Instant> m_backoffUntil;
+    std::uint64_t m_pollGeneration = 0; // a loop whose generation is not this one ends
+    std::uint64_t m_saveGeneration = 0;
+    bool m_isRefreshing = false;
+    std::optional<Instant> m_lastAutoSwitchAt;
+    std::optional<std::string> m_cachedLiveToken;
+    std::optional<std::string> m_cachedLiveEmail;
+    // Shared with the running coroutines: false once the store is gone.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};

@@ -1,8 +1,0 @@
-#pragma once
-
-#include "SecretStore.h"
-
-#include <memory>
-
-// The desktop's secret store: the Secret Service on Linux, the Keychain on macOS.
-std::unique_ptr<SecretStore> makePlatformSecretStore();

@@ -1,0 +1,94 @@
+#include "base/Text.h"
+
+#include <cstdint>
+
+namespace Text {
+namespace {
+
+// Length in bytes of the UTF-8 sequence starting with `lead` (1 for a stray byte).
+std::size_t sequenceLength(unsigned char lead) {
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0)
+        return 2;
+    if ((lead & 0xF0) == 0xE0)
+        return 3;
+    if ((lead & 0xF8) == 0xF0)
+        return 4;
+    return 1;
+}
+
+} // namespace
+
+int hexValue(int c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool isValidUtf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t size = s.size();
+    std::size_t i = 0;
+    while (i < size) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n;
+        std::uint32_t cp;
+        std::uint32_t minimum;
+        if ((c & 0xE0) == 0xC0) {
+            n = 2;
+            cp = c & 0x1F;
+            minimum = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 3;
+            cp = c & 0x0F;
+            minimum = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 4;
+            cp = c & 0x07;
+            minimum = 0x10000;
+        } else {
+            return false;
+        }
+        if (size - i < n)
+            return false;
+        for (std::size_t k = 1; k < n; ++k) {
+            const unsigned char cc = p[i + k];
+            if ((cc & 0xC0) != 0x80)
+                return false;
+            cp = cp << 6 | (cc & 0x3F);
+        }
+        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string padOrCutUtf16(std::string_view s, std::size_t width) {
+    std::string out;
+    out.reserve(width + 8);
+    std::size_t units = 0;
+    std::size_t i = 0;
+    while (i < s.size() && units < width) {
+        const std::size_t n = sequenceLength(static_cast<unsigned char>(s[i]));
+        const std::size_t cost = n == 4 ? 2 : 1;
+        if (units + cost > width)
+            break;
+        out.append(s.substr(i, n));
+        units += cost;
+        i += n;
+    }
+    out.append(width - units, ' ');
+    return out;
+}
+
+} // namespace Text

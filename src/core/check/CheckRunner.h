@@ -1,0 +1,24 @@
+#pragma once
+
+#include "base/Services.h"
+#include "usage/UsageWindow.h"
+
+#include <ostream>
+#include <span>
+#include <string>
+
+// The text diagnostic behind `ulmet --check`: loads (or creates) the configuration, then for every
+// profile resolves its credentials and asks the usage endpoint (or reads the Codex logs), one
+// line per fact. An error of one profile is printed in its section as one "  ERROR: " line and
+// the run goes on; nothing is reported to the caller. Writes nothing but what the configuration
+// store and the credential resolver write themselves (no renewal, no history, no back-off).
+namespace CheckRunner {
+
+// `args` is the whole argument list (searched for "--raw"); the report goes to `out`.
+// Blocking, strictly one profile and one request after the other.
+void run(std::span<const std::string> args, std::ostream& out, const Services& services);
+
+// "  <key padded or cut to 24 UTF-16 units> <%5.1f>%[  resets <ISO time>]"
+std::string windowLine(const UsageWindow& window);
+
+} // namespace CheckRunner

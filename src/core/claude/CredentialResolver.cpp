@@ -1,0 +1,116 @@
+#include "claude/CredentialResolver.h"
+
+#include "base/Clock.h"
+#include "base/FileIO.h"
+#include "base/Paths.h"
+#include "claude/ActiveCredentialStore.h"
+#include "claude/ProfileSlotStore.h"
+#include "secrets/SecretStore.h"
+#include "usage/AnthropicAPI.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace fs = std::filesystem;
+
+ResolveError ResolveError::refreshFailed(const std::string& message) {
+    return ResolveError(Kind::refreshFailed, "トークン更新失敗（再ログイン→取り込みが必要です）: " + message);
+}
+
+ResolveError ResolveError::noSlot() {
+    return ResolveError(Kind::noSlot,
+                        "未取込。このアカウントで claude にログイン中に、メニューの「現在のログインを"
+                        "ここに取り込む」を実行してください");
+}
+
+namespace CredentialResolver {
+namespace {
+
+constexpr auto kRenewMargin = std::chrono::seconds(60);
+
+ResolvedCredentials parsed(std::string raw, std::string source, CredSource from) {
+    OAuthCredentials credentials = CredentialsProvider::parse(raw, std::move(source));
+    return ResolvedCredentials{std::move(credentials), std::move(raw), from};
+}
+
+ResolvedCredentials fromLiveLogin(const Services& services) {
+    return parsed(ActiveCredentialStore::read(services.secrets, services.home), "active (Claude Code)",
+                  CredSource::activeItem);
+}
+
+// Whether `file` is the live credential file itself (after "~" and links).
+bool isLiveCredentialFile(const fs::path& file, const fs::path& home) {
+    std::error_code error;
+    return fs::equivalent(file, ActiveCredentialStore::filePath(home), error);
+}
+
+} // namespace
+
+bool keychainDisabled() {
+    const char* value = std::getenv("ULMET_NO_KEYCHAIN");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+ResolvedCredentials resolve(const Services& services, const ProfileConfig& profile, bool isActive) {
+    // 1. The profile's own credentials file. The live credential file is the live login, not the
+    //    own file of whichever profile points at ~/.claude: only the active profile may take it.
+    fs::path file = Paths::expandTilde(profile.configDir, services.home) / ".credentials.json";
+    std::error_code error;
+    if (file.is_relative())
+        file = fs::absolute(file, error);
+    if (fs::exists(file, error) && (isActive || !isLiveCredentialFile(file, services.home))) {
+        auto bytes = FileIO::readFile(file, CredentialsProvider::kMaxBlobBytes, error);
+        if (!bytes)
+            throw FileError(file, error);
+        return parsed(std::move(*bytes), "file: " + file.string(), CredSource::file);
+    }
+
+    // 2. An item the user named explicitly.
+    if (profile.keychainService && !keychainDisabled()) {
+        std::optional<std::string_view> account;
+        if (profile.keychainAccount)
+            account = *profile.keychainAccount;
+        std::string raw =
+            CredentialsProvider::keychainRead(services.secrets, *profile.keychainService, account);
+        return parsed(std::move(raw), "keychain: " + *profile.keychainService, CredSource::customKeychain);
+    }
+
+    // 3. Nothing else may be read.
+    if (keychainDisabled())
+        throw CredentialsError::notFound(file.string() +
+                                         " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません");
+
+    // 4. The live login, when this is the logged-in profile; a failure here is passed over.
+    if (isActive) {
+        try {
+            return fromLiveLogin(services);
+        } catch (const Error&) {
+        }
+    }
+
+    // 5. The slot.
+    SecretRead slot = services.secrets.read(ProfileSlotStore::service, profile.id.toString());
+    if (slot.status == SecretStatus::success)
+        return parsed(std::move(slot.data), "ulmet slot", CredSource::slot);
+
+    // 6. The live login again, now with its failure.
+    if (isActive)
+        return fromLiveLogin(services);
+    throw ResolveError::noSlot();
+}
+
+ResolvedCredentials resolveFresh(const Services& services, const ProfileConfig& profile, bool isActive) {
+    ResolvedCredentials resolved = resolve(services, profile, isActive);
+    if (resolved.source != CredSource::slot || !resolved.credentials.expiresAt ||
+        *resolved.credentials.expiresAt - services.clock.now() >= kRenewMargin)
+        return resolved;
+    try {
+        std::string renewed = AnthropicAPI::refreshTokens(services.http, services.clock, resolved.raw);
+        ProfileSlotStore::write(services.secrets, profile.id, renewed);
+        return parsed(std::move(renewed), "ulmet slot (refreshed)", CredSource::slot);
+    } catch (const Error& e) {
+        throw ResolveError::refreshFailed(e.description());
+    }
+}
+
+} // namespace CredentialResolver

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "base/Uuid.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Which command-line tool an account belongs to.
+enum class Provider { claude, codex };
+
+// Glyph style of a menu-bar metric.
+enum class MenuBarStyle { batteryClassic, progressBar, percentage, iconWithBar, compact };
+
+std::span<const Provider> allProviders();
+std::span<const MenuBarStyle> allMenuBarStyles();
+
+// The JSON text values ("claude", "batteryClassic", ...) and their inverse.
+std::string_view toString(Provider provider);
+std::string_view toString(MenuBarStyle style);
+std::optional<Provider> providerFromString(std::string_view text);
+std::optional<MenuBarStyle> menuBarStyleFromString(std::string_view text);
+
+// The Japanese name shown by the style picker.
+std::string_view displayName(MenuBarStyle style);
+
+struct Rgb {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+// The ten profile tints, in their fixed order.
+namespace ColorPalette {
+
+struct Entry {
+    std::string_view name;
+    Rgb color;
+};
+
+std::span<const Entry> all();
+// The colour of a palette name (exact, case-sensitive); any other name gives accent().
+Rgb color(std::string_view name);
+Rgb accent();
+
+} // namespace ColorPalette
+
+// One monitored account.
+struct ProfileConfig {
+    Uuid id = Uuid::random();
+    std::string name;
+    std::string configDir = "~/.claude"; // as written by the user, usually with a leading "~"
+    std::optional<std::string> keychainService;
+    std::optional<std::string> keychainAccount;
+    std::string colorName = "orange";
+    std::optional<std::string> accountEmail;
+    Provider provider = Provider::claude;
+    std::optional<std::string> accountIdentity; // bytes: the compact identity JSON object
+
+    friend bool operator==(const ProfileConfig&, const ProfileConfig&) = default;
+
+    // Throws ConfigDecodeError; see AppConfig::fromJson.
+    static ProfileConfig fromJson(const nlohmann::json& json);
+    // Throws ConfigEncodeError for values JSON cannot hold.
+    nlohmann::json toJson() const;
+};
+
+// The whole persisted configuration. Member initialisers are the values of absent keys.
+struct AppConfig {
+    double pollIntervalSec = 60;         // seconds
+    std::vector<ProfileConfig> profiles; // the user's priority order
+    std::optional<Uuid> activeProfileID;
+    bool keychainConnected = false;
+    bool autoReadLiveClaude = false;
+    bool menuSessionEnabled = true;
+    MenuBarStyle menuSessionStyle = MenuBarStyle::batteryClassic;
+    bool menuSessionShowRemaining = false;
+    bool menuWeekEnabled = false;
+    MenuBarStyle menuWeekStyle = MenuBarStyle::percentage;
+    bool autoSwitchEnabled = false;
+    double autoSwitchThreshold = 100; // percent, 0-100 scale
+
+    friend bool operator==(const AppConfig&, const AppConfig&) = default;
+
+    // Absent or null members take their defaults; unknown members are ignored. A member of the
+    // wrong JSON type, an invalid UUID, an unknown enumeration text, invalid Base64 or a profile
+    // without "name" throws ConfigDecodeError, and nothing of the document is used.
+    static AppConfig fromJson(const nlohmann::json& json);
+    // Optional fields are left out when absent; whole numbers are written as integers.
+    // Throws ConfigEncodeError for a non-finite number.
+    nlohmann::json toJson() const;
+
+    // Parses and decodes a whole config.json; none when it is not valid JSON or does not decode.
+    static std::optional<AppConfig> decode(std::string_view text);
+    // Pretty-printed JSON with every object's members in sorted order, ending with a line feed;
+    // none when the configuration cannot be encoded.
+    std::optional<std::string> encode() const;
+};
+
+struct ConfigDecodeError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct ConfigEncodeError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "base/DateTime.h"
+#include "base/Uuid.h"
+#include "usage/UsageWindow.h"
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+// One successful reading of one profile.
+struct HistoryRecord {
+    Instant ts;
+    Uuid profileID;
+    std::vector<UsageWindow> windows;
+    friend bool operator==(const HistoryRecord&, const HistoryRecord&) = default;
+};
+
+// Every good reading on disk, as JSON Lines, one file per local calendar day
+// (<dir>/YYYY-MM-DD.jsonl). All file work runs in order on one worker thread of the store:
+// append() returns at once, load() waits for every earlier append and then for its own reading.
+// Failures are never reported; they lose only the records concerned.
+class HistoryStore {
+public:
+    // Creates `dir` if it can (a failure is ignored) and starts the worker.
+    explicit HistoryStore(std::filesystem::path dir);
+    // Finishes every queued append, then stops the worker.
+    ~HistoryStore();
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
+
+    // The process's store, below the configuration directory ("history"), made on first use.
+    static HistoryStore& shared();
+
+    const std::filesystem::path& dir() const { return m_dir; }
+
+    // Queues the record for its local day's file; opens the file for appending, so writers in
+    // other processes never overwrite each other's lines. Any thread.
+    void append(HistoryRecord record);
+
+    // Every readable record with ts >= since, from the day files of since's local day through
+    // today, sorted by ts (stable). Blocks the caller; any thread but the worker's.
+    std::vector<HistoryRecord> load(Instant since);
+
+    // The line of a record (with its line feed): {"ts":…,"profileID":…,"windows":[…]} with UTC
+    // times without fraction and numbers in their shortest exact form; none when it holds a
+    // number JSON cannot (NaN, infinity).
+    static std::optional<std::string> encodeLine(const HistoryRecord& record);
+    // A record from one line (without its line feed); none when the line does not hold one.
+    static std::optional<HistoryRecord> decodeLine(std::string_view line);
+    // "YYYY-MM-DD.jsonl" of the local day of `t`.
+    static std::string dayFileName(Instant t);
+    // Reads the records of one day file's text into `out`, skipping unreadable lines.
+    static void decodeLines(std::string_view text, Instant since, std::vector<HistoryRecord>& out);
+
+private:
+    void run();
+    void post(std::function<void()> task);
+    void write(const HistoryRecord& record) const;
+    std::vector<HistoryRecord> read(Instant since) const;
+
+    std::filesystem::path m_dir;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_stopping = false;
+    std::thread m_worker;
+};
