@@ -11,7 +11,7 @@ packages=(
     qt6-base-dev qcoro-qt6-dev
     # tests and benchmarks: a loopback HTTP server, a private D-Bus session with a Secret Service
     googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
-    dbus-daemon gnome-keyring libglib2.0-bin
+    dbus-daemon gnome-keyring libglib2.0-bin faketime
     # fuzzing: clang's libFuzzer
     clang libclang-rt-14-dev
 )

@@ -10,6 +10,26 @@ cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan -j"$(nproc)" "$@"
 
+# The core and store tests again at two awkward moments of the wall clock: ten seconds before
+# midnight in the zone furthest ahead of UTC, and just before the spring daylight-saving change.
+(
+    cd build/asan
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:verify_asan_link_order=0
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    for moment in "Pacific/Chatham|2026-12-06 23:59:50" "Europe/Berlin|2027-03-28 01:59:50"; do
+        zone=${moment%%|*}
+        at=${moment#*|}
+        echo "== core and store tests at $at ($zone)"
+        TZ=$zone faketime "$at" tests/core_tests --gtest_brief=1
+        TZ=$zone faketime "$at" "$ULMET_ROOT/tests/support/with-secret-service.sh" --bus-only \
+            tests/app_tests --gtest_brief=1
+    done
+)
+
+# What a packager builds: the plain Release build with tests, warnings not fatal.
+cmake -S . -B build/plain -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build/plain
+
 bash fuzz/run.sh "${ULMET_FUZZ_SECONDS:-4}"
 
 cmake --preset tsan

@@ -1,175 +1,12 @@
-#include "store/UsageStore.h"
+#include "StoreFixture.h"
 
-#include "base/Paths.h"
-#include "claude/ActiveCredentialStore.h"
-#include "claude/CredentialResolver.h"
-#include "claude/ProfileSlotStore.h"
-#include "config/ConfigStore.h"
-#include "net/CurlTransport.h"
-#include "secrets/LibsecretSecretStore.h"
+#include "claude/ClaudeAppState.h"
 
-#include "FakeClock.h"
-#include "MemorySecretStore.h"
-#include "ScopedEnv.h"
-#include "TempDir.h"
-#include "TestHttpServer.h"
-#include "VirtualTime.h"
+#include <sys/stat.h>
 
-#include <QCoreApplication>
-#include <QCoro/QCoroTask>
-#include <QThreadPool>
-#include <gtest/gtest.h>
-#include <httplib.h>
-#include <nlohmann/json.hpp>
-
-#include <mutex>
-
-namespace fs = std::filesystem;
-using namespace std::chrono;
-using nlohmann::json;
-using namespace testsupport;
+using namespace storetest;
 
 namespace {
-
-std::string blob(const std::string& token) {
-    return json{{"claudeAiOauth",
-                 {{"accessToken", token}, {"refreshToken", "r-" + token}, {"expiresAt", 4102444800000LL}}}}
-        .dump();
-}
-
-std::string usageBody(double fiveHour, double week = 10) {
-    return json{{"five_hour", {{"utilization", fiveHour}, {"resets_at", "2026-09-14T15:00:00Z"}}},
-                {"seven_day", {{"utilization", week}, {"resets_at", "2026-09-18T00:00:00Z"}}}}
-        .dump();
-}
-
-std::string identityOf(const std::string& email) {
-    return json{{"oauthAccount", {{"emailAddress", email}, {"accountUuid", "u-" + email}}},
-                {"userID", "id-" + email}}
-        .dump();
-}
-
-// Runs a coroutine of the store to its end in virtual time.
-void await(VirtualSleeper& sleeper, QCoro::Task<> task) {
-    for (int i = 0; i < 200 && !task.isReady(); ++i)
-        sleeper.advance(seconds(1));
-    ASSERT_TRUE(task.isReady());
-}
-
-class StoreTest : public testing::Test {
-protected:
-    TempDir home;
-    fs::path configDir = home / ".local/share/ulmet";
-    TestHttpServer server;
-    ScopedEnv api{"ULMET_API_ORIGIN", server.origin()};
-    ScopedEnv console{"ULMET_CONSOLE_ORIGIN", server.origin()};
-    ScopedEnv noKeychain{"ULMET_NO_KEYCHAIN", std::nullopt};
-    CurlTransport http;
-    MemorySecretStore secrets;
-    FakeClock clock{*DateTime::parseIso8601("2026-09-14T12:00:00Z")};
-    VirtualSleeper sleeper{clock};
-    HistoryStore history{home / "history"};
-    std::vector<std::pair<std::string, std::string>> notifications;
-    std::unique_ptr<UsageStore> store;
-
-    // token → usage answer (status, body, retry-after); token → e-mail
-    struct Answer {
-        int status = 200;
-        std::string body;
-        std::string retryAfter;
-    };
-    std::mutex mutex;
-    std::map<std::string, Answer> answers;
-    std::map<std::string, std::string> accountEmails;
-    std::vector<std::pair<std::string, Instant>> usageRequests; // token, virtual time
-
-    void SetUp() override {
-        server.on("GET", "/api/oauth/usage", [this](const httplib::Request& req, httplib::Response& res) {
-            std::lock_guard lock(mutex);
-            const std::string token = req.get_header_value("Authorization").substr(7);
-            usageRequests.emplace_back(token, clock.now());
-            const auto it = answers.find(token);
-            if (it == answers.end()) {
-                res.status = 401;
-                return;
-            }
-            res.status = it->second.status;
-            if (!it->second.retryAfter.empty())
-                res.set_header("retry-after", it->second.retryAfter);
-            res.set_content(it->second.body, "application/json");
-        });
-        server.on("GET", "/api/oauth/profile", [this](const httplib::Request& req, httplib::Response& res) {
-            std::lock_guard lock(mutex);
-            const auto it = accountEmails.find(req.get_header_value("Authorization").substr(7));
-            if (it == accountEmails.end()) {
-                res.status = 404;
-                return;
-            }
-            res.set_content(json{{"account", {{"email", it->second}}}}.dump(), "application/json");
-        });
-    }
-    void TearDown() override {
-        sleeper.settle();
-        store.reset();
-        sleeper.drain();
-    }
-
-    static Answer ok(std::string body) { return Answer{200, std::move(body), ""}; }
-    void answer(const std::string& token, Answer a) {
-        std::lock_guard lock(mutex);
-        answers[token] = std::move(a);
-    }
-    void account(const std::string& token, const std::string& email) {
-        std::lock_guard lock(mutex);
-        accountEmails[token] = email;
-    }
-    std::vector<std::string> requestedTokens() {
-        std::lock_guard lock(mutex);
-        std::vector<std::string> t;
-        for (const auto& r : usageRequests)
-            t.push_back(r.first);
-        return t;
-    }
-
-    ProfileConfig claude(const std::string& name, std::optional<std::string> email = std::nullopt) {
-        ProfileConfig p;
-        p.name = name;
-        p.configDir = "~/.claude-" + name;
-        p.accountEmail = email;
-        return p;
-    }
-    void slot(const ProfileConfig& p, const std::string& token) {
-        secrets.store(ProfileSlotStore::service, p.id.toString(), blob(token));
-    }
-    void start(const AppConfig& config) {
-        ConfigStore::save(config, configDir);
-        start();
-    }
-    void start() {
-        StoreDependencies deps{Services{http, secrets, clock, home.path()}, configDir, &history, &sleeper,
-                               [this](const QString& t, const QString& b) {
-                                   notifications.emplace_back(t.toStdString(), b.toStdString());
-                               }};
-        store = std::make_unique<UsageStore>(std::move(deps));
-        sleeper.settle();
-    }
-    // Lets the first cycle (with its stagger) finish.
-    void finishCycle() { sleeper.advance(seconds(5)); }
-    std::optional<double> fiveHour(const Uuid& id) {
-        const auto it = store->statuses().find(id);
-        if (it == store->statuses().end() || !it->second.isOk())
-            return std::nullopt;
-        for (const auto& w : it->second.okValue()->windows)
-            if (w.key == "five_hour")
-                return w.utilization;
-        return std::nullopt;
-    }
-    std::string message(const Uuid& id) {
-        const auto it = store->statuses().find(id);
-        return it == store->statuses().end() || it->second.isOk() ? "" : it->second.errorValue()->message;
-    }
-    AppConfig savedConfig() { return *AppConfig::decode(*readFile(configDir / "config.json")); }
-};
 
 TEST_F(StoreTest, FirstCycleReadsEveryProfileRecordsHistoryAndLearnsAddresses) {
     AppConfig config;
@@ -623,7 +460,10 @@ TEST_F(StoreTest, EnrolmentAppendsAProfileWhenNoneCanTakeTheAccount) {
     start(config);
     finishCycle();
     ASSERT_EQ(store->pendingEnrollEmail(), "plain");
+    // A double click: the second enrolment waits for the first and then finds nothing pending.
+    auto first = store->enrollDetectedAccount();
     await(sleeper, store->enrollDetectedAccount());
+    ASSERT_TRUE(first.isReady());
     ASSERT_EQ(store->config().profiles.size(), 3u);
     const ProfileConfig& added = store->config().profiles[2];
     EXPECT_EQ(added.name, "plain") << "an address without @ is the whole name";
@@ -832,6 +672,117 @@ TEST(StoreWithSecretService, CaptureThenReadTheProfileFromItsSlot) {
     store.reset();
     sleeper.drain();
     ProfileSlotStore::remove(secrets, p.id);
+}
+
+// ---- Operations that must not interleave, and work that must not be lost -----------------
+
+TEST_F(StoreTest, TwoSwitchesAtOnceEndFullyOnTheSecondAndIdentitiesStayWithTheirAccounts) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = true;
+    std::vector<ProfileConfig> ps = {claude("a", "a@x"), claude("b", "b@x"), claude("c", "c@x")};
+    for (ProfileConfig& p : ps) {
+        slot(p, "tok-" + p.name);
+        answer("tok-" + p.name, ok(usageBody(1)));
+        account("tok-" + p.name, p.name + "@x");
+    }
+    ps[1].accountIdentity = identityOf("b@x");
+    ps[2].accountIdentity = identityOf("c@x");
+    config.profiles = ps;
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-a"));
+    // claude has not rewritten its state file yet: it still names another account.
+    writeFile(home / ".claude.json", identityOf("c@x"));
+    start(config);
+    finishCycle();
+    EXPECT_FALSE(store->config().profiles[0].accountIdentity) << "c's identity is not a's";
+
+    writeFile(home / ".claude.json", identityOf("a@x"));
+    sleeper.advance(seconds(60));
+    EXPECT_EQ(store->config().profiles[0].accountIdentity, identityOf("a@x")) << "now it is a's own";
+
+    auto first = store->switchTo(store->config().profiles[1]);
+    await(sleeper, store->switchTo(store->config().profiles[2]));
+    ASSERT_TRUE(first.isReady());
+    EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-c"));
+    EXPECT_EQ(json::parse(*readFile(home / ".claude.json"))["oauthAccount"]["emailAddress"], "c@x");
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, ps[1].id.toString()), blob("tok-b"));
+    EXPECT_EQ(store->config().activeProfileID, ps[2].id);
+    EXPECT_EQ(store->lastActionMessage().value_or(""),
+              "「c」に切替えました。開いている claude は一度終了し、新しく起動し直してください");
+    for (const ProfileConfig& p : store->config().profiles)
+        EXPECT_TRUE(!p.accountIdentity || ClaudeAppState::identityEmail(*p.accountIdentity) == p.accountEmail)
+            << p.name;
+}
+
+TEST_F(StoreTest, AConfigurationThatCouldNotBeReadIsNotWrittenOverUntilTheUserEdits) {
+    fs::create_directories(configDir);
+    ASSERT_EQ(::mkfifo((configDir / "config.json").c_str(), 0600), 0);
+    start();
+    finishCycle();
+    sleeper.advance(seconds(120));
+    EXPECT_TRUE(fs::is_fifo(configDir / "config.json"));
+    EXPECT_EQ(store->lastActionMessage().value_or(""),
+              "config.json "
+              "を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません");
+    store->addProfile(Provider::codex);
+    sleeper.advance(seconds(1));
+    EXPECT_TRUE(fs::is_regular_file(configDir / "config.json"));
+    EXPECT_EQ(savedConfig().profiles.back().name, "Codex");
+}
+
+TEST_F(StoreTest, RenewedTokensWhoseSlotCannotBeWrittenAreKeptUsedAndWrittenLater) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    const long long soon =
+        std::chrono::duration_cast<milliseconds>((clock.now() + seconds(30)).time_since_epoch()).count();
+    secrets.store(
+        ProfileSlotStore::service, a.id.toString(),
+        json{{"claudeAiOauth", {{"accessToken", "tok-old"}, {"refreshToken", "r-old"}, {"expiresAt", soon}}}}
+            .dump());
+    std::atomic<int> renewals{0};
+    server.on("POST", "/v1/oauth/token", [&](const httplib::Request&, httplib::Response& res) {
+        ++renewals;
+        res.set_content(R"({"access_token":"tok-new","refresh_token":"r-new","expires_in":28800})",
+                        "application/json");
+    });
+    answer("tok-new", ok(usageBody(5)));
+    secrets.failWrites(SecretStatus::interactionNotAllowed); // the keyring got locked
+    start(config);
+    finishCycle();
+    EXPECT_EQ(fiveHour(a.id), 5) << "the renewed token is used at once";
+    sleeper.advance(seconds(60));
+    EXPECT_EQ(fiveHour(a.id), 5);
+    EXPECT_EQ(renewals, 1) << "the spent refresh token is not sent again";
+    EXPECT_EQ(requestedTokens(), (std::vector<std::string>{"tok-new", "tok-new"}));
+
+    secrets.failWrites(0);
+    sleeper.advance(seconds(60));
+    const json stored = json::parse(*secrets.get(ProfileSlotStore::service, a.id.toString()));
+    EXPECT_EQ(stored["claudeAiOauth"]["accessToken"], "tok-new");
+    EXPECT_EQ(stored["claudeAiOauth"]["refreshToken"], "r-new");
+    EXPECT_EQ(renewals, 1);
+}
+
+TEST_F(StoreTest, DestroyingTheStoreMidExchangeEndsItsJobsFirst) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    slot(a, "tok-a");
+    server.stall("GET", "/api/oauth/usage", seconds(30));
+    start(config, false);
+    for (int i = 0; i < 500 && server.requests().empty(); ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    ASSERT_FALSE(server.requests().empty()) << "the usage request is under way";
+    ASSERT_EQ(Worker::jobsInFlight(), 1);
+    const auto t0 = std::chrono::steady_clock::now();
+    store.reset(); // aborts the exchange and waits for the job, well before its 15 s time-out
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, seconds(10)) << "not the exchange's own time-out";
+    EXPECT_EQ(Worker::jobsInFlight(), 0);
 }
 
 } // namespace

@@ -199,8 +199,9 @@ TEST_F(ConfigStoreTest, AFileThatCannotBeReadOrCopiedIsNotReplaced) {
 TEST_F(ConfigStoreTest, AFifoInPlaceOfTheFileNeitherBlocksNorIsReplaced) {
     fs::create_directories(dir);
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
-    const AppConfig config = ConfigStore::loadOrCreate(dir, home);
-    EXPECT_EQ(config.profiles.size(), 1u);
+    const auto loaded = ConfigStore::load(dir, home);
+    EXPECT_EQ(loaded.config.profiles.size(), 1u);
+    EXPECT_TRUE(loaded.fileLeftAlone) << "the caller must not save over it";
     EXPECT_TRUE(fs::is_fifo(file));
     EXPECT_FALSE(fs::exists(corrupt));
 }

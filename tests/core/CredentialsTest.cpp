@@ -259,6 +259,13 @@ TEST_F(ResolverTest, NoKeychainMeansNoKeychainForAnyProfile) {
                                  " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません）";
     EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, p, false); }), expected);
     EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, p, true); }), expected);
+    // An inactive ~/.claude profile: the file is there, but it is the live account's.
+    writeFile(liveFile, blob("live"));
+    EXPECT_EQ(
+        errorText([&] { CredentialResolver::resolve(services, profile("~/.claude"), false); }),
+        "認証情報が見つかりません（" + liveFile.string() +
+            " は現在ログイン中のアカウントのもので、このプロファイルには使いません。ULMET_NO_KEYCHAIN=1 "
+            "のため Keychain は参照しません）");
     EXPECT_EQ(store.readCount(), 0);
     for (const char* other : {"true", "", "0", "1 "}) {
         ScopedEnv e("ULMET_NO_KEYCHAIN", std::string(other));
@@ -334,14 +341,23 @@ TEST_F(ResolverTest, RenewalFailuresAreReportedAndKeepTheOldSlot) {
     EXPECT_EQ(errorText([&] { CredentialResolver::resolveFresh(services, p, false); }),
               "トークン更新失敗（再ログイン→取り込みが必要です）: 認証エラー (401)。このアカウントで claude "
               "を一度起動するとトークンが更新されます");
+}
 
-    server.reply("POST", "/v1/oauth/token", 200, R"({"access_token":"renewed"})");
+TEST_F(ResolverTest, RenewedTokensThatCannotBeStoredAreHandedBackForTheCallerToKeep) {
+    const auto p = profile("~/.x");
+    putSlot(p, blob("old", msFromNow(-10), "refresh"));
+    server.reply("POST", "/v1/oauth/token", 200, R"({"access_token":"renewed","refresh_token":"r2","expires_in":28800})");
     store.failWrites(-25308);
-    EXPECT_EQ(errorText([&] { CredentialResolver::resolveFresh(services, p, false); }),
-              "トークン更新失敗（再ログイン→取り込みが必要です）: Keychain 読み取りエラー（" +
-                  std::string(ProfileSlotStore::service) + ", status -25308）");
-    store.failWrites(0);
+    const auto renewed = CredentialResolver::resolveFresh(services, p, false);
+    EXPECT_TRUE(renewed.unsaved);
+    EXPECT_EQ(renewed.credentials.accessToken, "renewed");
+    EXPECT_EQ(json::parse(renewed.raw)["claudeAiOauth"]["refreshToken"], "r2");
     EXPECT_EQ(store.get(ProfileSlotStore::service, p.id.toString()), blob("old", msFromNow(-10), "refresh"));
+    // The held copy stands in for the slot: no second renewal with the spent refresh token.
+    const auto again = CredentialResolver::resolveFresh(services, p, false, renewed.raw);
+    EXPECT_EQ(again.credentials.accessToken, "renewed");
+    EXPECT_FALSE(again.unsaved);
+    EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST_F(ResolverTest, TokensNeverAppearInErrorTexts) {

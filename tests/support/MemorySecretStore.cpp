@@ -1,8 +1,20 @@
 #include "MemorySecretStore.h"
 
+#include <random>
+#include <thread>
+
 namespace testsupport {
 
+void MemorySecretStore::pause() const {
+    if (const long long max = m_maxDelay.load(); max > 0) {
+        thread_local std::minstd_rand random(std::random_device{}());
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(random() % static_cast<unsigned long long>(max)));
+    }
+}
+
 SecretRead MemorySecretStore::read(std::string_view service, std::optional<std::string_view> account) {
+    pause();
     std::lock_guard lock(m_mutex);
     ++m_reads;
     if (m_readFailure)
@@ -14,6 +26,7 @@ SecretRead MemorySecretStore::read(std::string_view service, std::optional<std::
 }
 
 int MemorySecretStore::store(std::string_view service, std::string_view account, std::string_view data) {
+    pause();
     std::lock_guard lock(m_mutex);
     if (m_writeFailure)
         return m_writeFailure;
@@ -22,6 +35,7 @@ int MemorySecretStore::store(std::string_view service, std::string_view account,
 }
 
 int MemorySecretStore::update(std::string_view service, std::string_view data) {
+    pause();
     std::lock_guard lock(m_mutex);
     if (m_writeFailure)
         return m_writeFailure;
@@ -35,6 +49,7 @@ int MemorySecretStore::update(std::string_view service, std::string_view data) {
 }
 
 int MemorySecretStore::remove(std::string_view service, std::string_view account) {
+    pause();
     std::lock_guard lock(m_mutex);
     if (m_writeFailure)
         return m_writeFailure;

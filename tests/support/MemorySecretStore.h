@@ -2,6 +2,8 @@
 
 #include "secrets/SecretStore.h"
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -21,6 +23,8 @@ public:
     // Every operation of that kind fails with `status` (0 clears it).
     void failReads(int status);
     void failWrites(int status); // store, update and remove
+    // Every operation first waits a random time up to `max` (real time): a slow store.
+    void setMaxDelay(std::chrono::microseconds max) { m_maxDelay = max.count(); }
 
     // Direct access for assertions.
     std::optional<std::string> get(std::string_view service, std::string_view account) const;
@@ -28,11 +32,13 @@ public:
     int readCount() const;
 
 private:
+    void pause() const;
     mutable std::mutex m_mutex;
     std::map<std::pair<std::string, std::string>, std::string> m_items;
     int m_readFailure = 0;
     int m_writeFailure = 0;
     int m_reads = 0;
+    std::atomic<long long> m_maxDelay{0};
 };
 
 } // namespace testsupport

@@ -7,7 +7,6 @@
 #include "codex/CodexProvider.h"
 #include "config/ConfigStore.h"
 #include "secrets/SecretStore.h"
-#include "store/Worker.h"
 #include "usage/AnthropicAPI.h"
 
 #include <QCoro/QCoroFuture>
@@ -40,6 +39,48 @@ bool hasSlot(SecretStore& secrets, const Uuid& id) {
     return slot.status == SecretStatus::success;
 }
 
+// Writes a blob to a profile's slot unless it already holds those bytes (the secret store may
+// rewrite its whole keyring on a write). False when the write failed.
+bool writeSlot(SecretStore& secrets, const Uuid& id, const std::string& blob) {
+    const SecretRead current = secrets.read(ProfileSlotStore::service, id.toString());
+    if (current.status == SecretStatus::success && current.data == blob)
+        return true;
+    try {
+        ProfileSlotStore::write(secrets, id, blob);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// A profile's credentials for use, in a worker job. Renewed credentials held in memory are
+// written to the slot first when that works now; `stillHeld` is what must stay held afterwards.
+struct Fresh {
+    std::optional<ResolvedCredentials> resolved;
+    std::optional<std::string> error;
+    std::optional<std::string> stillHeld;
+};
+Fresh freshCredentials(const Services& services, const ProfileConfig& profile,
+                       std::optional<std::string> held) {
+    Fresh fresh;
+    if (held && writeSlot(services.secrets, profile.id, *held))
+        held.reset();
+    fresh.stillHeld = held;
+    try {
+        fresh.resolved = CredentialResolver::resolveFresh(services, profile, false, held);
+        if (fresh.resolved->unsaved)
+            fresh.stillHeld = fresh.resolved->raw;
+    } catch (const std::exception& e) {
+        fresh.error = e.what();
+    }
+    return fresh;
+}
+
+// Whether an identity blob read from ~/.claude.json belongs to the account with this address.
+bool identityOf(const std::optional<std::string>& identity, const std::optional<std::string>& email) {
+    return identity && email && ClaudeAppState::identityEmail(*identity) == email;
+}
+
 std::optional<double> sessionUtil(const std::map<Uuid, ProfileStatus>& statuses, const Uuid& id) {
     const auto it = statuses.find(id);
     if (it == statuses.end() || !it->second.isOk())
@@ -59,7 +100,13 @@ std::string localPart(const std::string& email) {
 UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_deps(std::move(dependencies)) {
-    m_config = ConfigStore::loadOrCreate(m_deps.configDir, m_deps.services.home);
+    ConfigStore::Loaded loaded = ConfigStore::load(m_deps.configDir, m_deps.services.home);
+    m_config = std::move(loaded.config);
+    m_configFileLeftAlone = loaded.fileLeftAlone;
+    if (m_configFileLeftAlone)
+        m_lastActionMessage =
+            "config.json "
+            "を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません";
     for (const ProfileConfig& p : m_config.profiles)
         if (p.accountEmail)
             m_emails[p.id] = *p.accountEmail;
@@ -69,13 +116,25 @@ UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
 
 UsageStore::~UsageStore() {
     *m_alive = false;
+    // Nothing a worker job uses may go before the job: end the exchanges under way (they fail
+    // at once) and wait for the jobs. Suspended coroutines see `alive` false and end.
+    m_deps.services.http.abortInFlight();
+    m_jobs->close();
 }
 
 void UsageStore::setConfig(const AppConfig& config) {
     if (config == m_config)
         return;
     m_config = config;
+    userEdited();
     emit configChanged();
+}
+
+void UsageStore::holdSlot(const Uuid& id, std::optional<std::string> blob) {
+    if (blob)
+        m_heldSlots.insert_or_assign(id, std::move(*blob));
+    else
+        m_heldSlots.erase(id);
 }
 
 // ---- Polling, refresh cycle, save -----------------------------------------------------------
@@ -117,21 +176,25 @@ QCoro::Task<> UsageStore::saveAfterDelay(std::uint64_t generation) {
 }
 
 void UsageStore::saveNow() {
+    if (m_configFileLeftAlone)
+        return; // never over a file we could not read, until the user changes something
     ConfigStore::save(m_config, m_deps.configDir);
 }
 
 QCoro::Task<UsageStore::FetchOutcome> UsageStore::fetch(const StoreDependencies& dependencies,
-                                                        ProfileConfig profile,
+                                                        std::shared_ptr<JobGroup> jobs, ProfileConfig profile,
                                                         std::optional<OAuthCredentials> liveOverride,
-                                                        bool includeEmail, int staggerIndex) {
+                                                        bool includeEmail, int staggerIndex,
+                                                        std::optional<std::string> heldSlot) {
     const StoreDependencies deps = dependencies; // the store may be gone before this ends
     if (staggerIndex >= 1)
         co_await deps.sleeper->sleep(kStagger * staggerIndex);
     const Services services = deps.services;
     // GCC 12 destroys a lambda temporary inside a co_await expression twice: name the job.
-    auto job1 = Worker::run([services, profile, liveOverride, includeEmail]() -> FetchOutcome {
+    auto job1 = jobs->run([services, profile, liveOverride, includeEmail, heldSlot]() -> FetchOutcome {
         FetchOutcome outcome;
         outcome.id = profile.id;
+        outcome.unsavedSlot = heldSlot;
         if (profile.provider == Provider::codex) {
             try {
                 auto windows =
@@ -143,9 +206,18 @@ QCoro::Task<UsageStore::FetchOutcome> UsageStore::fetch(const StoreDependencies&
             return outcome;
         }
         try {
-            const OAuthCredentials credentials =
-                liveOverride ? *liveOverride
-                             : CredentialResolver::resolveFresh(services, profile, false).credentials;
+            OAuthCredentials credentials;
+            if (liveOverride) {
+                credentials = *liveOverride;
+            } else {
+                Fresh fresh = freshCredentials(services, profile, heldSlot);
+                outcome.unsavedSlot = fresh.stillHeld;
+                if (fresh.error) {
+                    outcome.status = ProfileStatus::error(*fresh.error);
+                    return outcome;
+                }
+                credentials = fresh.resolved->credentials;
+            }
             auto windows = AnthropicAPI::usage(services.http, credentials.accessToken);
             if (includeEmail)
                 outcome.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
@@ -183,96 +255,108 @@ QCoro::Task<> UsageStore::refreshAll() {
         co_return;
     m_isRefreshing = true;
     const auto alive = m_alive;
-
-    // 2. The inputs of this cycle.
-    const std::vector<ProfileConfig> profiles = m_config.profiles;
-    const bool connected = m_config.keychainConnected;
-    const bool readLive = connected && m_config.autoReadLiveClaude;
     const Services services = m_deps.services;
 
-    // 3. Secret-store and file reads, off the main thread.
-    auto job2 = Worker::run([services, profiles, connected, readLive]() {
-        CycleReads r;
-        if (!connected)
-            return r;
-        if (readLive) {
-            try {
-                r.liveBlob = ActiveCredentialStore::read(services.secrets, services.home);
-            } catch (const std::exception&) {
-            }
-        }
-        for (const ProfileConfig& p : profiles)
-            r.presence.emplace_back(p.id, hasSlot(services.secrets, p.id));
-        return r;
-    });
-    const CycleReads reads = co_await job2;
-    if (!*alive)
-        co_return;
-
-    // 4.
-    if (connected)
-        for (const auto& [id, present] : reads.presence)
-            setSlotPresence(id, present);
-
-    // 5. The live login.
+    std::vector<ProfileConfig> profiles;
+    bool connected = false;
+    CycleReads reads;
     std::optional<OAuthCredentials> liveCredentials;
-    if (reads.liveBlob) {
-        try {
-            liveCredentials = CredentialsProvider::parse(*reads.liveBlob, "active");
-        } catch (const std::exception&) {
-        }
-    }
-
-    // 6-7. Its e-mail, looked up once per access token.
     std::optional<std::string> email;
-    if (readLive && liveCredentials) {
-        const std::string token = liveCredentials->accessToken;
-        if (m_cachedLiveToken == token && m_cachedLiveEmail) {
-            email = m_cachedLiveEmail;
-        } else {
-            auto job3 =
-                Worker::run([services, token] { return AnthropicAPI::profileEmail(services.http, token); });
-            email = co_await job3;
-            if (!*alive)
-                co_return;
-            m_cachedLiveToken = token;
-            m_cachedLiveEmail = email;
-        }
-    }
-    setLiveEmail(email);
-
-    // 8. The profile that is logged in.
     std::optional<Uuid> liveID;
-    if (email)
-        for (const ProfileConfig& p : profiles)
-            if (p.accountEmail == email) {
-                liveID = p.id;
-                break;
-            }
+    std::uint64_t liveChanges = 0;
+    {
+        // Steps 2-9 read the live login and may store its identity: they take a turn on the lane,
+        // so no switch, capture or enrolment changes the login between the reads.
+        const OperationLane::Turn turn = co_await m_lane.take();
+        if (!*alive)
+            co_return;
+        liveChanges = m_liveChanges;
 
-    // 9. Its slot follows the live login; its identity is refreshed.
-    if (liveID && reads.liveBlob) {
-        const Uuid id = *liveID;
-        const std::string blob = *reads.liveBlob;
-        auto job4 = Worker::run([services, id, blob] {
-            // The secret store may rewrite its whole keyring on a write: skip identical bytes.
-            const SecretRead current = services.secrets.read(ProfileSlotStore::service, id.toString());
-            if (current.status != SecretStatus::success || current.data != blob) {
+        // 2. The inputs of this cycle.
+        profiles = m_config.profiles;
+        connected = m_config.keychainConnected;
+        const bool readLive = connected && m_config.autoReadLiveClaude;
+
+        // 3. Secret-store and file reads, off the main thread.
+        auto job2 = m_jobs->run([services, profiles, connected, readLive]() {
+            CycleReads r;
+            if (!connected)
+                return r;
+            if (readLive) {
                 try {
-                    ProfileSlotStore::write(services.secrets, id, blob);
+                    r.liveBlob = ActiveCredentialStore::read(services.secrets, services.home);
                 } catch (const std::exception&) {
                 }
             }
-            return ClaudeAppState::readIdentity(services.home);
+            for (const ProfileConfig& p : profiles)
+                r.presence.emplace_back(p.id, hasSlot(services.secrets, p.id));
+            return r;
         });
-        const auto identity = co_await job4;
+        reads = co_await job2;
         if (!*alive)
             co_return;
-        setSlotPresence(id, true);
-        if (identity) {
-            if (ProfileConfig* p = findProfile(id); p && p->accountIdentity != identity) {
-                p->accountIdentity = identity;
-                emit configChanged();
+
+        // 4.
+        if (connected)
+            for (const auto& [id, present] : reads.presence)
+                setSlotPresence(id, present);
+
+        // 5. The live login.
+        if (reads.liveBlob) {
+            try {
+                liveCredentials = CredentialsProvider::parse(*reads.liveBlob, "active");
+            } catch (const std::exception&) {
+            }
+        }
+
+        // 6-7. Its e-mail, looked up once per access token.
+        if (readLive && liveCredentials) {
+            const std::string token = liveCredentials->accessToken;
+            if (m_cachedLiveToken == token && m_cachedLiveEmail) {
+                email = m_cachedLiveEmail;
+            } else {
+                auto job3 = m_jobs->run(
+                    [services, token] { return AnthropicAPI::profileEmail(services.http, token); });
+                email = co_await job3;
+                if (!*alive)
+                    co_return;
+                m_cachedLiveToken = token;
+                m_cachedLiveEmail = email;
+            }
+        }
+        setLiveEmail(email);
+
+        // 8. The profile that is logged in.
+        if (email)
+            for (const ProfileConfig& p : profiles)
+                if (p.accountEmail == email) {
+                    liveID = p.id;
+                    break;
+                }
+
+        // 9. Its slot follows the live login; its identity is refreshed — but only with an
+        //    identity of its own account (claude may not have rewritten ~/.claude.json yet).
+        if (liveID && reads.liveBlob) {
+            const Uuid id = *liveID;
+            const std::string blob = *reads.liveBlob;
+            struct Copied {
+                bool written = false;
+                std::optional<std::string> identity;
+            };
+            auto job4 = m_jobs->run([services, id, blob] {
+                return Copied{writeSlot(services.secrets, id, blob),
+                              ClaudeAppState::readIdentity(services.home)};
+            });
+            const Copied copied = co_await job4;
+            if (!*alive)
+                co_return;
+            holdSlot(id, copied.written ? std::nullopt : std::optional(blob));
+            setSlotPresence(id, true);
+            if (identityOf(copied.identity, email)) {
+                if (ProfileConfig* p = findProfile(id); p && p->accountIdentity != copied.identity) {
+                    p->accountIdentity = copied.identity;
+                    emit configChanged();
+                }
             }
         }
     }
@@ -308,32 +392,48 @@ QCoro::Task<> UsageStore::refreshAll() {
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const ProfileConfig& target = targets[i];
         const bool includeEmail = !emailSnapshot.contains(target.id);
+        const bool live = liveID && target.id == *liveID;
         std::optional<OAuthCredentials> override;
-        if (liveID && target.id == *liveID)
+        if (live)
             override = liveCredentials;
-        children.push_back([](UsageStore* self, std::shared_ptr<bool> alive,
-                              std::shared_ptr<CycleTotals> totals,
-                              QCoro::Task<FetchOutcome> pending) -> QCoro::Task<> {
-            FetchOutcome outcome = co_await pending;
-            if (!*alive)
-                co_return;
-            if (outcome.rateLimited) {
-                totals->rateLimited = true;
-                if (outcome.retryAfter)
-                    totals->maxRetryAfter = std::max(totals->maxRetryAfter, *outcome.retryAfter);
-                const auto it = self->m_statuses.find(outcome.id);
-                if (it == self->m_statuses.end() || !it->second.isOk())
-                    self->setStatus(outcome.id, outcome.status); // the last good reading stays
-                co_return;
-            }
-            self->setStatus(outcome.id, outcome.status);
-            if (outcome.email) {
-                self->setEmail(outcome.id, outcome.email);
-                self->backfillEmail(outcome.id, *outcome.email);
-            }
-            if (const auto* ok = outcome.status.okValue())
-                self->m_deps.history->append(HistoryRecord{ok->at, outcome.id, ok->windows});
-        }(this, alive, totals, fetch(m_deps, target, override, includeEmail, static_cast<int>(i))));
+        std::optional<std::string> held;
+        if (const auto it = m_heldSlots.find(target.id); !live && it != m_heldSlots.end())
+            held = it->second;
+        children.push_back(
+            [](UsageStore* self, std::shared_ptr<bool> alive, std::shared_ptr<CycleTotals> totals,
+               bool usesSlot, std::optional<std::string> heldBefore,
+               QCoro::Task<FetchOutcome> pending) -> QCoro::Task<> {
+                FetchOutcome outcome = co_await pending;
+                if (!*alive)
+                    co_return;
+                // Renewed credentials stay held until their slot has them — unless an operation
+                // changed what is held meanwhile (it knows better).
+                if (usesSlot && outcome.unsavedSlot != heldBefore) {
+                    const auto it = self->m_heldSlots.find(outcome.id);
+                    const std::optional<std::string> now =
+                        it == self->m_heldSlots.end() ? std::nullopt : std::optional(it->second);
+                    if (now == heldBefore)
+                        self->holdSlot(outcome.id, outcome.unsavedSlot);
+                }
+                if (outcome.rateLimited) {
+                    totals->rateLimited = true;
+                    if (outcome.retryAfter)
+                        totals->maxRetryAfter = std::max(totals->maxRetryAfter, *outcome.retryAfter);
+                    const auto it = self->m_statuses.find(outcome.id);
+                    if (it == self->m_statuses.end() || !it->second.isOk())
+                        self->setStatus(outcome.id, outcome.status); // the last good reading stays
+                    co_return;
+                }
+                self->setStatus(outcome.id, outcome.status);
+                if (outcome.email) {
+                    self->setEmail(outcome.id, outcome.email);
+                    self->backfillEmail(outcome.id, *outcome.email);
+                }
+                if (const auto* ok = outcome.status.okValue())
+                    self->m_deps.history->append(HistoryRecord{ok->at, outcome.id, ok->windows});
+            }(this, alive, totals, !live && target.provider == Provider::claude, held,
+                                                  fetch(m_deps, m_jobs, target, override, includeEmail,
+                                                        static_cast<int>(i), held)));
     }
     for (auto& child : children)
         co_await child;
@@ -361,8 +461,10 @@ QCoro::Task<> UsageStore::refreshAll() {
                     setStatus(p.id, ProfileStatus::error("未接続 — 「接続」で認証してください"));
             }
 
-    // 18. The active profile follows the live login; an unknown live account is offered.
-    if (m_config.autoReadLiveClaude) {
+    // 18. The active profile follows the live login; an unknown live account is offered. When an
+    //     operation changed the login since step 3, what this cycle read is stale: the next
+    //     cycle decides.
+    if (m_config.autoReadLiveClaude && liveChanges == m_liveChanges) {
         std::optional<Uuid> matchID;
         if (email)
             for (const ProfileConfig& p : m_config.profiles)
@@ -433,6 +535,14 @@ QCoro::Task<> UsageStore::evaluateAutoSwitch() {
         co_return;
     if (!m_config.activeProfileID)
         co_return;
+    const auto alive = m_alive;
+    // The decision and the switch take one turn: no other operation changes the login between
+    // them. Everything is read again once the turn is ours.
+    const OperationLane::Turn turn = co_await m_lane.take();
+    if (!*alive || !m_config.autoSwitchEnabled || !m_config.activeProfileID)
+        co_return;
+    if (m_lastAutoSwitchAt && now() - *m_lastAutoSwitchAt < kAutoSwitchCooldown)
+        co_return;
     const Uuid activeID = *m_config.activeProfileID;
     const auto activeUtil = sessionUtil(m_statuses, activeID);
     if (!activeUtil || *activeUtil < m_config.autoSwitchThreshold)
@@ -446,9 +556,8 @@ QCoro::Task<> UsageStore::evaluateAutoSwitch() {
             candidates.push_back(p);
     if (candidates.empty())
         co_return;
-    const auto alive = m_alive;
     const Services services = m_deps.services;
-    auto job5 = Worker::run([services, candidates]() -> std::optional<ProfileConfig> {
+    auto job5 = m_jobs->run([services, candidates]() -> std::optional<ProfileConfig> {
         for (const ProfileConfig& p : candidates)
             if (hasSlot(services.secrets, p.id))
                 return p;
@@ -459,7 +568,7 @@ QCoro::Task<> UsageStore::evaluateAutoSwitch() {
         co_return;
 
     m_lastAutoSwitchAt = now();
-    co_await switchTo(*chosen);
+    co_await switchSteps(*chosen);
     if (!*alive)
         co_return;
     const std::string body = "セッション" + std::to_string(static_cast<long long>(*activeUtil)) + "% → 「" +
@@ -529,6 +638,7 @@ std::string UsageStore::remainingBadge(Instant until, Instant now) {
 // ---- Account operations ---------------------------------------------------------------------
 
 QCoro::Task<> UsageStore::connectKeychain() {
+    userEdited();
     m_config.keychainConnected = true;
     emit configChanged();
     saveNow();
@@ -537,6 +647,7 @@ QCoro::Task<> UsageStore::connectKeychain() {
 }
 
 void UsageStore::disconnectKeychain() {
+    userEdited();
     m_config.keychainConnected = false;
     emit configChanged();
     saveNow();
@@ -545,79 +656,86 @@ void UsageStore::disconnectKeychain() {
 }
 
 QCoro::Task<> UsageStore::enrollDetectedAccount() {
-    if (!m_pendingEnrollEmail || !m_pendingEnrollRaw)
-        co_return;
-    const std::string email = *m_pendingEnrollEmail;
-    const std::string blob = *m_pendingEnrollRaw;
     const auto alive = m_alive;
     const Services services = m_deps.services;
+    {
+        // The pending account is read once the turn is ours: a second click finds it enrolled.
+        const OperationLane::Turn turn = co_await m_lane.take();
+        if (!*alive || !m_pendingEnrollEmail || !m_pendingEnrollRaw)
+            co_return;
+        userEdited();
+        const std::string email = *m_pendingEnrollEmail;
+        const std::string blob = *m_pendingEnrollRaw;
 
-    // A placeholder profile (Claude, no address, no slot) takes the account.
-    std::vector<ProfileConfig> placeholders;
-    for (const ProfileConfig& p : m_config.profiles)
-        if (p.provider == Provider::claude && !p.accountEmail)
-            placeholders.push_back(p);
-    auto job6 = Worker::run([services, placeholders]() -> std::optional<Uuid> {
-        for (const ProfileConfig& p : placeholders)
-            if (!hasSlot(services.secrets, p.id))
-                return p.id;
-        return std::nullopt;
-    });
-    const std::optional<Uuid> reuse = co_await job6;
-    if (!*alive)
-        co_return;
+        // A placeholder profile (Claude, no address, no slot) takes the account.
+        std::vector<ProfileConfig> placeholders;
+        for (const ProfileConfig& p : m_config.profiles)
+            if (p.provider == Provider::claude && !p.accountEmail)
+                placeholders.push_back(p);
+        auto job6 = m_jobs->run([services, placeholders]() -> std::optional<Uuid> {
+            for (const ProfileConfig& p : placeholders)
+                if (!hasSlot(services.secrets, p.id))
+                    return p.id;
+            return std::nullopt;
+        });
+        const std::optional<Uuid> reuse = co_await job6;
+        if (!*alive)
+            co_return;
 
-    Uuid targetId;
-    if (ProfileConfig* p = reuse ? findProfile(*reuse) : nullptr) {
-        p->accountEmail = email;
-        if (p->name.starts_with("account"))
-            p->name = localPart(email);
-        targetId = p->id;
-    } else {
-        ProfileConfig added;
-        added.name = localPart(email);
-        added.configDir = "~/.claude";
-        const auto palette = ColorPalette::all();
-        added.colorName = std::string(palette[m_config.profiles.size() % palette.size()].name);
-        added.accountEmail = email;
-        added.provider = Provider::claude;
-        targetId = added.id;
-        m_config.profiles.push_back(std::move(added));
-    }
-    emit configChanged();
-
-    struct Stored {
-        std::optional<std::string> error;
-        std::optional<std::string> identity;
-    };
-    auto job7 = Worker::run([services, targetId, blob]() {
-        Stored s;
-        try {
-            ProfileSlotStore::write(services.secrets, targetId, blob);
-        } catch (const std::exception& e) {
-            s.error = e.what();
-            return s;
+        Uuid targetId;
+        if (ProfileConfig* p = reuse ? findProfile(*reuse) : nullptr) {
+            p->accountEmail = email;
+            if (p->name.starts_with("account"))
+                p->name = localPart(email);
+            targetId = p->id;
+        } else {
+            ProfileConfig added;
+            added.name = localPart(email);
+            added.configDir = "~/.claude";
+            const auto palette = ColorPalette::all();
+            added.colorName = std::string(palette[m_config.profiles.size() % palette.size()].name);
+            added.accountEmail = email;
+            added.provider = Provider::claude;
+            targetId = added.id;
+            m_config.profiles.push_back(std::move(added));
         }
-        s.identity = ClaudeAppState::readIdentity(services.home);
-        return s;
-    });
-    const Stored stored = co_await job7;
-    if (!*alive)
-        co_return;
-    if (stored.error) {
-        setLastActionMessage("登録失敗: " + *stored.error);
-        co_return;
+        emit configChanged();
+
+        struct Stored {
+            std::optional<std::string> error;
+            std::optional<std::string> identity;
+        };
+        auto job7 = m_jobs->run([services, targetId, blob]() {
+            Stored s;
+            try {
+                ProfileSlotStore::write(services.secrets, targetId, blob);
+            } catch (const std::exception& e) {
+                s.error = e.what();
+                return s;
+            }
+            s.identity = ClaudeAppState::readIdentity(services.home);
+            return s;
+        });
+        const Stored stored = co_await job7;
+        if (!*alive)
+            co_return;
+        if (stored.error) {
+            setLastActionMessage("登録失敗: " + *stored.error);
+            co_return;
+        }
+        holdSlot(targetId, std::nullopt);
+        if (identityOf(stored.identity, email))
+            if (ProfileConfig* p = findProfile(targetId))
+                p->accountIdentity = stored.identity;
+        m_config.activeProfileID = targetId;
+        m_config.keychainConnected = true;
+        ++m_liveChanges;
+        emit configChanged();
+        setEmail(targetId, email);
+        saveNow();
+        setPendingEnroll(std::nullopt, std::nullopt);
+        setLastActionMessage("「" + email + "」を登録しました");
     }
-    if (stored.identity)
-        if (ProfileConfig* p = findProfile(targetId))
-            p->accountIdentity = stored.identity;
-    m_config.activeProfileID = targetId;
-    m_config.keychainConnected = true;
-    emit configChanged();
-    setEmail(targetId, email);
-    saveNow();
-    setPendingEnroll(std::nullopt, std::nullopt);
-    setLastActionMessage("「" + email + "」を登録しました");
     startPolling();
     co_await refreshAll();
 }
@@ -625,52 +743,79 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
 QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
     const auto alive = m_alive;
     const Services services = m_deps.services;
-    struct Captured {
-        std::optional<std::string> error;
-        std::optional<std::string> email;
-        std::optional<std::string> identity;
-    };
-    auto job8 = Worker::run([services, profile]() {
-        Captured c;
-        try {
-            const std::string blob = ActiveCredentialStore::read(services.secrets, services.home);
-            const OAuthCredentials credentials = CredentialsProvider::parse(blob, "active");
-            ProfileSlotStore::write(services.secrets, profile.id, blob);
-            c.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
-            c.identity = ClaudeAppState::readIdentity(services.home);
-        } catch (const std::exception& e) {
-            c.error = e.what();
+    {
+        const OperationLane::Turn turn = co_await m_lane.take();
+        if (!*alive)
+            co_return;
+        userEdited();
+        struct Captured {
+            std::optional<std::string> error;
+            std::optional<std::string> email;
+            std::optional<std::string> identity;
+        };
+        auto job8 = m_jobs->run([services, profile]() {
+            Captured c;
+            try {
+                const std::string blob = ActiveCredentialStore::read(services.secrets, services.home);
+                const OAuthCredentials credentials = CredentialsProvider::parse(blob, "active");
+                ProfileSlotStore::write(services.secrets, profile.id, blob);
+                c.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
+                c.identity = ClaudeAppState::readIdentity(services.home);
+            } catch (const std::exception& e) {
+                c.error = e.what();
+            }
+            return c;
+        });
+        const Captured captured = co_await job8;
+        if (!*alive)
+            co_return;
+        if (captured.error) {
+            setLastActionMessage("取り込み失敗: " + *captured.error);
+            co_return;
         }
-        return c;
-    });
-    const Captured captured = co_await job8;
-    if (!*alive)
-        co_return;
-    if (captured.error) {
-        setLastActionMessage("取り込み失敗: " + *captured.error);
-        co_return;
+        holdSlot(profile.id, std::nullopt);
+        if (ProfileConfig* p = findProfile(profile.id)) {
+            p->accountEmail = captured.email; // none clears an earlier address
+            // Only an identity of the captured account; without a known address none is kept.
+            p->accountIdentity =
+                identityOf(captured.identity, captured.email) ? captured.identity : std::nullopt;
+        }
+        m_config.activeProfileID = profile.id;
+        m_config.keychainConnected = true;
+        ++m_liveChanges;
+        emit configChanged();
+        saveNow();
+        setEmail(profile.id, std::nullopt);
+        setLastActionMessage("「" + profile.name + "」に現在のログインを取り込みました");
     }
-    if (ProfileConfig* p = findProfile(profile.id)) {
-        p->accountEmail = captured.email; // none clears an earlier address
-        p->accountIdentity = captured.identity;
-    }
-    m_config.activeProfileID = profile.id;
-    m_config.keychainConnected = true;
-    emit configChanged();
-    saveNow();
-    setEmail(profile.id, std::nullopt);
-    setLastActionMessage("「" + profile.name + "」に現在のログインを取り込みました");
     co_await refreshAll();
 }
 
 QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
+    const auto alive = m_alive;
+    bool switched = false;
+    {
+        const OperationLane::Turn turn = co_await m_lane.take();
+        if (!*alive)
+            co_return;
+        // The profile as it is now: it may have been captured or edited while this click waited.
+        if (const ProfileConfig* current = findProfile(target.id))
+            target = *current;
+        userEdited();
+        switched = co_await switchSteps(std::move(target));
+    }
+    if (*alive && switched)
+        co_await refreshAll();
+}
+
+QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
     if (target.provider == Provider::codex)
-        co_return;
+        co_return false;
     if (!target.accountIdentity) {
         setLastActionMessage(
             "「" + target.name +
             "」は識別情報が未取得です。そのアカウントで claude にログイン中に「取り込む」を実行してください");
-        co_return;
+        co_return false;
     }
     const auto alive = m_alive;
     const Services services = m_deps.services;
@@ -680,7 +825,7 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
         std::optional<std::string> blob;
         std::optional<std::string> email;
     };
-    auto job9 = Worker::run([services]() {
+    auto job9 = m_jobs->run([services]() {
         Outgoing o;
         try {
             o.blob = ActiveCredentialStore::read(services.secrets, services.home);
@@ -693,7 +838,7 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
     });
     const Outgoing outgoing = co_await job9;
     if (!*alive)
-        co_return;
+        co_return false;
     if (outgoing.email) {
         const ProfileConfig* owner = nullptr;
         for (const ProfileConfig& p : m_config.profiles)
@@ -704,20 +849,24 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
         if (owner && owner->id != target.id) {
             const Uuid ownerId = owner->id;
             const std::string blob = *outgoing.blob;
-            auto job10 = Worker::run([services, ownerId, blob] {
-                try {
-                    ProfileSlotStore::write(services.secrets, ownerId, blob);
-                } catch (const std::exception&) {
-                }
-                return ClaudeAppState::readIdentity(services.home);
+            struct Saved {
+                bool written = false;
+                std::optional<std::string> identity;
+            };
+            auto job10 = m_jobs->run([services, ownerId, blob] {
+                return Saved{writeSlot(services.secrets, ownerId, blob),
+                             ClaudeAppState::readIdentity(services.home)};
             });
-            const auto identity = co_await job10;
+            const Saved saved = co_await job10;
             if (!*alive)
-                co_return;
-            if (ProfileConfig* p = findProfile(ownerId)) {
-                p->accountIdentity = identity;
-                emit configChanged();
-            }
+                co_return false;
+            holdSlot(ownerId, saved.written ? std::nullopt : std::optional(blob));
+            // The identity is the outgoing account's only when claude has written it already.
+            if (identityOf(saved.identity, outgoing.email))
+                if (ProfileConfig* p = findProfile(ownerId)) {
+                    p->accountIdentity = saved.identity;
+                    emit configChanged();
+                }
         }
     }
 
@@ -725,17 +874,26 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
     // the identity cannot be written, the previous live credential is put back: a login half
     // switched (one account's token beside another's identity) is worse than none.
     const std::optional<std::string> previousLive = outgoing.blob;
-    auto job11 = Worker::run([services, target, previousLive]() -> std::optional<std::string> {
-        ResolvedCredentials resolved;
-        try {
-            resolved = CredentialResolver::resolveFresh(services, target, false);
-        } catch (const std::exception& e) {
-            return std::string(e.what());
+    std::optional<std::string> held;
+    if (const auto it = m_heldSlots.find(target.id); it != m_heldSlots.end())
+        held = it->second;
+    struct Written {
+        std::optional<std::string> error;
+        std::optional<std::string> stillHeld;
+    };
+    auto job11 = m_jobs->run([services, target, previousLive, held]() {
+        Written w;
+        Fresh fresh = freshCredentials(services, target, held);
+        w.stillHeld = fresh.stillHeld;
+        if (fresh.error) {
+            w.error = fresh.error;
+            return w;
         }
         try {
-            ActiveCredentialStore::write(services.secrets, services.home, resolved.raw);
+            ActiveCredentialStore::write(services.secrets, services.home, fresh.resolved->raw);
         } catch (const std::exception& e) {
-            return std::string(e.what());
+            w.error = e.what();
+            return w;
         }
         try {
             ClaudeAppState::writeIdentity(services.home, *target.accountIdentity);
@@ -746,26 +904,29 @@ QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
                 } catch (const std::exception&) {
                 }
             }
-            return std::string(e.what());
+            w.error = e.what();
         }
-        return std::nullopt;
+        return w;
     });
-    const std::optional<std::string> failure = co_await job11;
+    const Written written = co_await job11;
     if (!*alive)
-        co_return;
-    if (failure) {
-        setLastActionMessage("切替失敗: " + *failure);
-        co_return;
+        co_return false;
+    ++m_liveChanges;
+    holdSlot(target.id, written.stillHeld);
+    if (written.error) {
+        setLastActionMessage("切替失敗: " + *written.error);
+        co_return false;
     }
     m_config.activeProfileID = target.id;
     emit configChanged();
     saveNow();
     setLastActionMessage("「" + target.name +
                          "」に切替えました。開いている claude は一度終了し、新しく起動し直してください");
-    co_await refreshAll();
+    co_return true;
 }
 
 void UsageStore::addProfile(Provider provider) {
+    userEdited();
     const std::size_t n = m_config.profiles.size();
     ProfileConfig p;
     if (provider == Provider::codex) {
@@ -784,10 +945,10 @@ void UsageStore::addProfile(Provider provider) {
 }
 
 void UsageStore::removeProfile(const Uuid& id) {
+    userEdited();
     std::erase_if(m_config.profiles, [&](const ProfileConfig& p) { return p.id == id; });
-    const Services services = m_deps.services;
-    // The slot goes too, off the main thread; nothing waits for it.
-    (void)Worker::run([services, id] { ProfileSlotStore::remove(services.secrets, id); });
+    removeSlotInTurn(id); // nothing waits for it
+    m_heldSlots.erase(id);
     removeStatus(id);
     setEmail(id, std::nullopt);
     if (m_slotPresence.erase(id))
@@ -799,6 +960,7 @@ void UsageStore::removeProfile(const Uuid& id) {
 }
 
 void UsageStore::moveProfile(const Uuid& id, int by) {
+    userEdited();
     auto& profiles = m_config.profiles;
     const auto it =
         std::find_if(profiles.begin(), profiles.end(), [&](const ProfileConfig& p) { return p.id == id; });
@@ -814,6 +976,7 @@ void UsageStore::moveProfile(const Uuid& id, int by) {
 }
 
 void UsageStore::moveProfile(const Uuid& id, const Uuid& before) {
+    userEdited();
     if (id == before)
         return;
     auto& profiles = m_config.profiles;
@@ -847,6 +1010,18 @@ bool UsageStore::isDuplicateProfile(const ProfileConfig& profile) const {
             return true;
     }
     return false;
+}
+
+// The slot goes off the main thread, after any operation that may still read or write it.
+QCoro::Task<> UsageStore::removeSlotInTurn(Uuid id) {
+    const auto alive = m_alive;
+    const auto jobs = m_jobs;
+    const Services services = m_deps.services;
+    const OperationLane::Turn turn = co_await m_lane.take();
+    if (!*alive)
+        co_return;
+    auto job = jobs->run([services, id] { ProfileSlotStore::remove(services.secrets, id); });
+    co_await job;
 }
 
 // ---- Setters that announce changes ---------------------------------------------------------

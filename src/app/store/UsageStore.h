@@ -12,7 +12,9 @@
 #include "claude/CredentialsProvider.h"
 #include "config/AppConfig.h"
 #include "history/HistoryStore.h"
+#include "store/OperationLane.h"
 #include "store/Sleeper.h"
+#include "store/Worker.h"
 #include "usage/UsageWindow.h"
 #include <QCoro/QCoroTask>
 #include <filesystem>
@@ -38,6 +40,11 @@ struct StoreDependencies {
 // latest reading, the live claude login as last seen, and the operations on accounts. Lives on
 // the main thread; blocking work (secret store, files, HTTP, Codex logs) runs on worker threads
 // and its results are applied here. Properties announce every change for the views.
+//
+// Account operations (switch, capture, enrolment, automatic switching, slot removal) and the part
+// of a refresh cycle that reads the live login take turns on one lane: they never interleave,
+// and each works on the state the previous one left. Destroying the store aborts its HTTP
+// exchanges and waits for its worker jobs; coroutines still suspended end at their next step.
 class UsageStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QVariantMap statusesMap READ statusesMap NOTIFY statusesChanged)
@@ -57,6 +64,9 @@ public:
         std::optional<std::string> email;
         bool rateLimited = false;
         std::optional<double> retryAfter; // seconds
+        // Renewed slot credentials that are still not in the slot after this fetch (the slot
+        // write failed); none when the slot holds what it should.
+        std::optional<std::string> unsavedSlot;
     };
 
     // One menu-bar glyph's data.
@@ -102,9 +112,11 @@ public:
     // Saves the configuration 0.8 s after the last call, then restarts polling.
     void scheduleSave();
     // One profile's reading. Never fails: errors end as the outcome's error status.
-    static QCoro::Task<FetchOutcome> fetch(const StoreDependencies& dependencies, ProfileConfig profile,
+    // `heldSlot`: renewed credentials of the profile not yet written to its slot.
+    static QCoro::Task<FetchOutcome> fetch(const StoreDependencies& dependencies,
+                                           std::shared_ptr<JobGroup> jobs, ProfileConfig profile,
                                            std::optional<OAuthCredentials> liveOverride, bool includeEmail,
-                                           int staggerIndex);
+                                           int staggerIndex, std::optional<std::string> heldSlot = {});
     // Stores a learned address in a profile that has none, and saves at once.
     void backfillEmail(const Uuid& id, const std::string& email);
     void seedFromHistory();
@@ -153,6 +165,14 @@ private:
     QCoro::Task<> pollLoop(std::uint64_t generation);
     QCoro::Task<> saveAfterDelay(std::uint64_t generation);
     void saveNow();
+    // The user changed the configuration: from now on it may be written even over a file that
+    // could not be read at start.
+    void userEdited() { m_configFileLeftAlone = false; }
+    // switchTo's steps, on a turn of the lane taken by the caller. True when the switch was made.
+    QCoro::Task<bool> switchSteps(ProfileConfig target);
+    QCoro::Task<> removeSlotInTurn(Uuid id);
+    // Keeps or forgets a profile's renewed credentials that are not in its slot yet.
+    void holdSlot(const Uuid& id, std::optional<std::string> blob);
     Instant now() const { return m_deps.services.clock.now(); }
 
     void setStatus(const Uuid& id, ProfileStatus status);
@@ -183,6 +203,17 @@ private:
     std::optional<Instant> m_lastAutoSwitchAt;
     std::optional<std::string> m_cachedLiveToken;
     std::optional<std::string> m_cachedLiveEmail;
+    // Counts operations that changed the live login or the active profile: a cycle that saw one
+    // happen while it ran leaves the active-profile tracking to the next cycle.
+    std::uint64_t m_liveChanges = 0;
+    // config.json exists but could not be read or set aside: it is not written over until the
+    // user changes the configuration.
+    bool m_configFileLeftAlone = false;
+    // Renewed credentials whose slot write failed (the old refresh token is spent): used instead
+    // of the slot and written to it at the next chance. Never on disk but in the slot.
+    std::map<Uuid, std::string> m_heldSlots;
     // Shared with the running coroutines: false once the store is gone.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    std::shared_ptr<JobGroup> m_jobs = std::make_shared<JobGroup>();
+    OperationLane m_lane;
 };

@@ -5,9 +5,12 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 // Blocking work off the main thread: each job runs on a thread of its own and hands its result
 // back through a QFuture (co_await it on the main thread). A thread per job costs some tens of
@@ -15,30 +18,80 @@
 // captured data visible to ThreadSanitizer, which cannot see inside Qt's thread pool.
 namespace Worker {
 
-// Jobs started and not yet finished (tests wait for zero).
+// Jobs started and not yet finished, in every group (tests wait for zero).
 std::atomic<int>& jobsInFlight();
 
-template <class F>
-QFuture<std::invoke_result_t<F&>> run(F work) {
-    using R = std::invoke_result_t<F&>;
-    auto promise = std::make_shared<QPromise<R>>();
-    QFuture<R> future = promise->future();
-    promise->start();
-    ++jobsInFlight();
-    auto job = [work = std::move(work), promise]() mutable {
-        if constexpr (std::is_void_v<R>)
-            work();
-        else
-            promise->addResult(work());
-        promise->finish();
-        --jobsInFlight();
-    };
-    try {
-        std::thread(std::move(job)).detach();
-    } catch (const std::system_error&) {
-        job(); // no thread to be had: do it here rather than not at all
-    }
-    return future;
-}
-
 } // namespace Worker
+
+// The jobs of one owner. close() (and the destructor) waits for every job under way, so that
+// nothing a job uses is destroyed under it; a job asked for after that does not run, and its
+// future finishes at once with a default-constructed result. run() and close() belong to one
+// thread (the main thread).
+class JobGroup {
+public:
+    JobGroup() = default;
+    JobGroup(const JobGroup&) = delete;
+    JobGroup& operator=(const JobGroup&) = delete;
+    ~JobGroup() { close(); }
+
+    template <class F>
+    QFuture<std::invoke_result_t<F&>> run(F work) {
+        using R = std::invoke_result_t<F&>;
+        auto promise = std::make_shared<QPromise<R>>();
+        QFuture<R> future = promise->future();
+        promise->start();
+        if (m_closed) {
+            if constexpr (!std::is_void_v<R>)
+                promise->addResult(R{});
+            promise->finish();
+            return future;
+        }
+        reap();
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        ++Worker::jobsInFlight();
+        auto job = [work = std::move(work), promise, done]() mutable {
+            if constexpr (std::is_void_v<R>)
+                work();
+            else
+                promise->addResult(work());
+            promise->finish();
+            --Worker::jobsInFlight();
+            done->store(true);
+        };
+        try {
+            m_threads.push_back({std::thread(std::move(job)), done});
+        } catch (const std::system_error&) {
+            job(); // no thread to be had: do it here rather than not at all
+        }
+        return future;
+    }
+
+    // Waits for every job under way; later jobs do not run.
+    void close() {
+        m_closed = true;
+        for (Entry& e : m_threads)
+            if (e.thread.joinable())
+                e.thread.join();
+        m_threads.clear();
+    }
+
+    bool closed() const { return m_closed; }
+
+private:
+    struct Entry {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    // Joins the threads whose jobs have finished.
+    void reap() {
+        std::erase_if(m_threads, [](Entry& e) {
+            if (!e.done->load())
+                return false;
+            e.thread.join();
+            return true;
+        });
+    }
+
+    std::vector<Entry> m_threads;
+    bool m_closed = false;
+};

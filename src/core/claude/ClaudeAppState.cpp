@@ -70,6 +70,20 @@ std::optional<std::string> readIdentity(const fs::path& home) {
     }
 }
 
+namespace {
+
+// "emailAddress" of an "oauthAccount" value.
+std::optional<std::string> emailOfAccount(const nlohmann::json& account) {
+    if (!account.is_object())
+        return std::nullopt;
+    const auto email = account.find("emailAddress");
+    if (email == account.end() || !email->is_string())
+        return std::nullopt;
+    return email->get<std::string>();
+}
+
+} // namespace
+
 std::optional<std::string> readEmail(const fs::path& home) {
     const auto scanned = JsonTopLevel::scanFile(stateFile(home), kAccountKey);
     if (!scanned || !scanned->isObject)
@@ -78,12 +92,17 @@ std::optional<std::string> readEmail(const fs::path& home) {
     if (it == scanned->members.end())
         return std::nullopt;
     const auto account = Json::parse(it->second, kMaxWriteDepth);
-    if (!account || !account->is_object())
+    return account ? emailOfAccount(*account) : std::nullopt;
+}
+
+std::optional<std::string> identityEmail(std::string_view identity) {
+    const auto object = Json::parse(identity, kMaxWriteDepth);
+    if (!object || !object->is_object())
         return std::nullopt;
-    const auto email = account->find("emailAddress");
-    if (email == account->end() || !email->is_string())
+    const auto account = object->find("oauthAccount");
+    if (account == object->end())
         return std::nullopt;
-    return email->get<std::string>();
+    return emailOfAccount(*account);
 }
 
 void writeIdentity(const fs::path& home, std::string_view identityBytes) {

@@ -35,6 +35,10 @@ std::optional<std::string> readIdentity(const std::filesystem::path& home);
 // "oauthAccount" → "emailAddress" exactly as stored; none in every other case.
 std::optional<std::string> readEmail(const std::filesystem::path& home);
 
+// The account an identity blob belongs to: its "oauthAccount" → "emailAddress"; none when the
+// blob is not a JSON object or names no address.
+std::optional<std::string> identityEmail(std::string_view identity);
+
 // Writes the identity's members into the state file, every other member kept with its value; the
 // file is rewritten pretty-printed with sorted keys and keeps its permission bits. The previous
 // bytes are saved first as the backup file. Throws StateError or FileError; on failure the state

@@ -51,14 +51,17 @@ bool keychainDisabled() {
     return value && std::strcmp(value, "1") == 0;
 }
 
-ResolvedCredentials resolve(const Services& services, const ProfileConfig& profile, bool isActive) {
+ResolvedCredentials resolve(const Services& services, const ProfileConfig& profile, bool isActive,
+                            const std::optional<std::string>& heldSlot) {
     // 1. The profile's own credentials file. The live credential file is the live login, not the
     //    own file of whichever profile points at ~/.claude: only the active profile may take it.
     fs::path file = Paths::expandTilde(profile.configDir, services.home) / ".credentials.json";
     std::error_code error;
     if (file.is_relative())
         file = fs::absolute(file, error);
-    if (fs::exists(file, error) && (isActive || !isLiveCredentialFile(file, services.home))) {
+    const bool fileExists = fs::exists(file, error);
+    const bool isLiveFile = fileExists && isLiveCredentialFile(file, services.home);
+    if (fileExists && (isActive || !isLiveFile)) {
         auto bytes = FileIO::readFile(file, CredentialsProvider::kMaxBlobBytes, error);
         if (!bytes)
             throw FileError(file, error);
@@ -76,9 +79,14 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
     }
 
     // 3. Nothing else may be read.
-    if (keychainDisabled())
+    if (keychainDisabled()) {
+        if (isLiveFile)
+            throw CredentialsError::notFound(file.string() +
+                                             " は現在ログイン中のアカウントのもので、このプロファイルには使い"
+                                             "ません。ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません");
         throw CredentialsError::notFound(file.string() +
                                          " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません");
+    }
 
     // 4. The live login, when this is the logged-in profile; a failure here is passed over.
     if (isActive) {
@@ -88,7 +96,9 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
         }
     }
 
-    // 5. The slot.
+    // 5. The slot (or what the caller holds of it).
+    if (heldSlot)
+        return parsed(*heldSlot, "ulmet slot", CredSource::slot);
     SecretRead slot = services.secrets.read(ProfileSlotStore::service, profile.id.toString());
     if (slot.status == SecretStatus::success)
         return parsed(std::move(slot.data), "ulmet slot", CredSource::slot);
@@ -99,18 +109,28 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
     throw ResolveError::noSlot();
 }
 
-ResolvedCredentials resolveFresh(const Services& services, const ProfileConfig& profile, bool isActive) {
-    ResolvedCredentials resolved = resolve(services, profile, isActive);
+ResolvedCredentials resolveFresh(const Services& services, const ProfileConfig& profile, bool isActive,
+                                 const std::optional<std::string>& heldSlot) {
+    ResolvedCredentials resolved = resolve(services, profile, isActive, heldSlot);
     if (resolved.source != CredSource::slot || !resolved.credentials.expiresAt ||
         *resolved.credentials.expiresAt - services.clock.now() >= kRenewMargin)
         return resolved;
+    std::string renewed;
     try {
-        std::string renewed = AnthropicAPI::refreshTokens(services.http, services.clock, resolved.raw);
-        ProfileSlotStore::write(services.secrets, profile.id, renewed);
-        return parsed(std::move(renewed), "ulmet slot (refreshed)", CredSource::slot);
+        renewed = AnthropicAPI::refreshTokens(services.http, services.clock, resolved.raw);
     } catch (const Error& e) {
         throw ResolveError::refreshFailed(e.description());
     }
+    // The old refresh token is spent: a failed slot write must not lose the new ones.
+    bool unsaved = false;
+    try {
+        ProfileSlotStore::write(services.secrets, profile.id, renewed);
+    } catch (const Error&) {
+        unsaved = true;
+    }
+    ResolvedCredentials fresh = parsed(std::move(renewed), "ulmet slot (refreshed)", CredSource::slot);
+    fresh.unsaved = unsaved;
+    return fresh;
 }
 
 } // namespace CredentialResolver

@@ -5,6 +5,7 @@
 #include "claude/CredentialsProvider.h"
 #include "config/AppConfig.h"
 
+#include <optional>
 #include <string>
 
 // Where a resolved credential blob came from.
@@ -14,6 +15,9 @@ struct ResolvedCredentials {
     OAuthCredentials credentials;
     std::string raw; // the whole blob as read (or as renewed), to be stored elsewhere unchanged
     CredSource source;
+    // Renewed, but the slot could not be written: `raw` holds the only copy of the new tokens
+    // (the old refresh token is spent). The caller keeps it and writes it to the slot later.
+    bool unsaved = false;
 };
 
 class ResolveError : public Error {
@@ -45,11 +49,16 @@ bool keychainDisabled();
 // reporting its failure. The live credential file is never taken as an inactive profile's own
 // file. Throws CredentialsError, ResolveError::noSlot or FileError. Blocks on files and the
 // secret store.
-ResolvedCredentials resolve(const Services& services, const ProfileConfig& profile, bool isActive);
+// `heldSlot`, when given, is the slot's credential as the caller holds it (renewed tokens it could
+// not write yet) and is used instead of reading the slot.
+ResolvedCredentials resolve(const Services& services, const ProfileConfig& profile, bool isActive,
+                            const std::optional<std::string>& heldSlot = std::nullopt);
 
 // resolve(), then renews slot credentials that expire in less than 60 seconds and stores the
-// renewed blob in the slot before returning it. Throws as resolve() does, or
+// renewed blob in the slot before returning it; when that write fails the renewed credentials are
+// returned all the same, marked `unsaved`. Throws as resolve() does, or
 // ResolveError::refreshFailed. Blocks for the token request too.
-ResolvedCredentials resolveFresh(const Services& services, const ProfileConfig& profile, bool isActive);
+ResolvedCredentials resolveFresh(const Services& services, const ProfileConfig& profile, bool isActive,
+                                 const std::optional<std::string>& heldSlot = std::nullopt);
 
 } // namespace CredentialResolver

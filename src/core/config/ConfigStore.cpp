@@ -60,9 +60,13 @@ AppConfig detectDefault() {
 }
 
 AppConfig loadOrCreate(const fs::path& dir, const fs::path& home) {
+    return load(dir, home).config;
+}
+
+Loaded load(const fs::path& dir, const fs::path& home) {
     const fs::path file = dir / kFileName;
     if (auto config = readConfig(file))
-        return *config;
+        return {*config};
 
     std::error_code error;
     if (fs::exists(fs::symlink_status(file, error))) {
@@ -73,17 +77,17 @@ AppConfig loadOrCreate(const fs::path& dir, const fs::path& home) {
         if (auto backup = readConfig(dir / (std::string(kFileName) + ".bak"))) {
             if (preserved)
                 save(*backup, dir);
-            return *backup;
+            return {*backup, !preserved};
         }
         if (!preserved) {
             // The damaged file could not be copied aside (it cannot even be read): replacing it
             // would lose it for good, so run on a fresh configuration in memory and leave it.
-            return detectDefault(home);
+            return {detectDefault(home), true};
         }
     }
     AppConfig config = detectDefault(home);
     save(config, dir);
-    return config;
+    return {config};
 }
 
 void save(const AppConfig& config, const fs::path& dir) {

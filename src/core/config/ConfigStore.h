@@ -21,6 +21,15 @@ std::filesystem::path baseDirFor(const char* xdgDataHome, const std::filesystem:
 AppConfig loadOrCreate();
 AppConfig loadOrCreate(const std::filesystem::path& dir, const std::filesystem::path& home);
 
+// loadOrCreate(), and whether config.json had to be left alone: it exists but could neither be
+// read nor set aside, so the configuration is a fresh one in memory and saving it would replace
+// the user's file for good.
+struct Loaded {
+    AppConfig config;
+    bool fileLeftAlone = false;
+};
+Loaded load(const std::filesystem::path& dir, const std::filesystem::path& home);
+
 // Writes config.json atomically (pretty-printed, keys sorted), after copying the same bytes to
 // config.json.bak when the file being replaced holds a configuration with profiles. Failures are
 // ignored: the caller keeps using its configuration in memory.

@@ -27,7 +27,17 @@ struct Exchange {
     HttpResponse response;
     std::size_t maxBody = 0;
     bool tooLarge = false;
+    const std::atomic<std::uint64_t>* abortEpoch = nullptr;
+    std::uint64_t startEpoch = 0;
+    bool aborted = false;
 };
+
+// libcurl calls this at least once a second during a transfer; non-zero ends it.
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* exchange = static_cast<Exchange*>(user);
+    exchange->aborted = exchange->abortEpoch->load() != exchange->startEpoch;
+    return exchange->aborted ? 1 : 0;
+}
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* exchange = static_cast<Exchange*>(user);
@@ -84,6 +94,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
 
     Exchange exchange;
     exchange.maxBody = m_maxBody;
+    exchange.abortEpoch = &m_abortEpoch;
+    exchange.startEpoch = m_abortEpoch.load();
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     HeaderList headers;
@@ -118,6 +130,9 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
     set(h, CURLOPT_WRITEDATA, &exchange);
     set(h, CURLOPT_HEADERFUNCTION, onHeader);
     set(h, CURLOPT_HEADERDATA, &exchange);
+    set(h, CURLOPT_NOPROGRESS, 0L);
+    set(h, CURLOPT_XFERINFOFUNCTION, onProgress);
+    set(h, CURLOPT_XFERINFODATA, &exchange);
     if (request.method == "GET") {
         set(h, CURLOPT_HTTPGET, 1L);
     } else {
@@ -129,6 +144,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
     }
 
     const CURLcode rc = curl_easy_perform(h);
+    if (exchange.aborted)
+        throw TransportError("Request aborted");
     if (exchange.tooLarge)
         throw TransportError("Response body larger than " + std::to_string(m_maxBody >> 20) + " MiB");
     if (rc != CURLE_OK)
@@ -138,4 +155,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     exchange.response.status = static_cast<int>(status);
     return std::move(exchange.response);
+}
+
+void CurlTransport::abortInFlight() {
+    ++m_abortEpoch;
 }

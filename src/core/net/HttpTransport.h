@@ -42,4 +42,7 @@ public:
     virtual ~HttpTransport() = default;
     // Throws TransportError when no complete HTTP answer arrives.
     virtual HttpResponse send(const HttpRequest& request) = 0;
+    // Ends every exchange under way now as a TransportError, within about a second (the program
+    // is quitting). Exchanges started afterwards are not affected. Any thread.
+    virtual void abortInFlight() {}
 };

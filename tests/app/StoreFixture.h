@@ -1,0 +1,191 @@
+#pragma once
+
+// The store on fakes: a temporary home, a loopback server for the usage and profile endpoints,
+// secrets in memory and virtual time. Shared by the store tests and the stress test.
+#include "store/UsageStore.h"
+
+#include "base/Paths.h"
+#include "claude/ActiveCredentialStore.h"
+#include "claude/CredentialResolver.h"
+#include "claude/ProfileSlotStore.h"
+#include "config/ConfigStore.h"
+#include "net/CurlTransport.h"
+#include "secrets/LibsecretSecretStore.h"
+
+#include "FakeClock.h"
+#include "MemorySecretStore.h"
+#include "ScopedEnv.h"
+#include "TempDir.h"
+#include "TestHttpServer.h"
+#include "VirtualTime.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <QThreadPool>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace storetest {
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+using nlohmann::json;
+using namespace testsupport;
+
+inline std::string blob(const std::string& token) {
+    return json{{"claudeAiOauth",
+                 {{"accessToken", token}, {"refreshToken", "r-" + token}, {"expiresAt", 4102444800000LL}}}}
+        .dump();
+}
+
+inline std::string usageBody(double fiveHour, double week = 10) {
+    return json{{"five_hour", {{"utilization", fiveHour}, {"resets_at", "2026-09-14T15:00:00Z"}}},
+                {"seven_day", {{"utilization", week}, {"resets_at", "2026-09-18T00:00:00Z"}}}}
+        .dump();
+}
+
+inline std::string identityOf(const std::string& email) {
+    return json{{"oauthAccount", {{"emailAddress", email}, {"accountUuid", "u-" + email}}},
+                {"userID", "id-" + email}}
+        .dump();
+}
+
+// Runs a coroutine of the store to its end in virtual time.
+inline void await(VirtualSleeper& sleeper, QCoro::Task<> task) {
+    for (int i = 0; i < 200 && !task.isReady(); ++i)
+        sleeper.advance(seconds(1));
+    ASSERT_TRUE(task.isReady());
+}
+
+class StoreTest : public testing::Test {
+protected:
+    TempDir home;
+    fs::path configDir = home / ".local/share/ulmet";
+    TestHttpServer server;
+    ScopedEnv api{"ULMET_API_ORIGIN", server.origin()};
+    ScopedEnv console{"ULMET_CONSOLE_ORIGIN", server.origin()};
+    ScopedEnv noKeychain{"ULMET_NO_KEYCHAIN", std::nullopt};
+    CurlTransport http;
+    MemorySecretStore secrets;
+    FakeClock clock{*DateTime::parseIso8601("2026-09-14T12:00:00Z")};
+    VirtualSleeper sleeper{clock};
+    HistoryStore history{home / "history"};
+    std::vector<std::pair<std::string, std::string>> notifications;
+    std::unique_ptr<UsageStore> store;
+
+    // token → usage answer (status, body, retry-after); token → e-mail
+    struct Answer {
+        int status = 200;
+        std::string body;
+        std::string retryAfter;
+    };
+    std::mutex mutex;
+    std::map<std::string, Answer> answers;
+    std::map<std::string, std::string> accountEmails;
+    std::vector<std::pair<std::string, Instant>> usageRequests; // token, virtual time
+    // Each answer of the server waits up to this long (real time), to make the transport slow.
+    std::atomic<int> maxDelayMicros{0};
+    void pause() {
+        if (const int max = maxDelayMicros.load(); max > 0) {
+            thread_local std::minstd_rand random(std::random_device{}());
+            std::this_thread::sleep_for(microseconds(random() % static_cast<unsigned>(max)));
+        }
+    }
+
+    void SetUp() override {
+        server.on("GET", "/api/oauth/usage", [this](const httplib::Request& req, httplib::Response& res) {
+            pause();
+            std::lock_guard lock(mutex);
+            const std::string token = req.get_header_value("Authorization").substr(7);
+            usageRequests.emplace_back(token, clock.now());
+            const auto it = answers.find(token);
+            if (it == answers.end()) {
+                res.status = 401;
+                return;
+            }
+            res.status = it->second.status;
+            if (!it->second.retryAfter.empty())
+                res.set_header("retry-after", it->second.retryAfter);
+            res.set_content(it->second.body, "application/json");
+        });
+        server.on("GET", "/api/oauth/profile", [this](const httplib::Request& req, httplib::Response& res) {
+            pause();
+            std::lock_guard lock(mutex);
+            const auto it = accountEmails.find(req.get_header_value("Authorization").substr(7));
+            if (it == accountEmails.end()) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(json{{"account", {{"email", it->second}}}}.dump(), "application/json");
+        });
+    }
+    void TearDown() override {
+        sleeper.settle();
+        store.reset();
+        sleeper.drain();
+    }
+
+    static Answer ok(std::string body) { return Answer{200, std::move(body), ""}; }
+    void answer(const std::string& token, Answer a) {
+        std::lock_guard lock(mutex);
+        answers[token] = std::move(a);
+    }
+    void account(const std::string& token, const std::string& email) {
+        std::lock_guard lock(mutex);
+        accountEmails[token] = email;
+    }
+    std::vector<std::string> requestedTokens() {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> t;
+        for (const auto& r : usageRequests)
+            t.push_back(r.first);
+        return t;
+    }
+
+    ProfileConfig claude(const std::string& name, std::optional<std::string> email = std::nullopt) {
+        ProfileConfig p;
+        p.name = name;
+        p.configDir = "~/.claude-" + name;
+        p.accountEmail = email;
+        return p;
+    }
+    void slot(const ProfileConfig& p, const std::string& token) {
+        secrets.store(ProfileSlotStore::service, p.id.toString(), blob(token));
+    }
+    void start(const AppConfig& config, bool settle = true) {
+        ConfigStore::save(config, configDir);
+        start(settle);
+    }
+    void start(bool settle = true) {
+        StoreDependencies deps{Services{http, secrets, clock, home.path()}, configDir, &history, &sleeper,
+                               [this](const QString& t, const QString& b) {
+                                   notifications.emplace_back(t.toStdString(), b.toStdString());
+                               }};
+        store = std::make_unique<UsageStore>(std::move(deps));
+        if (settle)
+            sleeper.settle();
+    }
+    // Lets the first cycle (with its stagger) finish.
+    void finishCycle() { sleeper.advance(seconds(5)); }
+    std::optional<double> fiveHour(const Uuid& id) {
+        const auto it = store->statuses().find(id);
+        if (it == store->statuses().end() || !it->second.isOk())
+            return std::nullopt;
+        for (const auto& w : it->second.okValue()->windows)
+            if (w.key == "five_hour")
+                return w.utilization;
+        return std::nullopt;
+    }
+    std::string message(const Uuid& id) {
+        const auto it = store->statuses().find(id);
+        return it == store->statuses().end() || it->second.isOk() ? "" : it->second.errorValue()->message;
+    }
+    AppConfig savedConfig() { return *AppConfig::decode(*readFile(configDir / "config.json")); }
+};
+
+} // namespace storetest

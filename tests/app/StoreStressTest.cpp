@@ -1,0 +1,227 @@
+// Random interleavings of what a user can set off at once — switches, captures, enrolment,
+// refreshes, automatic switching, a login made with claude itself — over a slow transport and a
+// slow secret store. After every burst the store is let finish and the files are checked: the
+// live login is one account's, no profile holds another account's identity or login, no account
+// is enrolled twice, and a success message describes what is on disk.
+// ULMET_STRESS_ROUNDS sets the number of bursts (default 300), ULMET_STRESS_SEED the first seed.
+
+#include "StoreFixture.h"
+
+#include <cstdlib>
+#include <set>
+
+using namespace storetest;
+
+namespace {
+
+struct Account {
+    std::string email;
+    std::string token;
+    double fiveHour;
+};
+
+const std::vector<Account> kAccounts = {
+    {"a@x", "tok-a", 100}, {"b@x", "tok-b", 40}, {"c@x", "tok-c", 100}, {"d@x", "tok-d", 10}};
+
+int envNumber(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::atoi(value) : fallback;
+}
+
+class StoreStressTest : public StoreTest {
+protected:
+    std::minstd_rand random;
+    std::uint64_t sequence = 0;
+    std::uint64_t loginAt = 0;   // when claude itself last logged in
+    std::uint64_t messageAt = 0; // when lastActionMessage last changed
+    std::vector<std::string> enrolledTwice;
+
+    // At the moment an enrolment reports success, its account has exactly one profile. (A
+    // capture may later move an address to a second profile: that is the user's doing.)
+    void messageChanged() {
+        messageAt = ++sequence;
+        const std::string message = store->lastActionMessage().value_or("");
+        const std::string enrolled = "」を登録しました";
+        if (!message.starts_with("「") || !message.ends_with(enrolled))
+            return;
+        const std::string email = message.substr(3, message.size() - 3 - enrolled.size());
+        const auto& ps = store->config().profiles;
+        if (std::count_if(ps.begin(), ps.end(),
+                          [&](const ProfileConfig& p) { return p.accountEmail == email; }) != 1)
+            enrolledTwice.push_back(email + " enrolled a second time");
+    }
+
+    int pick(int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); }
+
+    // What `claude /login` leaves behind: its credential and its identity.
+    void login(const Account& account) {
+        writeFile(ActiveCredentialStore::filePath(home.path()), blob(account.token));
+        writeFile(home / ".claude.json", identityOf(account.email));
+        loginAt = ++sequence;
+    }
+
+    static std::optional<std::string> emailOfToken(const std::string& token) {
+        for (const Account& a : kAccounts)
+            if (a.token == token)
+                return a.email;
+        return std::nullopt;
+    }
+    static std::optional<std::string> accountOfBlob(const std::optional<std::string>& blob) {
+        if (!blob)
+            return std::nullopt;
+        const json j = json::parse(*blob, nullptr, false);
+        if (!j.is_object() || !j.contains("claudeAiOauth"))
+            return std::nullopt;
+        return emailOfToken(j["claudeAiOauth"].value("accessToken", ""));
+    }
+    static std::optional<std::string> emailOfIdentity(const std::optional<std::string>& text) {
+        if (!text)
+            return std::nullopt;
+        const json j = json::parse(*text, nullptr, false);
+        if (!j.is_object() || !j.contains("oauthAccount") || !j["oauthAccount"].is_object())
+            return std::nullopt;
+        return j["oauthAccount"].value("emailAddress", "");
+    }
+
+    // Every broken invariant, described.
+    std::vector<std::string> violations() {
+        std::vector<std::string> found;
+        const auto live = accountOfBlob(readFile(ActiveCredentialStore::filePath(home.path())));
+        const auto state = emailOfIdentity(readFile(home / ".claude.json"));
+        if (live != state)
+            found.push_back("half-switched login: credential of " + live.value_or("?") + ", identity of " +
+                            state.value_or("?"));
+        for (const ProfileConfig& p : store->config().profiles) {
+            if (p.accountIdentity && emailOfIdentity(p.accountIdentity) != p.accountEmail)
+                found.push_back(p.name + " (" + p.accountEmail.value_or("?") + ") holds the identity of " +
+                                emailOfIdentity(p.accountIdentity).value_or("?"));
+            if (!p.accountEmail)
+                continue;
+            const auto slotAccount = accountOfBlob(secrets.get(ProfileSlotStore::service, p.id.toString()));
+            if (slotAccount && slotAccount != p.accountEmail)
+                found.push_back(p.name + " (" + *p.accountEmail + ") holds the login of " + *slotAccount);
+        }
+        const std::string message = store->lastActionMessage().value_or("");
+        const std::string switched = "」に切替えました。";
+        if (messageAt > loginAt && message.starts_with("「") && message.find(switched) != std::string::npos) {
+            const std::string name = message.substr(3, message.find(switched) - 3);
+            const auto& ps = store->config().profiles;
+            if (std::none_of(ps.begin(), ps.end(), [&](const ProfileConfig& p) {
+                    return p.name == name && p.accountEmail == live;
+                }))
+                found.push_back("says switched to " + name + " but " + live.value_or("?") + " is logged in");
+        }
+        found.insert(found.end(), enrolledTwice.begin(), enrolledTwice.end());
+        enrolledTwice.clear();
+        return found;
+    }
+
+    // Puts every profile back on its own account, so that the next burst is a trial of its own.
+    void repair() {
+        AppConfig config = store->config();
+        std::set<std::string> seen;
+        std::erase_if(config.profiles, [&](const ProfileConfig& p) {
+            return p.accountEmail && !seen.insert(*p.accountEmail).second;
+        });
+        for (ProfileConfig& p : config.profiles) {
+            if (!p.accountEmail)
+                continue;
+            p.accountIdentity = identityOf(*p.accountEmail);
+            for (const Account& a : kAccounts)
+                if (a.email == *p.accountEmail)
+                    slot(p, a.token);
+        }
+        store->setConfig(config);
+        login(kAccounts[0]);
+    }
+
+    // Lets worker jobs run for a random moment without waiting for them all.
+    void jitter() {
+        for (int i = pick(4); i > 0; --i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            std::this_thread::sleep_for(microseconds(pick(1500)));
+        }
+    }
+
+    void fireOne(std::vector<QCoro::Task<>>& running) {
+        const auto& profiles = store->config().profiles;
+        const int choice = pick(100);
+        if (choice < 35 && !profiles.empty()) {
+            running.push_back(
+                store->switchTo(profiles[static_cast<std::size_t>(pick(int(profiles.size())))]));
+        } else if (choice < 50) {
+            running.push_back(store->refreshAll());
+        } else if (choice < 62) {
+            running.push_back(store->enrollDetectedAccount());
+        } else if (choice < 72) {
+            // Capture into the profile of the account that is logged in (a re-capture).
+            const auto live = accountOfBlob(readFile(ActiveCredentialStore::filePath(home.path())));
+            for (const ProfileConfig& p : profiles)
+                if (live && p.accountEmail == live) {
+                    running.push_back(store->captureActive(p));
+                    break;
+                }
+        } else if (choice < 80) {
+            AppConfig config = store->config();
+            config.autoSwitchEnabled = !config.autoSwitchEnabled;
+            store->setConfig(config);
+            store->scheduleSave();
+        } else {
+            sleeper.advance(seconds(pick(45)));
+        }
+    }
+};
+
+TEST_F(StoreStressTest, RandomInterleavingsOfAccountOperationsKeepEveryInvariant) {
+    const int rounds = envNumber("ULMET_STRESS_ROUNDS", 300);
+    const int seed = envNumber("ULMET_STRESS_SEED", 1);
+    random.seed(static_cast<unsigned>(seed));
+
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = true;
+    config.autoSwitchThreshold = 100;
+    std::vector<ProfileConfig> profiles;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Account& a = kAccounts[i];
+        ProfileConfig p = claude(a.email.substr(0, 1), a.email);
+        p.accountIdentity = identityOf(a.email);
+        slot(p, a.token);
+        profiles.push_back(p);
+    }
+    config.profiles = profiles;
+    for (const Account& a : kAccounts) {
+        answer(a.token, ok(usageBody(a.fiveHour)));
+        account(a.token, a.email);
+    }
+    login(kAccounts[0]);
+    maxDelayMicros = 2000;
+    secrets.setMaxDelay(microseconds(1500));
+    start(config);
+    QObject::connect(store.get(), &UsageStore::lastActionMessageChanged, [this] { messageChanged(); });
+    finishCycle();
+
+    int broken = 0;
+    std::string first;
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<QCoro::Task<>> running;
+        for (int op = 0, n = 2 + pick(5); op < n; ++op) {
+            fireOne(running);
+            jitter();
+        }
+        sleeper.advance(seconds(3)); // every operation and the cycles they started end
+        sleeper.settle();
+        if (const auto found = violations(); !found.empty()) {
+            ++broken;
+            if (first.empty())
+                first = "round " + std::to_string(round) + ": " + found.front();
+            repair();
+        } else if (pick(100) < 30) {
+            login(kAccounts[static_cast<std::size_t>(pick(int(kAccounts.size())))]);
+        }
+    }
+    std::cout << "[ stress ] " << rounds << " interleavings, " << broken << " broke an invariant\n";
+    EXPECT_EQ(broken, 0) << first;
+}
+
+} // namespace
