@@ -6,6 +6,12 @@
 #include "net/CurlTransport.h"
 #include "secrets/PlatformSecretStore.h"
 
+#ifdef ULMET_WITH_APP
+#include "shell/MeterKeeperApp.h"
+#include <QtQml/qqmlextensionplugin.h>
+Q_IMPORT_QML_PLUGIN(MeterKeeperPlugin)
+#endif
+
 #include <algorithm>
 #include <csignal>
 #include <exception>
@@ -44,7 +50,11 @@ int main(int argc, char** argv) {
     if (std::find(args.begin(), args.end(), "--check") != args.end())
         return runCheck(args);
 
-    std::cerr << "ulmet: the tray application is not available in this build yet; "
+#ifdef ULMET_WITH_APP
+    return MeterKeeperApp::run(argc, argv);
+#else
+    std::cerr << "ulmet: this build has no tray application (ULMET_BUILD_APP=OFF); "
                  "run `ulmet --check` for the text report.\n";
     return 2;
+#endif
 }

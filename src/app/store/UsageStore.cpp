@@ -1164,3 +1164,40 @@ QString UsageStore::pendingEnrollEmailText() const {
 QDateTime UsageStore::backoffUntilTime() const {
     return toQt(m_backoffUntil);
 }
+
+// ---- Actions of the views -------------------------------------------------------------------
+
+void UsageStore::requestRefresh() {
+    refreshAll();
+}
+
+void UsageStore::requestConnectKeychain() {
+    connectKeychain();
+}
+
+void UsageStore::requestEnroll() {
+    enrollDetectedAccount();
+}
+
+void UsageStore::requestSwitch(const QString& profileId) {
+    const auto id = Uuid::parse(profileId.toStdString());
+    if (const ProfileConfig* p = id ? findProfile(*id) : nullptr)
+        switchTo(*p);
+}
+
+void UsageStore::moveProfileBy(const QString& profileId, int by) {
+    if (const auto id = Uuid::parse(profileId.toStdString()))
+        moveProfile(*id, by);
+}
+
+void UsageStore::moveProfileBefore(const QString& profileId, const QString& beforeId) {
+    const auto id = Uuid::parse(profileId.toStdString());
+    const auto before = Uuid::parse(beforeId.toStdString());
+    if (id && before)
+        moveProfile(*id, *before);
+}
+
+void UsageStore::saveNowForDrop() {
+    userEdited();
+    saveNow();
+}

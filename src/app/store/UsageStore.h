@@ -55,6 +55,7 @@ class UsageStore : public QObject {
     Q_PROPERTY(QString liveEmailText READ liveEmailText NOTIFY liveEmailChanged)
     Q_PROPERTY(QString pendingEnrollEmailText READ pendingEnrollEmailText NOTIFY pendingEnrollEmailChanged)
     Q_PROPERTY(QDateTime backoffUntilTime READ backoffUntilTime NOTIFY backoffUntilChanged)
+    Q_PROPERTY(bool keychainConnected READ keychainConnected NOTIFY configChanged)
 
 public:
     // The result of fetching one profile.
@@ -103,6 +104,8 @@ public:
     const std::optional<std::string>& pendingEnrollEmail() const { return m_pendingEnrollEmail; }
     std::optional<Instant> backoffUntil() const { return m_backoffUntil; }
     bool isRefreshing() const { return m_isRefreshing; }
+    // The store's clock (the views compute time left and elapsed parts with it).
+    Instant currentTime() const { return now(); }
 
     // ---- The cycle ----
     // Replaces the polling loop by a new one that refreshes at once.
@@ -149,6 +152,17 @@ public:
     QString liveEmailText() const;
     QString pendingEnrollEmailText() const;
     QDateTime backoffUntilTime() const;
+    bool keychainConnected() const { return m_config.keychainConnected; }
+
+    // ---- Actions of the views (return at once; results arrive through the properties) ----
+    Q_INVOKABLE void requestRefresh();
+    Q_INVOKABLE void requestConnectKeychain();
+    Q_INVOKABLE void requestEnroll();
+    Q_INVOKABLE void requestSwitch(const QString& profileId);
+    Q_INVOKABLE void moveProfileBy(const QString& profileId, int by);
+    Q_INVOKABLE void moveProfileBefore(const QString& profileId, const QString& beforeId);
+    // The drop of a dragged row: writes the configuration as it now is.
+    Q_INVOKABLE void saveNowForDrop();
 
 signals:
     void configChanged();

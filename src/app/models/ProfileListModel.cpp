@@ -1,0 +1,169 @@
+#include "models/ProfileListModel.h"
+
+#include "store/UsageStore.h"
+#include "usage/UsageWindow.h"
+
+#include <QVariantMap>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QString hex(const Rgb& c) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
+    return QString::fromLatin1(text);
+}
+
+QString percentText(double util) {
+    if (!std::isfinite(util))
+        return QStringLiteral("–%");
+    return QString::number(static_cast<long long>(std::round(util))) + QLatin1Char('%');
+}
+
+} // namespace
+
+ProfileListModel::ProfileListModel(UsageStore* store, QObject* parent)
+    : QAbstractListModel(parent)
+    , m_store(store) {
+    m_nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(m_store->currentTime().time_since_epoch())
+                  .count();
+    for (const ProfileConfig& p : m_store->config().profiles)
+        m_ids.push_back(qs(p.id.toString()));
+    for (auto signal : {&UsageStore::configChanged, &UsageStore::statusesChanged, &UsageStore::emailsChanged,
+                        &UsageStore::slotPresenceChanged})
+        connect(m_store, signal, this, &ProfileListModel::sync);
+}
+
+int ProfileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+QHash<int, QByteArray> ProfileListModel::roleNames() const {
+    return {{ProfileIdRole, "profileId"},   {NameRole, "name"},
+            {ProviderRole, "provider"},     {ColorRole, "profileColor"},
+            {EmailRole, "email"},           {IsActiveRole, "isActive"},
+            {HasSlotRole, "hasSlot"},       {IsDuplicateRole, "isDuplicate"},
+            {IsFirstRole, "isFirst"},       {IsLastRole, "isLast"},
+            {StatusKindRole, "statusKind"}, {MessageRole, "message"},
+            {WindowsRole, "windows"}};
+}
+
+int ProfileListModel::rowOf(const QString& profileId) const {
+    return static_cast<int>(m_ids.indexOf(profileId));
+}
+
+QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() < 0 || index.row() >= count())
+        return {};
+    const auto& profiles = m_store->config().profiles;
+    const auto id = Uuid::parse(m_ids[index.row()].toStdString());
+    const ProfileConfig* profile = nullptr;
+    for (const ProfileConfig& p : profiles)
+        if (id && p.id == *id)
+            profile = &p;
+    if (!profile)
+        return {};
+    const auto& config = m_store->config();
+    switch (role) {
+    case ProfileIdRole:
+        return m_ids[index.row()];
+    case NameRole:
+        return qs(profile->name);
+    case ProviderRole:
+        return qs(std::string(toString(profile->provider)));
+    case ColorRole:
+        return hex(ColorPalette::color(profile->colorName));
+    case EmailRole: {
+        const auto it = m_store->emails().find(profile->id);
+        return it == m_store->emails().end() ? QString() : qs(it->second);
+    }
+    case IsActiveRole:
+        return config.activeProfileID == profile->id;
+    case HasSlotRole: {
+        const auto it = m_store->slotPresence().find(profile->id);
+        return it != m_store->slotPresence().end() && it->second;
+    }
+    case IsDuplicateRole:
+        return m_store->isDuplicateProfile(*profile);
+    case IsFirstRole:
+        return index.row() == 0;
+    case IsLastRole:
+        return index.row() == count() - 1;
+    case StatusKindRole:
+    case MessageRole:
+    case WindowsRole: {
+        const auto it = m_store->statuses().find(profile->id);
+        if (it == m_store->statuses().end())
+            return role == StatusKindRole ? QVariant(QStringLiteral("none")) : QVariant();
+        if (const auto* error = it->second.errorValue())
+            return role == StatusKindRole ? QVariant(QStringLiteral("error"))
+                   : role == MessageRole  ? QVariant(qs(error->message))
+                                          : QVariant();
+        if (role == StatusKindRole)
+            return QStringLiteral("ok");
+        if (role == MessageRole)
+            return QString();
+        const Instant now{std::chrono::duration_cast<Instant::duration>(std::chrono::milliseconds(m_nowMs))};
+        QVariantList windows;
+        for (const UsageWindow& w : it->second.okValue()->windows) {
+            const auto elapsed = w.elapsedFraction(now);
+            QVariantMap cell;
+            cell.insert(QStringLiteral("key"), qs(w.key));
+            cell.insert(QStringLiteral("label"), qs(UsageWindow::compactLabel(w.key)));
+            cell.insert(QStringLiteral("utilization"), w.utilization);
+            cell.insert(QStringLiteral("percentText"), percentText(w.utilization));
+            cell.insert(QStringLiteral("elapsed"), elapsed ? *elapsed : -1.0);
+            cell.insert(QStringLiteral("remaining"),
+                        w.resetsAt ? qs(UsageWindow::remainShort(*w.resetsAt, now)) : QString());
+            cell.insert(QStringLiteral("aheadOfPace"), elapsed && *elapsed + 0.08 < w.utilization / 100);
+            windows.push_back(cell);
+        }
+        return windows;
+    }
+    default:
+        return {};
+    }
+}
+
+void ProfileListModel::refreshTime() {
+    m_nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(m_store->currentTime().time_since_epoch())
+                  .count();
+    if (count() > 0)
+        emit dataChanged(index(0), index(count() - 1), {WindowsRole});
+}
+
+void ProfileListModel::sync() {
+    QStringList ids;
+    for (const ProfileConfig& p : m_store->config().profiles)
+        ids.push_back(qs(p.id.toString()));
+    if (ids != m_ids) {
+        QStringList sortedNew = ids, sortedOld = m_ids;
+        sortedNew.sort();
+        sortedOld.sort();
+        if (sortedNew == sortedOld) {
+            // A reorder: move rows one by one, so that delegates (a row being dragged) survive.
+            for (int to = 0; to < ids.size(); ++to) {
+                const int from = static_cast<int>(m_ids.indexOf(ids[to]));
+                if (from == to)
+                    continue;
+                beginMoveRows({}, from, from, {}, to);
+                m_ids.move(from, to);
+                endMoveRows();
+            }
+        } else {
+            beginResetModel();
+            m_ids = ids;
+            endResetModel();
+            emit countChanged();
+            return;
+        }
+    }
+    if (count() > 0)
+        emit dataChanged(index(0), index(count() - 1));
+}

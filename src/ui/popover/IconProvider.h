@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QQuickImageProvider>
+
+// "image://icon/<freedesktop name>[?<colour>]": the theme's icon of that name, or our own SVG of
+// it when the theme has none, optionally tinted in one colour (for symbol-like icons).
+class IconProvider : public QQuickImageProvider {
+public:
+    IconProvider();
+    QImage requestImage(const QString& id, QSize* size, const QSize& requestedSize) override;
+    // The icon itself (tray menus use it too).
+    static QIcon icon(const QString& name);
+};

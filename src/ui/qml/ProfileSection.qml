@@ -1,0 +1,222 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// One profile: colour dot, name, badges, e-mail, reorder arrows, the switch button; then its
+// reading (window cells), its error, or "読み込み中…". The model's roles are its properties.
+Rectangle {
+    id: section
+    objectName: "profileSection"
+
+    required property string profileId
+    required property string name
+    required property string provider
+    required property string profileColor
+    required property string email
+    required property bool isActive
+    required property bool hasSlot
+    required property bool isDuplicate
+    required property bool isFirst
+    required property bool isLast
+    required property string statusKind
+    required property string message
+    required property var windows
+
+    signal switchRequested()
+    signal moveRequested(int by)
+    signal dragStarted()
+    signal dragMoved(point point)   // in the popover's coordinates
+    signal dragEnded()
+
+    readonly property color tint: profileColor
+    readonly property string switchTip: isActive ? "使用中のアカウントです"
+                                      : hasSlot ? "このアカウントに切り替え"
+                                                : "未取り込みのため切替できません"
+
+    implicitHeight: content.implicitHeight + 16
+    radius: 10
+    color: isActive ? Qt.rgba(tint.r, tint.g, tint.b, 0.13) : "transparent"
+    border.width: isActive ? 1 : 0
+    border.color: Qt.rgba(tint.r, tint.g, tint.b, 0.35)
+
+    // Press and move to drag the row; the popover reorders the list as it passes other rows.
+    MouseArea {
+        id: dragArea
+        anchors.fill: parent
+        preventStealing: true
+        property point pressedAt
+        property bool dragging: false
+        onPressed: (mouse) => { pressedAt = Qt.point(mouse.x, mouse.y); dragging = false }
+        onPositionChanged: (mouse) => {
+            if (!dragging && Math.abs(mouse.y - pressedAt.y) + Math.abs(mouse.x - pressedAt.x) > 6) {
+                dragging = true
+                section.dragStarted()
+            }
+            if (dragging)
+                section.dragMoved(mapToItem(null, mouse.x, mouse.y))
+        }
+        onReleased: {
+            if (dragging)
+                section.dragEnded()
+            dragging = false
+        }
+        onCanceled: {
+            if (dragging)
+                section.dragEnded()
+            dragging = false
+        }
+    }
+
+    ColumnLayout {
+        id: content
+        x: 8
+        y: 8
+        width: section.width - 16
+        spacing: 6
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 6
+            Rectangle {
+                width: 8
+                height: 8
+                radius: 4
+                color: section.tint
+            }
+            Label {
+                objectName: "nameLabel"
+                text: section.name
+                font.pixelSize: 12
+                font.bold: true
+            }
+            Rectangle {
+                objectName: "providerBadge"
+                implicitWidth: providerRow.implicitWidth + 8
+                implicitHeight: providerRow.implicitHeight + 2
+                radius: height / 2
+                color: Qt.rgba(palette.text.r, palette.text.g, palette.text.b, 0.06)
+                Row {
+                    id: providerRow
+                    anchors.centerIn: parent
+                    spacing: 2
+                    Image {
+                        anchors.verticalCenter: parent.verticalCenter
+                        source: "image://icon/" + (section.provider === "codex" ? "text-x-script" : "starred")
+                                + "?" + palette.text
+                        sourceSize.width: 8
+                        sourceSize.height: 8
+                        opacity: 0.6
+                    }
+                    Label {
+                        objectName: "providerLabel"
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: section.provider === "codex" ? "Codex" : "Claude"
+                        font.pixelSize: 9
+                        font.weight: Font.Medium
+                        opacity: 0.6
+                    }
+                }
+            }
+            Badge {
+                objectName: "activeBadge"
+                visible: section.isActive
+                text: "使用中"
+                accent: section.tint
+                backgroundOpacity: 0.25
+            }
+            Badge {
+                objectName: "duplicateBadge"
+                visible: section.isDuplicate
+                text: "重複"
+                accent: "#ff9500"
+                backgroundOpacity: 0.20
+            }
+            Label {
+                objectName: "emailLabel"
+                visible: section.email !== ""
+                text: section.email
+                font.pixelSize: 10
+                opacity: 0.6
+                elide: Text.ElideMiddle
+                Layout.fillWidth: true
+                Layout.minimumWidth: 20
+            }
+            Item {
+                visible: section.email === ""
+                Layout.fillWidth: true
+            }
+            IconButton {
+                objectName: "upButton"
+                iconName: "go-up"
+                iconSize: 9
+                enabled: !section.isFirst
+                opacity: enabled ? 0.6 : 0.25
+                onClicked: section.moveRequested(-1)
+            }
+            IconButton {
+                objectName: "downButton"
+                iconName: "go-down"
+                iconSize: 9
+                enabled: !section.isLast
+                opacity: enabled ? 0.6 : 0.25
+                onClicked: section.moveRequested(1)
+            }
+            SmallButton {
+                objectName: "switchButton"
+                visible: section.provider !== "codex"
+                text: "切替"
+                enabled: !section.isActive && section.hasSlot
+                onClicked: section.switchRequested()
+                ToolTip.text: section.switchTip
+                ToolTip.visible: switchHover.hovered
+                ToolTip.delay: 600
+                // A disabled button gets no hover of its own: the tip shows all the same.
+                HoverHandler { id: switchHover }
+            }
+        }
+
+        Label {
+            objectName: "loadingLabel"
+            visible: section.statusKind === "none"
+            text: "読み込み中…"
+            font.pixelSize: 11
+            opacity: 0.6
+        }
+
+        RowLayout {
+            visible: section.statusKind === "error"
+            Layout.fillWidth: true
+            spacing: 4
+            Image {
+                Layout.alignment: Qt.AlignTop
+                source: "image://icon/dialog-warning?#ff9500"
+                sourceSize.width: 12
+                sourceSize.height: 12
+            }
+            Label {
+                objectName: "errorLabel"
+                text: section.message
+                color: "#ff9500"
+                font.pixelSize: 11
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+        }
+
+        RowLayout {
+            visible: section.statusKind === "ok"
+            Layout.fillWidth: true
+            spacing: 8
+            Repeater {
+                model: section.statusKind === "ok" ? section.windows : []
+                delegate: WindowCell {
+                    Layout.fillWidth: true
+                    Layout.preferredWidth: 1
+                    Layout.alignment: Qt.AlignTop
+                    cell: modelData
+                    tint: section.tint
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,13 @@
+import QtQuick
+import QtQuick.Controls
+
+// A small push button, as wide as its text.
+Button {
+    font.pixelSize: 11
+    topPadding: 3
+    bottomPadding: 3
+    leftPadding: 9
+    rightPadding: 9
+    implicitWidth: contentItem.implicitWidth + leftPadding + rightPadding
+    implicitHeight: contentItem.implicitHeight + topPadding + bottomPadding
+}

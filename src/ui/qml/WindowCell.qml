@@ -1,0 +1,45 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// One usage window: its short label, the percentage (orange when ahead of pace), the gauge and
+// the time left.
+ColumnLayout {
+    id: windowCell
+    objectName: "windowCell"
+    property var cell
+    property color tint
+    readonly property string key: cell ? cell.key : ""
+    spacing: 3
+
+    Label {
+        text: windowCell.cell.label
+        Layout.alignment: Qt.AlignHCenter
+        Layout.maximumWidth: windowCell.width
+        font.pixelSize: 10
+        elide: Text.ElideRight
+        opacity: 0.6
+    }
+    Label {
+        objectName: "percentLabel"
+        text: windowCell.cell.percentText
+        Layout.alignment: Qt.AlignHCenter
+        font.pixelSize: 14
+        font.weight: Font.DemiBold
+        color: windowCell.cell.aheadOfPace ? "#ff9500" : palette.text
+    }
+    UsageBar {
+        Layout.fillWidth: true
+        utilization: windowCell.cell.utilization
+        elapsed: windowCell.cell.elapsed
+        tint: windowCell.tint
+    }
+    Label {
+        objectName: "remainingLabel"
+        visible: windowCell.cell.remaining !== ""
+        text: windowCell.cell.remaining
+        Layout.alignment: Qt.AlignHCenter
+        font.pixelSize: 9
+        opacity: 0.45
+    }
+}

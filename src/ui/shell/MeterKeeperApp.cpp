@@ -1,0 +1,54 @@
+#include "shell/MeterKeeperApp.h"
+
+#include "base/Clock.h"
+#include "base/Paths.h"
+#include "config/ConfigStore.h"
+#include "history/HistoryStore.h"
+#include "models/ProfileListModel.h"
+#include "net/CurlTransport.h"
+#include "platform/Notifier.h"
+#include "secrets/PlatformSecretStore.h"
+#include "shell/Shell.h"
+#include "shell/SingleInstance.h"
+#include "store/Sleeper.h"
+#include "store/UsageStore.h"
+
+#include <QApplication>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+
+#include <csignal>
+
+namespace MeterKeeperApp {
+
+int run(int argc, char** argv) {
+    // The software scene graph keeps Mesa's GL stack out of the process (about 50 MB resident
+    // with the panel shown, against 130 MB); QT_QUICK_BACKEND still chooses another.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QApplication app(argc, argv); // QtCharts (the history window) needs QApplication
+    QApplication::setApplicationName(QStringLiteral("MeterKeeper"));
+    QApplication::setApplicationDisplayName(QStringLiteral("MeterKeeper"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.ulmet.MeterKeeper"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    SingleInstance instance;
+    if (!instance.claim())
+        return 0; // the running MeterKeeper shows itself
+
+    // Declared before the store: the store's jobs use them until the store is gone.
+    CurlTransport http;
+    const std::unique_ptr<SecretStore> secrets = makePlatformSecretStore();
+    SystemClock clock;
+    TimerSleeper sleeper;
+    HistoryStore history(ConfigStore::baseDir() / "history");
+    UsageStore store(StoreDependencies{Services{http, *secrets, clock, Paths::homeDir()},
+                                       ConfigStore::baseDir(), &history, &sleeper, &Notifier::notify});
+    ProfileListModel profiles(&store);
+    Shell shell(&store, &profiles, qEnvironmentVariable("ULMET_NO_TRAY") != QStringLiteral("1"));
+    QObject::connect(&instance, &SingleInstance::activated, &shell, &Shell::activate);
+    return app.exec();
+}
+
+} // namespace MeterKeeperApp

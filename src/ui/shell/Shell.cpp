@@ -1,0 +1,115 @@
+#include "shell/Shell.h"
+
+#include "glyphs/GlyphPainter.h"
+#include "popover/PopoverWindow.h"
+#include "store/UsageStore.h"
+#include "tray/TrayIcon.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
+#include <QPalette>
+
+namespace {
+
+QColor toColor(const Rgb& c) {
+    return QColor(c.r, c.g, c.b);
+}
+
+// Plasma's panels follow the colour scheme that the palette reports; elsewhere panels are dark.
+GlyphColors panelColors() {
+    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+    if (desktop.contains("KDE"))
+        return GlyphColors::forBackground(QGuiApplication::palette().color(QPalette::Window));
+    return GlyphColors::dark();
+}
+
+} // namespace
+
+Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QObject* parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_actions(std::make_unique<PopoverActions>()) {
+    m_popover =
+        std::make_unique<PopoverWindow>(store, profiles, m_actions.get(), PopoverWindow::Mode::popover);
+    connect(m_actions.get(), &PopoverActions::quitRequested, qApp, &QCoreApplication::quit);
+    // The settings and history windows hide the panel first, as the popover does.
+    connect(m_actions.get(), &PopoverActions::settingsRequested, this, [this] { m_popover->hide(); });
+    connect(m_actions.get(), &PopoverActions::historyRequested, this, [this] { m_popover->hide(); });
+
+    if (trayWanted)
+        TrayIcon::waitForStatusNotifierWatcher(3000);
+    if (!trayWanted || !TrayIcon::hostAvailable()) {
+        useWindowInsteadOfTray();
+        return;
+    }
+    m_tray = std::make_unique<TrayIcon>();
+    connect(m_tray.get(), &TrayIcon::activated, this, [this] {
+        // XEmbed tells us where the icon is; a StatusNotifierItem host does not: the pointer is
+        // where the user clicked.
+        const auto anchor = m_tray->geometry().value_or(QRect(QCursor::pos(), QSize(1, 1)));
+        m_popover->toggle(anchor);
+    });
+    connect(m_tray.get(), &TrayIcon::panelRequested, this, [this] { activate(); });
+    connect(m_tray.get(), &TrayIcon::historyRequested, m_actions.get(), &PopoverActions::openHistory);
+    connect(m_tray.get(), &TrayIcon::settingsRequested, m_actions.get(), &PopoverActions::openSettings);
+    connect(m_tray.get(), &TrayIcon::quitRequested, qApp, &QCoreApplication::quit);
+    connect(m_store, &UsageStore::configChanged, this, &Shell::updateTray);
+    connect(m_store, &UsageStore::statusesChanged, this, &Shell::updateTray);
+    updateTray();
+    m_tray->show();
+
+    // A StatusNotifierItem host that goes away (the panel crashed, the extension was turned off)
+    // takes the icon with it: the window stands in.
+    auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                            QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] { useWindowInsteadOfTray(); });
+}
+
+Shell::~Shell() = default;
+
+void Shell::activate() {
+    const auto anchor = m_tray ? m_tray->geometry().value_or(QRect(QCursor::pos(), QSize(1, 1))) : QRect();
+    if (m_tray)
+        m_popover->show(anchor);
+    else
+        m_popover->show();
+}
+
+void Shell::useWindowInsteadOfTray() {
+    m_tray.reset();
+    m_popover->setMode(PopoverWindow::Mode::window);
+    m_popover->show();
+}
+
+void Shell::updateTray() {
+    if (!m_tray)
+        return;
+    std::vector<GlyphMetric> metrics;
+    QString tip = QStringLiteral("MeterKeeper");
+    const auto shown = m_store->activeProfileWindows();
+    if (shown)
+        tip += QStringLiteral(" — ") + QString::fromStdString(shown->first.name);
+    for (const UsageStore::MenuMetric& m : m_store->menuMetrics()) {
+        GlyphMetric g;
+        g.style = m.style;
+        g.util = m.util;
+        g.elapsed = m.elapsed;
+        g.tint = toColor(m.tint);
+        if (m.remaining)
+            g.remaining = QString::fromStdString(*m.remaining);
+        metrics.push_back(g);
+        tip +=
+            QLatin1Char('\n') + (m.id == "session" ? QStringLiteral("セッション ") : QStringLiteral("週 ")) +
+            GlyphPainter::percentText(m.util) + (g.remaining ? QLatin1Char(' ') + *g.remaining : QString());
+    }
+    const GlyphColors colors = panelColors();
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64})
+        icon.addPixmap(QPixmap::fromImage(GlyphPainter::trayIcon(metrics, size, colors)));
+    m_tray->setIcon(icon);
+    m_tray->setToolTip(tip);
+}

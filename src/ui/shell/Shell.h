@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class PopoverActions;
+class PopoverWindow;
+class ProfileListModel;
+class TrayIcon;
+class UsageStore;
+
+// Ties the store to what the user sees: the tray icon (glyphs and tooltip follow the store), the
+// panel it opens, and the plain window that stands in for both when the desktop has no tray.
+class Shell : public QObject {
+    Q_OBJECT
+public:
+    // `trayWanted`: whether to look for a tray at all (false: straight to the window).
+    Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QObject* parent = nullptr);
+    ~Shell() override;
+
+    // A second launch asked us to show ourselves.
+    void activate();
+    PopoverWindow* popover() const { return m_popover.get(); }
+    TrayIcon* tray() const { return m_tray.get(); }
+
+private:
+    void updateTray();
+    void useWindowInsteadOfTray();
+
+    UsageStore* m_store;
+    std::unique_ptr<PopoverActions> m_actions;
+    std::unique_ptr<PopoverWindow> m_popover;
+    std::unique_ptr<TrayIcon> m_tray;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QRect>
+
+#include <memory>
+
+class QMenu;
+class QSystemTrayIcon;
+
+// Our handle on the desktop's tray: one icon with a tooltip and a context menu whose first entry
+// opens the panel (some hosts open only the menu), then "履歴…", "設定…" and "終了".
+class TrayIcon : public QObject {
+    Q_OBJECT
+public:
+    explicit TrayIcon(QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    // Waits (at most `timeoutMs`, running the event loop) for a StatusNotifierItem host to appear
+    // on the session bus. Qt picks StatusNotifierItem or XEmbed once, when the tray is first
+    // touched: a panel that starts a moment after us must still get an SNI item.
+    static bool waitForStatusNotifierWatcher(int timeoutMs);
+    // Whether any tray host is there now.
+    static bool hostAvailable();
+
+    void show();
+    void setIcon(const QIcon& icon);
+    void setToolTip(const QString& text);
+    // The icon's screen rectangle when the host tells it (XEmbed), else none.
+    std::optional<QRect> geometry() const;
+
+signals:
+    void activated();      // a click on the icon
+    void panelRequested(); // from the menu
+    void historyRequested();
+    void settingsRequested();
+    void quitRequested();
+
+private:
+    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<QSystemTrayIcon> m_icon;
+};
