@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDBusContext>
+#include <QObject>
+#include <QStringList>
+
+namespace testsupport {
+
+// The part of a StatusNotifierItem host (a KDE or AppIndicator panel) that a tray icon talks to:
+// org.kde.StatusNotifierWatcher on the session bus, recording the items that register.
+class FakeStatusNotifierWatcher : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+
+public:
+    // Registers the name and the object; false when the bus refused.
+    bool start();
+    QStringList items() const { return m_items; }
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service);
+    void RegisterStatusNotifierHost(const QString& service);
+
+signals:
+    void StatusNotifierItemRegistered(const QString& service);
+    void StatusNotifierHostRegistered();
+
+private:
+    QStringList m_items;
+};
+
+} // namespace testsupport
