@@ -3,9 +3,11 @@
 #include "../app/StoreFixture.h"
 
 #include "models/ProfileListModel.h"
+#include "glyphs/GlyphPainter.h"
 #include "popover/PopoverWindow.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QTest>
@@ -207,6 +209,103 @@ TEST_F(PopoverTest, DraggingTheThirdRowOverTheFirstReordersLiveAndSavesOnDrop) {
     EXPECT_NEAR(section("three")->opacity(), 1.0, 0.01);
 }
 
+// ---- Reference images -----------------------------------------------------------------------
+// Rendered offscreen with the software scene graph, pinned fonts (tests/data/fonts.conf) and time
+// zone, at twice the pixel density; compared with the committed images in docs/screenshots with a
+// small tolerance. ULMET_UPDATE_SCREENSHOTS=1 writes them anew.
+
+const QString kShots = QStringLiteral(ULMET_SOURCE_DIR "/docs/screenshots/");
+
+// The share of pixels that differ visibly (any channel by more than 48).
+double difference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return 1;
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32), y = b.convertToFormat(QImage::Format_ARGB32);
+    qint64 differing = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col)
+            differing += std::abs(qRed(p[col]) - qRed(q[col])) > 48 || std::abs(qGreen(p[col]) - qGreen(q[col])) > 48 ||
+                         std::abs(qBlue(p[col]) - qBlue(q[col])) > 48 || std::abs(qAlpha(p[col]) - qAlpha(q[col])) > 48;
+    }
+    return double(differing) / double(x.width() * x.height());
+}
+
+void compareWithReference(const QImage& image, const QString& name) {
+    ASSERT_FALSE(image.isNull());
+    const QString path = kShots + name;
+    if (qEnvironmentVariable("ULMET_UPDATE_SCREENSHOTS") == QStringLiteral("1")) {
+        ASSERT_TRUE(image.save(path));
+        return;
+    }
+    const QImage reference(path);
+    ASSERT_FALSE(reference.isNull()) << "no reference image " << path.toStdString();
+    EXPECT_LT(difference(image, reference), 0.01) << name.toStdString() << " differs from its reference";
+}
+
+TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.menuWeekEnabled = true;
+    config.menuWeekStyle = MenuBarStyle::progressBar;
+    config.menuSessionShowRemaining = true;
+    auto main = claude("main", "me@example.com");
+    main.colorName = "orange";
+    auto work = claude("work", "work@example.com");
+    work.colorName = "blue";
+    ProfileConfig codex;
+    codex.name = "Codex";
+    codex.provider = Provider::codex;
+    codex.configDir = "~/.codex";
+    codex.colorName = "green";
+    auto spare = claude("account4");
+    spare.colorName = "purple";
+    config.profiles = {main, work, codex, spare};
+    config.activeProfileID = main.id;
+    slot(main, "tok-main");
+    slot(work, "tok-work");
+    answer("tok-main", ok(json{{"five_hour", {{"utilization", 62}, {"resets_at", "2026-09-14T14:10:00Z"}}},
+                               {"seven_day", {{"utilization", 26}, {"resets_at", "2026-09-18T03:00:00Z"}}},
+                               {"seven_day_opus", {{"utilization", 8}, {"resets_at", "2026-09-18T03:00:00Z"}}}}
+                              .dump()));
+    answer("tok-work", {401, "{}", ""});
+    writeFile(home / ".codex/sessions/2026/09/14/rollout.jsonl",
+              R"({"timestamp":"2026-09-14T11:58:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":)"
+              R"({"primary":{"used_percent":3,"window_minutes":300,"resets_at":1789401600},)"
+              R"("secondary":{"used_percent":44,"window_minutes":10080,"resets_at":1789660800}}}})"
+              "\n");
+    start(config);
+    finishCycle();
+    open();
+    compareWithReference(popover->view()->grabWindow(), QStringLiteral("popover.png"));
+
+    std::vector<GlyphMetric> metrics;
+    for (const UsageStore::MenuMetric& m : store->menuMetrics()) {
+        GlyphMetric g;
+        g.style = m.style;
+        g.util = m.util;
+        g.elapsed = m.elapsed;
+        g.tint = QColor(m.tint.r, m.tint.g, m.tint.b);
+        if (m.remaining)
+            g.remaining = QString::fromStdString(*m.remaining);
+        metrics.push_back(g);
+    }
+    ASSERT_EQ(metrics.size(), 2u);
+    // On a dark panel, as a tray shows them.
+    for (int size : {22, 48}) {
+        QImage onPanel(size, size, QImage::Format_ARGB32);
+        onPanel.fill(QColor(0x2b, 0x2b, 0x2b));
+        QPainter(&onPanel).drawImage(0, 0, GlyphPainter::trayIcon(metrics, size, GlyphColors::dark()));
+        compareWithReference(onPanel, QStringLiteral("tray-%1.png").arg(size));
+    }
+    QImage label = GlyphPainter::wideLabel(metrics, 2, GlyphColors::dark());
+    QImage onBlack(label.size(), QImage::Format_ARGB32);
+    onBlack.fill(Qt::black);
+    QPainter(&onBlack).drawImage(0, 0, label);
+    compareWithReference(onBlack, QStringLiteral("label.png"));
+}
+
 } // namespace
 
 // Qt Quick 6.4's software scene graph keeps the textures of Image items (and the images behind
@@ -223,6 +322,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_QUICK_BACKEND", "software");
     qputenv("TZ", "Asia/Tokyo");
+    qputenv("FONTCONFIG_FILE", ULMET_TEST_DATA "/fonts.conf");
+    qputenv("QT_SCALE_FACTOR", "2");
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -83,11 +83,13 @@ QString percentText(double util) {
     return QString::number(static_cast<long long>(std::round(util))) + QLatin1Char('%');
 }
 
-QSizeF drawingSize(MenuBarStyle style, double util) {
+QSizeF drawingSize(MenuBarStyle style, double util, bool barText) {
     switch (style) {
     case MenuBarStyle::batteryClassic:
         return {kBatteryW + kTerminalGap + kTerminalW, kBatteryH};
     case MenuBarStyle::progressBar:
+        if (!barText)
+            return {kBarW, kBarMarkerH};
         return {kBarW + kBarTextGap + textWidth(percentText(util), digitsFont(11)), kBarMarkerH};
     case MenuBarStyle::percentage: {
         const QFont font = digitsFont(12);
@@ -101,11 +103,11 @@ QSizeF drawingSize(MenuBarStyle style, double util) {
     return {};
 }
 
-void paintDrawing(QPainter& p, QPointF origin, const GlyphMetric& m, const GlyphColors& colors) {
+void paintDrawing(QPainter& p, QPointF origin, const GlyphMetric& m, const GlyphColors& colors, bool barText) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
-    const QSizeF size = drawingSize(m.style, m.util);
+    const QSizeF size = drawingSize(m.style, m.util, barText);
     const QColor level = levelColor(m.util, m.tint, colors);
     const double clamped = std::clamp(std::isfinite(m.util) ? m.util : 0.0, 0.0, 100.0);
     const qreal x = origin.x(), y = origin.y();
@@ -139,6 +141,8 @@ void paintDrawing(QPainter& p, QPointF origin, const GlyphMetric& m, const Glyph
             const qreal dx = std::min(kBarW - 1, kBarW * std::clamp(*m.elapsed, 0.0, 1.0));
             p.fillRect(QRectF(x + dx, mid - kBarMarkerH / 2, 1, kBarMarkerH), withAlpha(colors.primary, 0.7));
         }
+        if (!barText)
+            break;
         const qreal textX = x + kBarW + kBarTextGap;
         text(p, QRectF(textX, y, size.width() - kBarW - kBarTextGap + 1, size.height()), percentText(m.util),
              digitsFont(11), colors.primary);
@@ -278,7 +282,7 @@ QImage trayIcon(const std::vector<GlyphMetric>& metrics, int pixels, const Glyph
     const qreal cellH = side / static_cast<qreal>(shown);
     for (std::size_t i = 0; i < shown; ++i) {
         const GlyphMetric& m = metrics[i];
-        const QSizeF size = drawingSize(m.style, m.util);
+        const QSizeF size = drawingSize(m.style, m.util, false);
         const qreal pad = shown == 1 ? side * 0.04 : side * 0.03;
         const qreal scale = std::min((side - 2 * pad) / size.width(), (cellH - 2 * pad) / size.height());
         p.save();
@@ -287,7 +291,7 @@ QImage trayIcon(const std::vector<GlyphMetric>& metrics, int pixels, const Glyph
         p.scale(scale, scale);
         GlyphMetric drawn = m;
         drawn.remaining.reset();
-        paintDrawing(p, QPointF(0, 0), drawn, colors);
+        paintDrawing(p, QPointF(0, 0), drawn, colors, false);
         p.restore();
     }
     return image;

@@ -42,10 +42,12 @@ QColor levelColor(double util, const QColor& tint, const GlyphColors& colors);
 // "70%": rounded half away from zero.
 QString percentText(double util);
 
-// The size of a style's drawing, without the badge.
-QSizeF drawingSize(MenuBarStyle style, double util);
+// The size of a style's drawing, without the badge. `barText` false: the bar style without its
+// percent text (the square tray icon, where the tooltip gives the number).
+QSizeF drawingSize(MenuBarStyle style, double util, bool barText = true);
 // Draws a style's drawing with its top-left corner at `origin`.
-void paintDrawing(QPainter& painter, QPointF origin, const GlyphMetric& metric, const GlyphColors& colors);
+void paintDrawing(QPainter& painter, QPointF origin, const GlyphMetric& metric, const GlyphColors& colors,
+                  bool barText = true);
 // The drawing followed, when there is one, by the badge (spacing 3), vertically centred.
 QSizeF glyphSize(const GlyphMetric& metric);
 void paintGlyph(QPainter& painter, QPointF origin, const GlyphMetric& metric, const GlyphColors& colors);

@@ -14,8 +14,8 @@ ColumnLayout {
 
     Label {
         text: windowCell.cell.label
-        Layout.alignment: Qt.AlignHCenter
-        Layout.maximumWidth: windowCell.width
+        Layout.fillWidth: true
+        horizontalAlignment: Text.AlignHCenter
         font.pixelSize: 10
         elide: Text.ElideRight
         opacity: 0.6
