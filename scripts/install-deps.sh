@@ -17,7 +17,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
     dbus-daemon gnome-keyring libglib2.0-bin faketime
     # the tray under a real X server
-    xvfb xauth x11-utils xdotool trayer imagemagick
+    xvfb xauth x11-utils xdotool trayer
     # fuzzing: clang's libFuzzer
     clang libclang-rt-14-dev
 )

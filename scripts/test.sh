@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer + UndefinedBehaviorSanitizer and runs
-# every test; runs each fuzz target for a few seconds; then runs the store and core tests again
-# under ThreadSanitizer.
+# every test (the tray tests on private X servers); runs the core and store tests again under
+# libfaketime at two awkward moments; builds what a packager builds; runs each fuzz target for a
+# few seconds; then runs the store and core tests again under ThreadSanitizer.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$ULMET_ROOT"
