@@ -25,7 +25,8 @@ public slots:
         clock_gettime(CLOCK_REALTIME, &t);
         const QString name = service.startsWith(QLatin1Char('/')) ? message().service() : service;
         m_items.push_back(name);
-        std::printf("registered %s %lld\n", qPrintable(name), static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec);
+        std::printf("registered %s %lld\n", qPrintable(name),
+                    static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec);
         std::fflush(stdout);
         emit StatusNotifierItemRegistered(name);
     }
@@ -33,6 +34,7 @@ public slots:
 signals:
     void StatusNotifierItemRegistered(const QString& service);
     void StatusNotifierHostRegistered();
+
 private:
     QStringList m_items;
 };

@@ -154,6 +154,13 @@ protected:
         p.accountEmail = email;
         return p;
     }
+    static ProfileConfig codexProfile(const std::string& name = "codex") {
+        ProfileConfig p;
+        p.name = name;
+        p.provider = Provider::codex;
+        p.configDir = "~/.codex";
+        return p;
+    }
     void slot(const ProfileConfig& p, const std::string& token) {
         secrets.store(ProfileSlotStore::service, p.id.toString(), blob(token));
     }

@@ -13,10 +13,7 @@ TEST_F(StoreTest, FirstCycleReadsEveryProfileRecordsHistoryAndLearnsAddresses) {
     config.keychainConnected = true;
     auto a = claude("a");
     auto b = claude("b", "b@example.com");
-    ProfileConfig codex;
-    codex.name = "codex";
-    codex.provider = Provider::codex;
-    codex.configDir = "~/.codex";
+    ProfileConfig codex = codexProfile();
     config.profiles = {a, b, codex};
     slot(a, "tok-a");
     slot(b, "tok-b");
@@ -140,10 +137,7 @@ TEST_F(StoreTest, WithoutTheSecretStoreOnlyCodexIsReadAndClaudeProfilesSayNotCon
     AppConfig config;
     auto a = claude("a", "a@x");
     auto b = claude("b", "b@x");
-    ProfileConfig codex;
-    codex.name = "codex";
-    codex.provider = Provider::codex;
-    codex.configDir = "~/.codex";
+    ProfileConfig codex = codexProfile();
     config.profiles = {a, b, codex};
     slot(a, "tok-a");
     answer("tok-a", ok(usageBody(7)));
@@ -450,9 +444,7 @@ TEST_F(StoreTest, EnrolmentAppendsAProfileWhenNoneCanTakeTheAccount) {
     AppConfig config;
     config.keychainConnected = true;
     config.autoReadLiveClaude = true;
-    ProfileConfig codex;
-    codex.name = "Codex";
-    codex.provider = Provider::codex;
+    ProfileConfig codex = codexProfile("Codex");
     auto full = claude("full", "full@x");
     config.profiles = {codex, full};
     writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-new"));
@@ -498,10 +490,7 @@ TEST_F(StoreTest, AScriptedDay) {
     auto spare = claude("spare", "spare@x");
     for (auto* p : {&main, &work, &spare})
         p->accountIdentity = identityOf(*p->accountEmail);
-    ProfileConfig codex;
-    codex.name = "codex";
-    codex.provider = Provider::codex;
-    codex.configDir = "~/.codex";
+    ProfileConfig codex = codexProfile();
     config.profiles = {main, work, spare, codex};
     config.activeProfileID = main.id;
     slot(work, "tok-work");

@@ -2,8 +2,8 @@
 
 #include "../app/StoreFixture.h"
 
-#include "models/ProfileListModel.h"
 #include "glyphs/GlyphPainter.h"
+#include "models/ProfileListModel.h"
 #include "popover/PopoverWindow.h"
 
 #include <QApplication>
@@ -87,10 +87,7 @@ TEST_F(PopoverTest, BannersSwitchButtonsAndCodexSections) {
     auto a = claude("a", "a@x");
     auto b = claude("b", "b@x");
     auto c = claude("c", "c@x");
-    ProfileConfig codex;
-    codex.name = "codex";
-    codex.provider = Provider::codex;
-    codex.configDir = "~/.codex";
+    ProfileConfig codex = codexProfile();
     config.profiles = {a, b, c, codex};
     config.activeProfileID = a.id;
     slot(a, "tok-a");
@@ -226,8 +223,10 @@ double difference(const QImage& a, const QImage& b) {
         const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
         const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
         for (int col = 0; col < x.width(); ++col)
-            differing += std::abs(qRed(p[col]) - qRed(q[col])) > 48 || std::abs(qGreen(p[col]) - qGreen(q[col])) > 48 ||
-                         std::abs(qBlue(p[col]) - qBlue(q[col])) > 48 || std::abs(qAlpha(p[col]) - qAlpha(q[col])) > 48;
+            differing += std::abs(qRed(p[col]) - qRed(q[col])) > 48 ||
+                         std::abs(qGreen(p[col]) - qGreen(q[col])) > 48 ||
+                         std::abs(qBlue(p[col]) - qBlue(q[col])) > 48 ||
+                         std::abs(qAlpha(p[col]) - qAlpha(q[col])) > 48;
     }
     return double(differing) / double(x.width() * x.height());
 }
@@ -254,10 +253,7 @@ TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {
     main.colorName = "orange";
     auto work = claude("work", "work@example.com");
     work.colorName = "blue";
-    ProfileConfig codex;
-    codex.name = "Codex";
-    codex.provider = Provider::codex;
-    codex.configDir = "~/.codex";
+    ProfileConfig codex = codexProfile("Codex");
     codex.colorName = "green";
     auto spare = claude("account4");
     spare.colorName = "purple";
@@ -265,16 +261,18 @@ TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {
     config.activeProfileID = main.id;
     slot(main, "tok-main");
     slot(work, "tok-work");
-    answer("tok-main", ok(json{{"five_hour", {{"utilization", 62}, {"resets_at", "2026-09-14T14:10:00Z"}}},
-                               {"seven_day", {{"utilization", 26}, {"resets_at", "2026-09-18T03:00:00Z"}}},
-                               {"seven_day_opus", {{"utilization", 8}, {"resets_at", "2026-09-18T03:00:00Z"}}}}
-                              .dump()));
+    answer("tok-main",
+           ok(json{{"five_hour", {{"utilization", 62}, {"resets_at", "2026-09-14T14:10:00Z"}}},
+                   {"seven_day", {{"utilization", 26}, {"resets_at", "2026-09-18T03:00:00Z"}}},
+                   {"seven_day_opus", {{"utilization", 8}, {"resets_at", "2026-09-18T03:00:00Z"}}}}
+                  .dump()));
     answer("tok-work", {401, "{}", ""});
-    writeFile(home / ".codex/sessions/2026/09/14/rollout.jsonl",
-              R"({"timestamp":"2026-09-14T11:58:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":)"
-              R"({"primary":{"used_percent":3,"window_minutes":300,"resets_at":1789401600},)"
-              R"("secondary":{"used_percent":44,"window_minutes":10080,"resets_at":1789660800}}}})"
-              "\n");
+    writeFile(
+        home / ".codex/sessions/2026/09/14/rollout.jsonl",
+        R"({"timestamp":"2026-09-14T11:58:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":)"
+        R"({"primary":{"used_percent":3,"window_minutes":300,"resets_at":1789401600},)"
+        R"("secondary":{"used_percent":44,"window_minutes":10080,"resets_at":1789660800}}}})"
+        "\n");
     start(config);
     finishCycle();
     open();

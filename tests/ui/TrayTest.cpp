@@ -46,9 +46,9 @@ QString run(const QString& program, const QStringList& args) {
 
 // Visible top-level windows titled exactly "MeterKeeper".
 QStringList panelWindows() {
-    const QString out = run(QStringLiteral("xdotool"),
-                            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                             QStringLiteral("^MeterKeeper$")});
+    const QString out =
+        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--name"), QStringLiteral("^MeterKeeper$")});
     return out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
 }
 
@@ -57,9 +57,14 @@ QRect windowGeometry(const QString& id) {
     const QString out = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
     auto field = [&](const char* name) {
         const qsizetype at = out.indexOf(QLatin1String(name));
-        return at < 0 ? -1 : out.mid(at + qsizetype(qstrlen(name))).section(QLatin1Char('\n'), 0, 0).trimmed().toInt();
+        return at < 0 ? -1
+                      : out.mid(at + qsizetype(qstrlen(name)))
+                            .section(QLatin1Char('\n'), 0, 0)
+                            .trimmed()
+                            .toInt();
     };
-    return {field("Absolute upper-left X:"), field("Absolute upper-left Y:"), field("Width:"), field("Height:")};
+    return {field("Absolute upper-left X:"), field("Absolute upper-left Y:"), field("Width:"),
+            field("Height:")};
 }
 
 class TrayTest : public testing::Test {
@@ -73,9 +78,10 @@ protected:
         // One profile with a reading from a minute ago: the icon shows its glyphs.
         const std::string id = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
         const auto dir = home / ".local/share/ulmet";
-        writeFile(dir / "config.json",
-                  R"({"profiles":[{"id":")" + id + R"(","name":"main","configDir":"~/.claude","colorName":"green"}],)"
-                  R"("activeProfileID":")" + id + R"(","menuWeekEnabled":true,"pollIntervalSec":600})");
+        writeFile(dir / "config.json", R"({"profiles":[{"id":")" + id +
+                                           R"(","name":"main","configDir":"~/.claude","colorName":"green"}],)"
+                                           R"("activeProfileID":")" +
+                                           id + R"(","menuWeekEnabled":true,"pollIntervalSec":600})");
         const auto now = std::chrono::system_clock::now() - std::chrono::minutes(1);
         const std::time_t t = std::chrono::system_clock::to_time_t(now);
         std::tm local{}, utc{};
@@ -84,9 +90,11 @@ protected:
         char day[16], ts[32];
         std::strftime(day, sizeof day, "%Y-%m-%d", &local);
         std::strftime(ts, sizeof ts, "%Y-%m-%dT%H:%M:%SZ", &utc);
-        writeFile(dir / "history" / (std::string(day) + ".jsonl"),
-                  R"({"ts":")" + std::string(ts) + R"(","profileID":")" + id +
-                      R"(","windows":[{"key":"five_hour","utilization":42},{"key":"seven_day","utilization":93}]})" "\n");
+        writeFile(
+            dir / "history" / (std::string(day) + ".jsonl"),
+            R"({"ts":")" + std::string(ts) + R"(","profileID":")" + id +
+                R"(","windows":[{"key":"five_hour","utilization":42},{"key":"seven_day","utilization":93}]})"
+                "\n");
     }
     void TearDown() override {
         for (auto& p : processes) {
@@ -196,15 +204,16 @@ TEST_F(TrayTest, AStatusNotifierHostGetsASquareIconATooltipAMenuAndThePanelOnAct
 
     const QString menu = itemProperty(service, QStringLiteral("Menu")).value<QDBusObjectPath>().path();
     ASSERT_FALSE(menu.isEmpty());
-    QDBusMessage layout = QDBusMessage::createMethodCall(service, menu, QStringLiteral("com.canonical.dbusmenu"),
-                                                         QStringLiteral("GetLayout"));
+    QDBusMessage layout = QDBusMessage::createMethodCall(
+        service, menu, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
     layout << 0 << -1 << QStringList{QStringLiteral("label")};
-    EXPECT_EQ(QDBusConnection::sessionBus().call(layout, QDBus::Block, 5000).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(QDBusConnection::sessionBus().call(layout, QDBus::Block, 5000).type(),
+              QDBusMessage::ReplyMessage);
 
     EXPECT_TRUE(panelWindows().isEmpty());
-    QDBusMessage activate = QDBusMessage::createMethodCall(
-        service, QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.kde.StatusNotifierItem"),
-        QStringLiteral("Activate"));
+    QDBusMessage activate = QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
+                                                           QStringLiteral("org.kde.StatusNotifierItem"),
+                                                           QStringLiteral("Activate"));
     activate << 100 << 10;
     QDBusConnection::sessionBus().call(activate, QDBus::NoBlock);
     EXPECT_TRUE(waitFor([] { return panelWindows().size() == 1; })) << "the panel opens";
@@ -212,37 +221,46 @@ TEST_F(TrayTest, AStatusNotifierHostGetsASquareIconATooltipAMenuAndThePanelOnAct
 
 TEST_F(TrayTest, AnXEmbedTrayEmbedsTheIconAndAClickOpensThePanelBesideItEscapeHidesIt) {
     QProcess trayer;
-    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                                            QStringLiteral("right"), QStringLiteral("--widthtype"),
-                                            QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24")});
+    trayer.start(QStringLiteral("trayer"),
+                 {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                  QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+                  QStringLiteral("--height"), QStringLiteral("24")});
     ASSERT_TRUE(trayer.waitForStarted());
     QThread::msleep(500);
     launch();
     // The embedded icon: a 22-pixel-wide window inside trayer's, near the top right corner.
     QString icon;
-    ASSERT_TRUE(waitFor([&] {
-        const QStringList lines = run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
-                                      .split(QLatin1Char('\n'));
-        for (const QString& line : lines)
-            if (line.contains(QStringLiteral("22x")) && line.contains(QStringLiteral("\"MeterKeeper\"")) == false &&
-                line.trimmed().startsWith(QStringLiteral("0x")) && line.contains(QStringLiteral("(has no name)"))) {
-                const QString id = line.trimmed().section(QLatin1Char(' '), 0, 0);
-                const QRect r = windowGeometry(id);
-                if (r.width() == 22 && r.y() < 24 && r.x() > 1000)
-                    icon = id;
-            }
-        return !icon.isEmpty();
-    }, 15000)) << "trayer embeds the icon";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const QStringList lines =
+                run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+                    .split(QLatin1Char('\n'));
+            for (const QString& line : lines)
+                if (line.contains(QStringLiteral("22x")) &&
+                    line.contains(QStringLiteral("\"MeterKeeper\"")) == false &&
+                    line.trimmed().startsWith(QStringLiteral("0x")) &&
+                    line.contains(QStringLiteral("(has no name)"))) {
+                    const QString id = line.trimmed().section(QLatin1Char(' '), 0, 0);
+                    const QRect r = windowGeometry(id);
+                    if (r.width() == 22 && r.y() < 24 && r.x() > 1000)
+                        icon = id;
+                }
+            return !icon.isEmpty();
+        },
+        15000))
+        << "trayer embeds the icon";
     const QRect at = windowGeometry(icon);
-    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.center().x()),
-                                    QString::number(at.center().y()), QStringLiteral("click"), QStringLiteral("1")});
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QString::number(at.center().x()), QString::number(at.center().y()),
+         QStringLiteral("click"), QStringLiteral("1")});
     ASSERT_TRUE(waitFor([] { return panelWindows().size() == 1; })) << "a click opens the panel";
     const QRect panel = windowGeometry(panelWindows().first());
     EXPECT_LT(std::abs(panel.top() - at.bottom()), 40) << "just below the icon";
     EXPECT_LE(panel.right(), 1280);
     EXPECT_GT(panel.right(), 1280 - 60) << "at the right, where the icon is";
 
-    run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), panelWindows().first()});
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("windowfocus"), QStringLiteral("--sync"), panelWindows().first()});
     run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
     EXPECT_TRUE(waitFor([] { return panelWindows().isEmpty(); })) << "Escape hides it";
     trayer.terminate();
@@ -259,18 +277,21 @@ TEST_F(TrayTest, TwentySimultaneousLaunchesLeaveOneProcess) {
     for (int i = 0; i < 20; ++i)
         all.push_back(launch({QStringLiteral("ULMET_NO_TRAY=1")}));
     // Every later launch hands over to the first and exits 0.
-    EXPECT_TRUE(waitFor([&] {
-        return std::count_if(all.begin(), all.end(), [](QProcess* p) { return p->state() == QProcess::NotRunning; }) ==
-               19;
-    }, 30000));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return std::count_if(all.begin(), all.end(),
+                                 [](QProcess* p) { return p->state() == QProcess::NotRunning; }) == 19;
+        },
+        30000));
     for (QProcess* p : all) {
         if (p->state() == QProcess::NotRunning) {
             EXPECT_EQ(p->exitCode(), 0);
         }
     }
     QThread::msleep(500);
-    EXPECT_EQ(std::count_if(all.begin(), all.end(), [](QProcess* p) { return p->state() != QProcess::NotRunning; }),
-              1);
+    EXPECT_EQ(
+        std::count_if(all.begin(), all.end(), [](QProcess* p) { return p->state() != QProcess::NotRunning; }),
+        1);
 }
 
 } // namespace

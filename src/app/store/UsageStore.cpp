@@ -81,6 +81,17 @@ bool identityOf(const std::optional<std::string>& identity, const std::optional<
     return identity && email && ClaudeAppState::identityEmail(*identity) == email;
 }
 
+// The first profile whose address is exactly `email`; none for no address.
+const ProfileConfig* withEmail(const std::vector<ProfileConfig>& profiles,
+                               const std::optional<std::string>& email) {
+    if (!email)
+        return nullptr;
+    for (const ProfileConfig& p : profiles)
+        if (p.accountEmail == email)
+            return &p;
+    return nullptr;
+}
+
 std::optional<double> sessionUtil(const std::map<Uuid, ProfileStatus>& statuses, const Uuid& id) {
     const auto it = statuses.find(id);
     if (it == statuses.end() || !it->second.isOk())
@@ -327,37 +338,15 @@ QCoro::Task<> UsageStore::refreshAll() {
         setLiveEmail(email);
 
         // 8. The profile that is logged in.
-        if (email)
-            for (const ProfileConfig& p : profiles)
-                if (p.accountEmail == email) {
-                    liveID = p.id;
-                    break;
-                }
+        if (const ProfileConfig* p = withEmail(profiles, email))
+            liveID = p->id;
 
         // 9. Its slot follows the live login; its identity is refreshed — but only with an
         //    identity of its own account (claude may not have rewritten ~/.claude.json yet).
         if (liveID && reads.liveBlob) {
-            const Uuid id = *liveID;
-            const std::string blob = *reads.liveBlob;
-            struct Copied {
-                bool written = false;
-                std::optional<std::string> identity;
-            };
-            auto job4 = m_jobs->run([services, id, blob] {
-                return Copied{writeSlot(services.secrets, id, blob),
-                              ClaudeAppState::readIdentity(services.home)};
-            });
-            const Copied copied = co_await job4;
-            if (!*alive)
+            if (!co_await storeLiveLogin(*liveID, *reads.liveBlob, email))
                 co_return;
-            holdSlot(id, copied.written ? std::nullopt : std::optional(blob));
-            setSlotPresence(id, true);
-            if (identityOf(copied.identity, email)) {
-                if (ProfileConfig* p = findProfile(id); p && p->accountIdentity != copied.identity) {
-                    p->accountIdentity = copied.identity;
-                    emit configChanged();
-                }
-            }
+            setSlotPresence(*liveID, true);
         }
     }
 
@@ -466,12 +455,8 @@ QCoro::Task<> UsageStore::refreshAll() {
     //     cycle decides.
     if (m_config.autoReadLiveClaude && liveChanges == m_liveChanges) {
         std::optional<Uuid> matchID;
-        if (email)
-            for (const ProfileConfig& p : m_config.profiles)
-                if (p.accountEmail == email) {
-                    matchID = p.id;
-                    break;
-                }
+        if (const ProfileConfig* p = withEmail(m_config.profiles, email))
+            matchID = p->id;
         if (m_config.activeProfileID != matchID) {
             m_config.activeProfileID = matchID;
             emit configChanged();
@@ -526,6 +511,28 @@ void UsageStore::seedFromHistory() {
         latest[r.profileID] = &r;
     for (const auto& [id, record] : latest)
         setStatus(id, ProfileStatus::ok(record->windows, record->ts));
+}
+
+QCoro::Task<bool> UsageStore::storeLiveLogin(Uuid id, std::string blob, std::optional<std::string> email) {
+    const auto alive = m_alive;
+    const Services services = m_deps.services;
+    struct Copied {
+        bool written = false;
+        std::optional<std::string> identity;
+    };
+    auto job = m_jobs->run([services, id, blob] {
+        return Copied{writeSlot(services.secrets, id, blob), ClaudeAppState::readIdentity(services.home)};
+    });
+    const Copied copied = co_await job;
+    if (!*alive)
+        co_return false;
+    holdSlot(id, copied.written ? std::nullopt : std::optional(blob));
+    if (identityOf(copied.identity, email))
+        if (ProfileConfig* p = findProfile(id); p && p->accountIdentity != copied.identity) {
+            p->accountIdentity = copied.identity;
+            emit configChanged();
+        }
+    co_return true;
 }
 
 QCoro::Task<> UsageStore::evaluateAutoSwitch() {
@@ -840,34 +847,11 @@ QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
     if (!*alive)
         co_return false;
     if (outgoing.email) {
-        const ProfileConfig* owner = nullptr;
-        for (const ProfileConfig& p : m_config.profiles)
-            if (p.accountEmail == outgoing.email) {
-                owner = &p;
-                break;
-            }
-        if (owner && owner->id != target.id) {
-            const Uuid ownerId = owner->id;
-            const std::string blob = *outgoing.blob;
-            struct Saved {
-                bool written = false;
-                std::optional<std::string> identity;
-            };
-            auto job10 = m_jobs->run([services, ownerId, blob] {
-                return Saved{writeSlot(services.secrets, ownerId, blob),
-                             ClaudeAppState::readIdentity(services.home)};
-            });
-            const Saved saved = co_await job10;
-            if (!*alive)
-                co_return false;
-            holdSlot(ownerId, saved.written ? std::nullopt : std::optional(blob));
-            // The identity is the outgoing account's only when claude has written it already.
-            if (identityOf(saved.identity, outgoing.email))
-                if (ProfileConfig* p = findProfile(ownerId)) {
-                    p->accountIdentity = saved.identity;
-                    emit configChanged();
-                }
-        }
+        const ProfileConfig* owner = withEmail(m_config.profiles, outgoing.email);
+        // The identity is the outgoing account's only when claude has written it already.
+        if (owner && owner->id != target.id &&
+            !co_await storeLiveLogin(owner->id, *outgoing.blob, outgoing.email))
+            co_return false;
     }
 
     // 4-6. The target's credentials become the live login, its identity the live identity. When

@@ -185,6 +185,10 @@ private:
     // switchTo's steps, on a turn of the lane taken by the caller. True when the switch was made.
     QCoro::Task<bool> switchSteps(ProfileConfig target);
     QCoro::Task<> removeSlotInTurn(Uuid id);
+    // Copies the live login into a profile's slot (held in memory when the write fails) and
+    // stores the identity of ~/.claude.json in it when that identity is the account `email`'s.
+    // False when the store went away meanwhile.
+    QCoro::Task<bool> storeLiveLogin(Uuid id, std::string blob, std::optional<std::string> email);
     // Keeps or forgets a profile's renewed credentials that are not in its slot yet.
     void holdSlot(const Uuid& id, std::optional<std::string> blob);
     Instant now() const { return m_deps.services.clock.now(); }

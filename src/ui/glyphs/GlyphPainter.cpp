@@ -103,7 +103,8 @@ QSizeF drawingSize(MenuBarStyle style, double util, bool barText) {
     return {};
 }
 
-void paintDrawing(QPainter& p, QPointF origin, const GlyphMetric& m, const GlyphColors& colors, bool barText) {
+void paintDrawing(QPainter& p, QPointF origin, const GlyphMetric& m, const GlyphColors& colors,
+                  bool barText) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
