@@ -106,6 +106,8 @@ public:
     bool isRefreshing() const { return m_isRefreshing; }
     // The store's clock (the views compute time left and elapsed parts with it).
     Instant currentTime() const { return now(); }
+    // The readings on disk (the history window reads them).
+    HistoryStore* historyStore() const { return m_deps.history; }
 
     // ---- The cycle ----
     // Replaces the polling loop by a new one that refreshes at once.

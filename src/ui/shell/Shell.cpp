@@ -2,6 +2,7 @@
 
 #include "glyphs/GlyphPainter.h"
 #include "popover/PopoverWindow.h"
+#include "shell/SceneWindows.h"
 #include "store/UsageStore.h"
 #include "tray/TrayIcon.h"
 
@@ -32,12 +33,16 @@ Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QOb
     : QObject(parent)
     , m_store(store)
     , m_actions(std::make_unique<PopoverActions>()) {
+    m_windows = std::make_unique<SceneWindows>(store);
     m_popover =
         std::make_unique<PopoverWindow>(store, profiles, m_actions.get(), PopoverWindow::Mode::popover);
     connect(m_actions.get(), &PopoverActions::quitRequested, qApp, &QCoreApplication::quit);
     // The settings and history windows hide the panel first, as the popover does.
     connect(m_actions.get(), &PopoverActions::settingsRequested, this, [this] { m_popover->hide(); });
-    connect(m_actions.get(), &PopoverActions::historyRequested, this, [this] { m_popover->hide(); });
+    connect(m_actions.get(), &PopoverActions::historyRequested, this, [this] {
+        m_popover->hide();
+        m_windows->openHistory();
+    });
 
     if (trayWanted)
         TrayIcon::waitForStatusNotifierWatcher(3000);

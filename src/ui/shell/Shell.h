@@ -6,6 +6,7 @@
 
 class PopoverActions;
 class PopoverWindow;
+class SceneWindows;
 class ProfileListModel;
 class TrayIcon;
 class UsageStore;
@@ -23,6 +24,7 @@ public:
     void activate();
     PopoverWindow* popover() const { return m_popover.get(); }
     TrayIcon* tray() const { return m_tray.get(); }
+    SceneWindows* windows() const { return m_windows.get(); }
 
 private:
     void updateTray();
@@ -32,4 +34,5 @@ private:
     std::unique_ptr<PopoverActions> m_actions;
     std::unique_ptr<PopoverWindow> m_popover;
     std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<SceneWindows> m_windows;
 };
