@@ -5,6 +5,7 @@
 #include "glyphs/GlyphPainter.h"
 #include "models/ProfileListModel.h"
 #include "popover/PopoverWindow.h"
+#include "shell/SceneWindows.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -206,6 +207,104 @@ TEST_F(PopoverTest, DraggingTheThirdRowOverTheFirstReordersLiveAndSavesOnDrop) {
     EXPECT_NEAR(section("three")->opacity(), 1.0, 0.01);
 }
 
+// ---- The history window ----------------------------------------------------------------------
+
+class HistoryWindowTest : public PopoverTest {
+protected:
+    std::unique_ptr<SceneWindows> windows;
+    QQuickView* view = nullptr;
+    QObject* model = nullptr;
+
+    void openHistory() {
+        windows = std::make_unique<SceneWindows>(store.get());
+        windows->openHistory();
+        view = windows->history();
+        ASSERT_TRUE(view && view->rootObject());
+        model = view->rootObject()->property("history").value<QObject*>();
+        waitForResult();
+    }
+    // Until the computation on the worker has come back and the chart is drawn.
+    void waitForResult() {
+        for (int i = 0; i < 200 && !model->property("loaded").toBool(); ++i) {
+            sleeper.settle();
+            QTest::qWait(5);
+        }
+        sleeper.settle();
+        QTest::qWait(20);
+        (void)view->grabWindow();
+    }
+    void TearDown() override {
+        windows.reset();
+        PopoverTest::TearDown();
+    }
+    std::vector<QString> currentValues() {
+        std::vector<QString> values;
+        for (QQuickItem* e : all(QStringLiteral("currentEntry"), view->rootObject()))
+            values.push_back(e->property("value").toString());
+        return values;
+    }
+    void record(const ProfileConfig& p, Instant at, std::vector<UsageWindow> windows) {
+        history.append(HistoryRecord{at, p.id, std::move(windows)});
+    }
+};
+
+TEST_F(HistoryWindowTest, AFreshInstallationShowsTheEmptyStateAndEveryProfileInBothRows) {
+    AppConfig config;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    config.profiles = {a, b, codexProfile()};
+    start(config);
+    finishCycle();
+    openHistory();
+    EXPECT_TRUE(model->property("loaded").toBool());
+    EXPECT_TRUE(one(QStringLiteral("emptyState"), view->rootObject())->isVisible());
+    EXPECT_EQ(model->property("availableKeys").toStringList(), QStringList{QStringLiteral("five_hour")});
+    EXPECT_EQ(all(QStringLiteral("legendEntry"), view->rootObject()).size(), 3u);
+    EXPECT_EQ(currentValues(), (std::vector<QString>(3, QStringLiteral("–"))));
+    EXPECT_EQ(view->title(), QStringLiteral("MeterKeeper · 使用履歴"));
+    EXPECT_EQ(view->size(), QSize(720, 640));
+    windows->openHistory();
+    EXPECT_EQ(windows->history(), view) << "at most one";
+
+    // A history of Codex readings only: after the first computation the picker moves to them.
+    history.append(
+        HistoryRecord{clock.now(), config.profiles[2].id, {{"codex_5h", 3, std::nullopt, std::nullopt}}});
+    windows.reset();
+    openHistory();
+    waitForResult();
+    EXPECT_EQ(model->property("windowKey").toString(), QStringLiteral("codex_5h"));
+    EXPECT_EQ(model->property("availableKeys").toStringList(), QStringList{QStringLiteral("codex_5h")});
+    EXPECT_EQ(model->property("pointCount").toInt(), 1);
+}
+
+TEST_F(HistoryWindowTest, LinesThinnedCurrentValuesAndTheMonthSpan) {
+    AppConfig config;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    config.profiles = {a, b, codexProfile()};
+    // 1 234 readings of a over the last 20 hours; b's last fetch failed; a now at 57.5.
+    for (int i = 0; i < 1234; ++i)
+        record(a, clock.now() - minutes(1234 - i),
+               {{"five_hour", double(i % 100), std::nullopt, std::nullopt}});
+    record(b, clock.now() - days(10), {{"five_hour", 12, std::nullopt, std::nullopt}});
+    record(a, clock.now() - seconds(5), {{"five_hour", 57.5, std::nullopt, std::nullopt}});
+    start(config);
+    openHistory();
+    EXPECT_FALSE(one(QStringLiteral("emptyState"), view->rootObject())->isVisible());
+    EXPECT_EQ(model->property("pointCount").toInt(), 500)
+        << "a's 1 235 thinned to 500; b's is older than a day";
+    EXPECT_EQ(currentValues()[0], QStringLiteral("58%"));
+    EXPECT_EQ(currentValues()[1], QStringLiteral("–")) << "no live status for b";
+
+    const QDateTime before = model->property("axisMin").toDateTime();
+    model->setProperty("range", QStringLiteral("30日"));
+    waitForResult();
+    EXPECT_EQ(model->property("axisMin").toDateTime().secsTo(model->property("axisMax").toDateTime()),
+              2592000);
+    EXPECT_LT(model->property("axisMin").toDateTime(), before);
+    EXPECT_EQ(model->property("pointCount").toInt(), 501) << "b's reading of ten days ago now counts";
+}
+
 // ---- Reference images -----------------------------------------------------------------------
 // Rendered offscreen with the software scene graph, pinned fonts (tests/data/fonts.conf) and time
 // zone, at twice the pixel density; compared with the committed images in docs/screenshots with a
@@ -241,6 +340,25 @@ void compareWithReference(const QImage& image, const QString& name) {
     const QImage reference(path);
     ASSERT_FALSE(reference.isNull()) << "no reference image " << path.toStdString();
     EXPECT_LT(difference(image, reference), 0.01) << name.toStdString() << " differs from its reference";
+}
+
+TEST_F(HistoryWindowTest, ReferenceImageOfTheHistoryChart) {
+    AppConfig config;
+    auto main = claude("main", "me@example.com");
+    main.colorName = "orange";
+    auto work = claude("work", "work@example.com");
+    work.colorName = "blue";
+    config.profiles = {main, work, codexProfile("Codex")};
+    config.profiles[2].colorName = "green";
+    // A day of readings every ten minutes: each five-hour window fills, then resets.
+    for (int m = 0; m <= 24 * 60; m += 10) {
+        const Instant at = clock.now() - minutes(24 * 60 - m);
+        record(main, at, {{"five_hour", std::fmod(m / 3.2, 100.0), std::nullopt, std::nullopt}});
+        record(work, at, {{"five_hour", std::fmod(m / 5.0 + 40, 90.0), std::nullopt, std::nullopt}});
+    }
+    start(config);
+    openHistory();
+    compareWithReference(view->grabWindow(), QStringLiteral("history.png"));
 }
 
 TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {

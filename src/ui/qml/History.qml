@@ -80,7 +80,8 @@ Rectangle {
                     objectName: "axisX"
                     min: root.history.axisMin
                     max: root.history.axisMax
-                    tickCount: 6
+                    // Whole hours or days between the marks: 1 h, 6 h, 1 day, 5 days.
+                    tickCount: ({"5時間": 6, "24時間": 5, "7日": 8, "30日": 7})[root.history.range] || 5
                     format: root.history.range === "5時間" || root.history.range === "24時間" ? "H:mm" : "M/d"
                     labelsFont.pixelSize: 10
                     gridLineColor: Qt.rgba(0, 0, 0, 0.08)
