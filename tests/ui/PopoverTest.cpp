@@ -3,6 +3,7 @@
 #include "../app/StoreFixture.h"
 
 #include "glyphs/GlyphPainter.h"
+#include "glyphs/MenuGlyphs.h"
 #include "models/ProfileListModel.h"
 #include "popover/PopoverWindow.h"
 #include "shell/SceneWindows.h"
@@ -396,17 +397,7 @@ TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {
     open();
     compareWithReference(popover->view()->grabWindow(), QStringLiteral("popover.png"));
 
-    std::vector<GlyphMetric> metrics;
-    for (const UsageStore::MenuMetric& m : store->menuMetrics()) {
-        GlyphMetric g;
-        g.style = m.style;
-        g.util = m.util;
-        g.elapsed = m.elapsed;
-        g.tint = QColor(m.tint.r, m.tint.g, m.tint.b);
-        if (m.remaining)
-            g.remaining = QString::fromStdString(*m.remaining);
-        metrics.push_back(g);
-    }
+    const std::vector<GlyphMetric> metrics = menuGlyphs(*store);
     ASSERT_EQ(metrics.size(), 2u);
     // On a dark panel, as a tray shows them.
     for (int size : {22, 48}) {

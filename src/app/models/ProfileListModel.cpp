@@ -45,13 +45,24 @@ int ProfileListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QHash<int, QByteArray> ProfileListModel::roleNames() const {
-    return {{ProfileIdRole, "profileId"},   {NameRole, "name"},
-            {ProviderRole, "provider"},     {ColorRole, "profileColor"},
-            {EmailRole, "email"},           {IsActiveRole, "isActive"},
-            {HasSlotRole, "hasSlot"},       {IsDuplicateRole, "isDuplicate"},
-            {IsFirstRole, "isFirst"},       {IsLastRole, "isLast"},
-            {StatusKindRole, "statusKind"}, {MessageRole, "message"},
-            {WindowsRole, "windows"}};
+    return {{ProfileIdRole, "profileId"},
+            {NameRole, "name"},
+            {ProviderRole, "provider"},
+            {ColorRole, "profileColor"},
+            {EmailRole, "email"},
+            {IsActiveRole, "isActive"},
+            {HasSlotRole, "hasSlot"},
+            {IsDuplicateRole, "isDuplicate"},
+            {IsFirstRole, "isFirst"},
+            {IsLastRole, "isLast"},
+            {StatusKindRole, "statusKind"},
+            {MessageRole, "message"},
+            {WindowsRole, "windows"},
+            {ColorNameRole, "colorName"},
+            {ConfigDirRole, "configDir"},
+            {KnownEmailRole, "knownEmail"},
+            {HasIdentityRole, "hasIdentity"},
+            {ClaudePositionRole, "claudePosition"}};
 }
 
 int ProfileListModel::rowOf(const QString& profileId) const {
@@ -82,6 +93,29 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
     case EmailRole: {
         const auto it = m_store->emails().find(profile->id);
         return it == m_store->emails().end() ? QString() : qs(it->second);
+    }
+    case ColorNameRole:
+        return qs(profile->colorName);
+    case ConfigDirRole:
+        return qs(profile->configDir);
+    case KnownEmailRole: {
+        const auto it = m_store->emails().find(profile->id);
+        if (it != m_store->emails().end())
+            return qs(it->second);
+        return profile->accountEmail ? qs(*profile->accountEmail) : QString();
+    }
+    case HasIdentityRole:
+        return profile->accountIdentity.has_value();
+    case ClaudePositionRole: {
+        if (profile->provider != Provider::claude)
+            return 0;
+        int position = 0;
+        for (const ProfileConfig& p : profiles) {
+            position += p.provider == Provider::claude;
+            if (&p == profile)
+                break;
+        }
+        return position;
     }
     case IsActiveRole:
         return config.activeProfileID == profile->id;

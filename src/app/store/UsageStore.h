@@ -106,6 +106,8 @@ public:
     bool isRefreshing() const { return m_isRefreshing; }
     // The store's clock (the views compute time left and elapsed parts with it).
     Instant currentTime() const { return now(); }
+    // The user's home directory (the views read ~/.claude.json off the main thread).
+    const std::filesystem::path& homeDirectory() const { return m_deps.services.home; }
     // The readings on disk (the history window reads them).
     HistoryStore* historyStore() const { return m_deps.history; }
 

@@ -14,11 +14,15 @@ public:
     explicit SceneWindows(UsageStore* store, QObject* parent = nullptr);
     ~SceneWindows() override;
 
+    // "main": the settings, "MeterKeeper", 720 × 560.
+    void openSettings();
     // "history": "MeterKeeper · 使用履歴", 720 × 640.
     void openHistory();
+    QQuickView* settings() const { return m_settings; }
     QQuickView* history() const { return m_history; }
 
 private:
     UsageStore* m_store;
+    QPointer<QQuickView> m_settings;
     QPointer<QQuickView> m_history;
 };

@@ -1,6 +1,7 @@
 #include "shell/Shell.h"
 
 #include "glyphs/GlyphPainter.h"
+#include "glyphs/MenuGlyphs.h"
 #include "popover/PopoverWindow.h"
 #include "shell/SceneWindows.h"
 #include "store/UsageStore.h"
@@ -14,10 +15,6 @@
 #include <QPalette>
 
 namespace {
-
-QColor toColor(const Rgb& c) {
-    return QColor(c.r, c.g, c.b);
-}
 
 // Plasma's panels follow the colour scheme that the palette reports; elsewhere panels are dark.
 GlyphColors panelColors() {
@@ -38,7 +35,10 @@ Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QOb
         std::make_unique<PopoverWindow>(store, profiles, m_actions.get(), PopoverWindow::Mode::popover);
     connect(m_actions.get(), &PopoverActions::quitRequested, qApp, &QCoreApplication::quit);
     // The settings and history windows hide the panel first, as the popover does.
-    connect(m_actions.get(), &PopoverActions::settingsRequested, this, [this] { m_popover->hide(); });
+    connect(m_actions.get(), &PopoverActions::settingsRequested, this, [this] {
+        m_popover->hide();
+        m_windows->openSettings();
+    });
     connect(m_actions.get(), &PopoverActions::historyRequested, this, [this] {
         m_popover->hide();
         m_windows->openHistory();
@@ -93,24 +93,16 @@ void Shell::useWindowInsteadOfTray() {
 void Shell::updateTray() {
     if (!m_tray)
         return;
-    std::vector<GlyphMetric> metrics;
+    const std::vector<GlyphMetric> metrics = menuGlyphs(*m_store);
     QString tip = QStringLiteral("MeterKeeper");
-    const auto shown = m_store->activeProfileWindows();
-    if (shown)
+    if (const auto shown = m_store->activeProfileWindows())
         tip += QStringLiteral(" — ") + QString::fromStdString(shown->first.name);
-    for (const UsageStore::MenuMetric& m : m_store->menuMetrics()) {
-        GlyphMetric g;
-        g.style = m.style;
-        g.util = m.util;
-        g.elapsed = m.elapsed;
-        g.tint = toColor(m.tint);
-        if (m.remaining)
-            g.remaining = QString::fromStdString(*m.remaining);
-        metrics.push_back(g);
-        tip +=
-            QLatin1Char('\n') + (m.id == "session" ? QStringLiteral("セッション ") : QStringLiteral("週 ")) +
-            GlyphPainter::percentText(m.util) + (g.remaining ? QLatin1Char(' ') + *g.remaining : QString());
-    }
+    const auto menu = m_store->menuMetrics();
+    for (std::size_t i = 0; i < metrics.size(); ++i)
+        tip += QLatin1Char('\n') +
+               (menu[i].id == "session" ? QStringLiteral("セッション ") : QStringLiteral("週 ")) +
+               GlyphPainter::percentText(metrics[i].util) +
+               (metrics[i].remaining ? QLatin1Char(' ') + *metrics[i].remaining : QString());
     const GlyphColors colors = panelColors();
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64})

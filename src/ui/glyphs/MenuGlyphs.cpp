@@ -1,0 +1,50 @@
+#include "glyphs/MenuGlyphs.h"
+
+#include "store/UsageStore.h"
+
+#include <QPainter>
+
+std::vector<GlyphMetric> menuGlyphs(const UsageStore& store) {
+    std::vector<GlyphMetric> glyphs;
+    for (const UsageStore::MenuMetric& m : store.menuMetrics()) {
+        GlyphMetric g;
+        g.style = m.style;
+        g.util = m.util;
+        g.elapsed = m.elapsed;
+        g.tint = QColor(m.tint.r, m.tint.g, m.tint.b);
+        if (m.remaining)
+            g.remaining = QString::fromStdString(*m.remaining);
+        glyphs.push_back(g);
+    }
+    return glyphs;
+}
+
+GlyphImageProvider::GlyphImageProvider(const UsageStore* store)
+    : QQuickImageProvider(QQuickImageProvider::Image)
+    , m_store(store) {}
+
+QImage GlyphImageProvider::requestImage(const QString& id, QSize* size, const QSize&) {
+    constexpr qreal kScale = 2;
+    QImage image;
+    if (id.startsWith(QStringLiteral("label/"))) {
+        image = GlyphPainter::wideLabel(menuGlyphs(*m_store), kScale, GlyphColors::dark());
+    } else if (id.startsWith(QStringLiteral("tile/"))) {
+        GlyphMetric m;
+        m.style = menuBarStyleFromString(id.mid(5).toStdString()).value_or(MenuBarStyle::batteryClassic);
+        m.util = 60;
+        m.elapsed = 0.5;
+        const Rgb green = ColorPalette::color("green");
+        m.tint = QColor(green.r, green.g, green.b);
+        const QSizeF s = GlyphPainter::glyphSize(m);
+        image = QImage(QSize(int(std::ceil(s.width() * kScale)), int(std::ceil(s.height() * kScale))),
+                       QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.scale(kScale, kScale);
+        GlyphPainter::paintGlyph(p, {0, 0}, m, GlyphColors::light());
+    }
+    image.setDevicePixelRatio(1); // QML sizes it from the logical size it asks for
+    if (size)
+        *size = image.size();
+    return image;
+}

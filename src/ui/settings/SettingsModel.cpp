@@ -1,0 +1,217 @@
+#include "settings/SettingsModel.h"
+
+#include "claude/ClaudeAppState.h"
+#include "platform/LaunchAtLogin.h"
+#include "store/UsageStore.h"
+#include "store/Worker.h"
+
+#include <QCoro/QCoroFuture>
+
+namespace {
+
+QString qs(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::optional<Uuid> idOf(const QString& text) {
+    return Uuid::parse(text.toStdString());
+}
+
+} // namespace
+
+SettingsModel::SettingsModel(UsageStore* store, QString executable, QObject* parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_executable(std::move(executable))
+    , m_jobs(std::make_shared<JobGroup>())
+    , m_launchAtLogin(LaunchAtLogin::isEnabled()) {
+    connect(m_store, &UsageStore::configChanged, this, &SettingsModel::changed);
+    // The preview label follows the configuration and every new reading.
+    for (auto signal : {&UsageStore::configChanged, &UsageStore::statusesChanged})
+        connect(m_store, signal, this, [this] {
+            ++m_previewRevision;
+            emit previewChanged();
+        });
+    recheckLiveLogin();
+}
+
+SettingsModel::~SettingsModel() {
+    *m_alive = false;
+    m_jobs->close();
+}
+
+// One edit of the configuration: applied at once, written by the store's debounced save.
+template <class F>
+void SettingsModel::edit(F change) {
+    AppConfig config = m_store->config();
+    change(config);
+    if (config == m_store->config())
+        return;
+    m_store->setConfig(config);
+    m_store->scheduleSave();
+}
+
+double SettingsModel::pollIntervalSec() const {
+    return m_store->config().pollIntervalSec;
+}
+void SettingsModel::setPollIntervalSec(double seconds) {
+    edit([&](AppConfig& c) { c.pollIntervalSec = seconds; });
+}
+bool SettingsModel::keychainConnected() const {
+    return m_store->config().keychainConnected;
+}
+bool SettingsModel::autoReadLiveClaude() const {
+    return m_store->config().autoReadLiveClaude;
+}
+void SettingsModel::setAutoReadLiveClaude(bool on) {
+    edit([&](AppConfig& c) { c.autoReadLiveClaude = on; });
+}
+bool SettingsModel::menuSessionEnabled() const {
+    return m_store->config().menuSessionEnabled;
+}
+void SettingsModel::setMenuSessionEnabled(bool on) {
+    edit([&](AppConfig& c) { c.menuSessionEnabled = on; });
+}
+QString SettingsModel::menuSessionStyle() const {
+    return qs(toString(m_store->config().menuSessionStyle));
+}
+void SettingsModel::setMenuSessionStyle(const QString& style) {
+    if (const auto s = menuBarStyleFromString(style.toStdString()))
+        edit([&](AppConfig& c) { c.menuSessionStyle = *s; });
+}
+bool SettingsModel::menuSessionShowRemaining() const {
+    return m_store->config().menuSessionShowRemaining;
+}
+void SettingsModel::setMenuSessionShowRemaining(bool on) {
+    edit([&](AppConfig& c) { c.menuSessionShowRemaining = on; });
+}
+bool SettingsModel::menuWeekEnabled() const {
+    return m_store->config().menuWeekEnabled;
+}
+void SettingsModel::setMenuWeekEnabled(bool on) {
+    edit([&](AppConfig& c) { c.menuWeekEnabled = on; });
+}
+QString SettingsModel::menuWeekStyle() const {
+    return qs(toString(m_store->config().menuWeekStyle));
+}
+void SettingsModel::setMenuWeekStyle(const QString& style) {
+    if (const auto s = menuBarStyleFromString(style.toStdString()))
+        edit([&](AppConfig& c) { c.menuWeekStyle = *s; });
+}
+bool SettingsModel::autoSwitchEnabled() const {
+    return m_store->config().autoSwitchEnabled;
+}
+void SettingsModel::setAutoSwitchEnabled(bool on) {
+    edit([&](AppConfig& c) { c.autoSwitchEnabled = on; });
+}
+double SettingsModel::autoSwitchThreshold() const {
+    return m_store->config().autoSwitchThreshold;
+}
+void SettingsModel::setAutoSwitchThreshold(double percent) {
+    edit([&](AppConfig& c) { c.autoSwitchThreshold = percent; });
+}
+
+QStringList SettingsModel::styles() const {
+    QStringList all;
+    for (MenuBarStyle s : allMenuBarStyles())
+        all.push_back(qs(toString(s)));
+    return all;
+}
+QStringList SettingsModel::styleNames() const {
+    QStringList all;
+    for (MenuBarStyle s : allMenuBarStyles())
+        all.push_back(qs(displayName(s)));
+    return all;
+}
+QStringList SettingsModel::colorNames() const {
+    QStringList all;
+    for (const ColorPalette::Entry& e : ColorPalette::all())
+        all.push_back(qs(e.name));
+    return all;
+}
+
+void SettingsModel::setProfileName(const QString& id, const QString& name) {
+    edit([&](AppConfig& c) {
+        for (ProfileConfig& p : c.profiles)
+            if (p.id == idOf(id))
+                p.name = name.toStdString();
+    });
+}
+void SettingsModel::setProfileProvider(const QString& id, const QString& provider) {
+    if (const auto value = providerFromString(provider.toStdString()))
+        edit([&](AppConfig& c) {
+            for (ProfileConfig& p : c.profiles)
+                if (p.id == idOf(id))
+                    p.provider = *value;
+        });
+}
+void SettingsModel::setProfileColor(const QString& id, const QString& colorName) {
+    edit([&](AppConfig& c) {
+        for (ProfileConfig& p : c.profiles)
+            if (p.id == idOf(id))
+                p.colorName = colorName.toStdString();
+    });
+}
+void SettingsModel::setProfileDirectory(const QString& id, const QString& directory) {
+    edit([&](AppConfig& c) {
+        for (ProfileConfig& p : c.profiles)
+            if (p.id == idOf(id))
+                p.configDir = directory.toStdString();
+    });
+}
+void SettingsModel::moveProfile(const QString& id, int by) {
+    m_store->moveProfileBy(id, by);
+}
+void SettingsModel::removeProfile(const QString& id) {
+    if (const auto uuid = idOf(id))
+        m_store->removeProfile(*uuid);
+}
+void SettingsModel::addProfile(const QString& provider) {
+    if (const auto value = providerFromString(provider.toStdString()))
+        m_store->addProfile(*value);
+}
+
+void SettingsModel::capture(const QString& id) {
+    const auto uuid = idOf(id);
+    const ProfileConfig* profile = nullptr;
+    for (const ProfileConfig& p : m_store->config().profiles)
+        if (uuid && p.id == *uuid)
+            profile = &p;
+    if (!profile)
+        return;
+    [](SettingsModel* self, std::shared_ptr<bool> alive, QCoro::Task<> captured) -> QCoro::Task<> {
+        co_await captured;
+        if (*alive)
+            self->recheckLiveLogin();
+    }(this, m_alive, m_store->captureActive(*profile));
+}
+
+void SettingsModel::recheckLiveLogin() {
+    const auto home = m_store->homeDirectory();
+    auto job = m_jobs->run([home] { return ClaudeAppState::readEmail(home); });
+    [](SettingsModel* self, std::shared_ptr<bool> alive,
+       QFuture<std::optional<std::string>> pending) -> QCoro::Task<> {
+        const std::optional<std::string> email = co_await pending;
+        if (!*alive)
+            co_return;
+        const QString text = email ? qs(*email) : QString();
+        if (text != self->m_liveEmail) {
+            self->m_liveEmail = text;
+            emit self->liveEmailChanged();
+        }
+    }(this, m_alive, job);
+}
+
+void SettingsModel::connectKeychain() {
+    m_store->requestConnectKeychain();
+}
+void SettingsModel::disconnectKeychain() {
+    m_store->disconnectKeychain();
+}
+
+void SettingsModel::setLaunchAtLogin(bool on) {
+    const auto error = LaunchAtLogin::set(on, m_executable);
+    m_launchError = error.value_or(QString());
+    m_launchAtLogin = error ? LaunchAtLogin::isEnabled() : on;
+    emit launchChanged();
+}
