@@ -5,15 +5,19 @@
 #include "glyphs/GlyphPainter.h"
 #include "glyphs/MenuGlyphs.h"
 #include "models/ProfileListModel.h"
+#include "platform/LaunchAtLogin.h"
 #include "popover/PopoverWindow.h"
 #include "shell/SceneWindows.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QPainter>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QTest>
+
 #include <QtQml/qqmlextensionplugin.h>
+#include <sys/stat.h>
 
 Q_IMPORT_QML_PLUGIN(MeterKeeperPlugin)
 
@@ -306,6 +310,156 @@ TEST_F(HistoryWindowTest, LinesThinnedCurrentValuesAndTheMonthSpan) {
     EXPECT_EQ(model->property("pointCount").toInt(), 501) << "b's reading of ten days ago now counts";
 }
 
+// ---- The settings window ---------------------------------------------------------------------
+
+class SettingsWindowTest : public HistoryWindowTest {
+protected:
+    QQuickView* settingsView = nullptr;
+    QObject* settings = nullptr;
+
+    void openSettings() {
+        windows = std::make_unique<SceneWindows>(store.get());
+        windows->openSettings();
+        settingsView = windows->settings();
+        ASSERT_TRUE(settingsView && settingsView->rootObject());
+        settings = settingsView->rootObject()->property("settings").value<QObject*>();
+        show(QStringLiteral("profiles"));
+    }
+    void show(const QString& page) {
+        settingsView->rootObject()->setProperty("selection", page);
+        sleeper.settle();
+        QTest::qWait(20);
+        (void)settingsView->grabWindow();
+    }
+    QQuickItem* item(const QString& name) { return one(name, settingsView->rootObject()); }
+    std::vector<QQuickItem*> items(const QString& name) { return all(name, settingsView->rootObject()); }
+};
+
+TEST_F(SettingsWindowTest, ProfileRowsPriorityListAndOneSavePerBurstOfEdits) {
+    AppConfig config;
+    auto a = claude("A");
+    auto c = claude("C", "c@x");
+    c.accountIdentity = R"({"oauthAccount":{"emailAddress":"c@x"}})";
+    config.profiles = {a, codexProfile("B"), c};
+    start(config);
+    finishCycle();
+    openSettings();
+
+    const auto rows = items(QStringLiteral("profileRow"));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(one(QStringLiteral("accountLabel"), rows[0])->property("text").toString(),
+              QStringLiteral("未取り込み"));
+    EXPECT_TRUE(one(QStringLiteral("captureButton"), rows[0])->isVisible());
+    EXPECT_FALSE(one(QStringLiteral("captureButton"), rows[1])->isVisible());
+    EXPECT_FALSE(one(QStringLiteral("accountLabel"), rows[1])->isVisible())
+        << "a Codex row has no account line";
+    EXPECT_EQ(one(QStringLiteral("codexSource"), rows[1])->property("text").toString(),
+              QStringLiteral("Codex: ~/.codex/sessions から読み取り"));
+
+    // Capture the live login into A: the row then shows its address.
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-live"));
+    writeFile(home / ".claude.json", identityOf("live@x"));
+    account("tok-live", "live@x");
+    QMetaObject::invokeMethod(settings, "capture", Q_ARG(QString, QString::fromStdString(a.id.toString())));
+    for (int i = 0; i < 50 && store->config().profiles[0].accountEmail != "live@x"; ++i)
+        sleeper.advance(milliseconds(200));
+    sleeper.advance(seconds(5)); // the refresh that follows the capture, then the re-read
+    show(QStringLiteral("profiles"));
+    EXPECT_EQ(one(QStringLiteral("accountLabel"), items(QStringLiteral("profileRow"))[0])
+                  ->property("text")
+                  .toString(),
+              QStringLiteral("live@x"));
+    EXPECT_EQ(item(QStringLiteral("liveEmail"))->property("text").toString(), QStringLiteral("live@x"));
+
+    show(QStringLiteral("autoswitch"));
+    std::vector<std::pair<QString, bool>> numbers;
+    for (QQuickItem* row : items(QStringLiteral("priorityRow")))
+        if (row->isVisible())
+            numbers.emplace_back(one(QStringLiteral("priorityNumber"), row)->property("text").toString() +
+                                     row->property("name").toString(),
+                                 true);
+    EXPECT_EQ(numbers, (std::vector<std::pair<QString, bool>>{{QStringLiteral("1A"), true},
+                                                              {QStringLiteral("2C"), true}}));
+
+    // A burst of typing is one write, 0.8 s after the last keystroke.
+    show(QStringLiteral("profiles"));
+    QQuickItem* nameField = one(QStringLiteral("nameField"), items(QStringLiteral("profileRow"))[2]);
+    nameField->forceActiveFocus();
+    // Each write replaces the file atomically: a new inode.
+    const auto inode = [&] {
+        struct stat st {};
+        ::stat((configDir / "config.json").c_str(), &st);
+        return st.st_ino;
+    };
+    const auto first = inode();
+    for (const char* key : {"x", "y", "z"}) {
+        QTest::keyClick(settingsView, key[0]);
+        sleeper.advance(milliseconds(200));
+        EXPECT_EQ(inode(), first) << "not written while typing";
+    }
+    sleeper.advance(seconds(1));
+    EXPECT_NE(inode(), first);
+    EXPECT_EQ(savedConfig().profiles[2].name, "Cxyz");
+}
+
+TEST_F(SettingsWindowTest, SlidersMetricCardsAndARefusedLoginItem) {
+    AppConfig config;
+    config.autoSwitchEnabled = true;
+    config.autoSwitchThreshold = 87.9;
+    config.profiles = {claude("A")};
+    start(config);
+    openSettings();
+
+    show(QStringLiteral("autoswitch"));
+    EXPECT_EQ(item(QStringLiteral("thresholdLabel"))->property("text").toString(),
+              QStringLiteral("しきい値: 87%"));
+    QQuickItem* threshold = item(QStringLiteral("thresholdSlider"));
+    EXPECT_EQ(threshold->property("stepSize").toDouble(), 5);
+    EXPECT_EQ(threshold->property("from").toDouble(), 80);
+    EXPECT_EQ(threshold->property("to").toDouble(), 100);
+    for (const auto& [to, expected] :
+         std::vector<std::pair<double, double>>{{91, 90}, {83, 85}, {100, 100}}) {
+        threshold->setProperty("value", to);
+        QMetaObject::invokeMethod(threshold, "moved");
+        EXPECT_EQ(store->config().autoSwitchThreshold, expected) << "snapped to the steps of 5";
+    }
+
+    show(QStringLiteral("general"));
+    QQuickItem* interval = item(QStringLiteral("intervalSlider"));
+    for (const auto& [to, shown] : std::vector<std::pair<double, QString>>{
+             {30, QStringLiteral("30秒")}, {50, QStringLiteral("60秒")}, {600, QStringLiteral("600秒")}}) {
+        interval->setProperty("value", to);
+        QMetaObject::invokeMethod(interval, "moved");
+        EXPECT_EQ(item(QStringLiteral("intervalLabel"))->property("text").toString(), shown);
+    }
+
+    // The login item cannot be written (its directory is a file): the switch stays off.
+    ScopedEnv configHome("XDG_CONFIG_HOME", (home / "blocked").string());
+    writeFile(home / "blocked", "");
+    QMetaObject::invokeMethod(settings, "setLaunchAtLogin", Q_ARG(bool, true));
+    show(QStringLiteral("general"));
+    EXPECT_FALSE(item(QStringLiteral("launchAtLogin"))->property("checked").toBool());
+    EXPECT_TRUE(item(QStringLiteral("launchError"))->isVisible());
+    EXPECT_FALSE(item(QStringLiteral("launchError"))->property("text").toString().isEmpty());
+
+    // The session card hides its picker while off and shows the stored style again when on.
+    show(QStringLiteral("menubar"));
+    QQuickItem* session = item(QStringLiteral("sessionCard"));
+    EXPECT_TRUE(one(QStringLiteral("stylePicker"), session)->isVisible());
+    settings->setProperty("menuSessionStyle", QStringLiteral("compact"));
+    settings->setProperty("menuSessionEnabled", false);
+    show(QStringLiteral("menubar"));
+    session = item(QStringLiteral("sessionCard"));
+    EXPECT_FALSE(one(QStringLiteral("stylePicker"), session)->isVisible());
+    EXPECT_FALSE(one(QStringLiteral("remainingSwitch"), session)->isVisible());
+    settings->setProperty("menuSessionEnabled", true);
+    show(QStringLiteral("menubar"));
+    session = item(QStringLiteral("sessionCard"));
+    EXPECT_TRUE(one(QStringLiteral("stylePicker"), session)->isVisible());
+    EXPECT_EQ(session->property("styleValue").toString(), QStringLiteral("compact"));
+    EXPECT_EQ(items(QStringLiteral("styleTile")).size(), 10u) << "five tiles on each card";
+}
+
 // ---- Reference images -----------------------------------------------------------------------
 // Rendered offscreen with the software scene graph, pinned fonts (tests/data/fonts.conf) and time
 // zone, at twice the pixel density; compared with the committed images in docs/screenshots with a
@@ -360,6 +514,36 @@ TEST_F(HistoryWindowTest, ReferenceImageOfTheHistoryChart) {
     start(config);
     openHistory();
     compareWithReference(view->grabWindow(), QStringLiteral("history.png"));
+}
+
+TEST_F(SettingsWindowTest, ReferenceImagesOfEverySettingsPage) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoSwitchEnabled = true;
+    config.menuWeekEnabled = true;
+    config.menuWeekStyle = MenuBarStyle::progressBar;
+    auto main = claude("main", "me@example.com");
+    main.colorName = "orange";
+    main.configDir = "~/.claude";
+    main.accountIdentity = R"({"oauthAccount":{"emailAddress":"me@example.com"}})";
+    auto work = claude("work", "work@example.com");
+    work.colorName = "blue";
+    ProfileConfig codex = codexProfile("Codex");
+    codex.colorName = "green";
+    config.profiles = {main, codex, work};
+    config.activeProfileID = main.id;
+    history.append(HistoryRecord{clock.now() - minutes(1),
+                                 main.id,
+                                 {{"five_hour", 62, clock.now() + minutes(130), 18000},
+                                  {"seven_day", 26, clock.now() + hours(90), 604800}}});
+    writeFile(home / ".claude.json", identityOf("me@example.com"));
+    start(config);
+    openSettings();
+    for (const QString& page : {QStringLiteral("profiles"), QStringLiteral("menubar"),
+                               QStringLiteral("autoswitch"), QStringLiteral("general")}) {
+        show(page);
+        compareWithReference(settingsView->grabWindow(), QStringLiteral("settings-%1.png").arg(page));
+    }
 }
 
 TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {

@@ -43,7 +43,7 @@ QImage GlyphImageProvider::requestImage(const QString& id, QSize* size, const QS
         p.scale(kScale, kScale);
         GlyphPainter::paintGlyph(p, {0, 0}, m, GlyphColors::light());
     }
-    image.setDevicePixelRatio(1); // QML sizes it from the logical size it asks for
+    image.setDevicePixelRatio(kScale); // shown at its size in points
     if (size)
         *size = image.size();
     return image;

@@ -1,7 +1,10 @@
 #include "popover/IconProvider.h"
 
 #include <QIcon>
+#include <QGuiApplication>
 #include <QPainter>
+
+#include <cmath>
 
 IconProvider::IconProvider()
     : QQuickImageProvider(QQuickImageProvider::Image) {}
@@ -14,9 +17,14 @@ QImage IconProvider::requestImage(const QString& id, QSize* size, const QSize& r
     const qsizetype mark = id.indexOf(QLatin1Char('?'));
     const QString name = mark < 0 ? id : id.left(mark);
     const QColor tint = mark < 0 ? QColor() : QColor(id.mid(mark + 1));
-    const int side = std::max({requestedSize.width(), requestedSize.height(), 16});
-    QImage image =
-        icon(name).pixmap(QSize(side, side)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // The size asked for is in device pixels; the icon is drawn for the screen's pixel ratio and
+    // keeps its logical size.
+    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1;
+    const int asked = std::max(requestedSize.width(), requestedSize.height());
+    const int logical = asked > 0 ? std::max(1, int(std::lround(asked / dpr))) : 16;
+    QImage image = icon(name).pixmap(QSize(logical, logical), dpr).toImage().convertToFormat(
+        QImage::Format_ARGB32_Premultiplied);
+    const int side = int(std::lround(logical * dpr));
     if (image.isNull()) {
         image = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
@@ -26,6 +34,7 @@ QImage IconProvider::requestImage(const QString& id, QSize* size, const QSize& r
         p.setCompositionMode(QPainter::CompositionMode_SourceIn);
         p.fillRect(image.rect(), tint);
     }
+    image.setDevicePixelRatio(dpr);
     if (size)
         *size = image.size();
     return image;

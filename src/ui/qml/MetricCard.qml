@@ -69,8 +69,6 @@ Card {
                         Image {
                             anchors.centerIn: parent
                             source: "image://glyph/tile/" + modelData
-                            width: implicitWidth / 2
-                            height: implicitHeight / 2
                         }
                     }
                     Label {

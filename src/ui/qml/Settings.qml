@@ -86,6 +86,11 @@ Rectangle {
         }
     }
 
+    // A slider's value on its steps (keyboard steps do not snap by themselves).
+    function snapped(value, from, step) {
+        return from + Math.round((value - from) / step) * step
+    }
+
     component Title: Label {
         font.pixelSize: 17
         font.bold: true
@@ -194,8 +199,6 @@ Rectangle {
                             y: 4
                             cache: false
                             source: "image://glyph/label/" + root.settings.previewRevision
-                            width: implicitWidth / 2
-                            height: implicitHeight / 2
                         }
                     }
                 }
@@ -264,7 +267,7 @@ Rectangle {
                         stepSize: 5
                         snapMode: Slider.SnapAlways
                         value: root.settings.autoSwitchThreshold
-                        onMoved: root.settings.autoSwitchThreshold = value
+                        onMoved: root.settings.autoSwitchThreshold = root.snapped(value, from, stepSize)
                     }
                     Label { text: "この使用率を超えたら切替を発動"; font.pixelSize: 10; opacity: 0.6 }
                 }
@@ -368,7 +371,7 @@ Rectangle {
                         stepSize: 30
                         snapMode: Slider.SnapAlways
                         value: root.settings.pollIntervalSec
-                        onMoved: root.settings.pollIntervalSec = value
+                        onMoved: root.settings.pollIntervalSec = root.snapped(value, from, stepSize)
                     }
                     Label {
                         objectName: "intervalLabel"
