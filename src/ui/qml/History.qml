@@ -71,7 +71,9 @@ Rectangle {
                 anchors.fill: parent
                 visible: !(root.history.loaded && root.history.empty)
                 legend.visible: false
-                antialiasing: true
+                // WORKAROUND(QtCharts 6.4, software rendering): antialiased areas over a week or a
+                // month of readings take seconds per frame; the short spans keep smooth lines.
+                antialiasing: root.history.range === "5時間" || root.history.range === "24時間"
                 backgroundColor: "transparent"
                 margins { left: 0; right: 0; top: 0; bottom: 0 }
 
