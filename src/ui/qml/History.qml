@@ -176,11 +176,11 @@ Rectangle {
             colors[p.name] = p.color
         for (const name of root.history.seriesNames()) {
             const area = chart.createSeries(ChartView.SeriesTypeArea, name, axisX, axisY)
-            root.history.fill(area.upperSeries, name)
             const c = Qt.color(colors[name])
             area.color = Qt.rgba(c.r, c.g, c.b, 0.15)
             area.borderColor = c
             area.borderWidth = 2
+            root.history.fill(area.upperSeries, name) // styled first: one drawing with the points
         }
     }
 
