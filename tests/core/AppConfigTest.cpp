@@ -246,6 +246,8 @@ TEST(ColorPalette, TenNamesInOrderAndAccentForAnythingElse) {
     EXPECT_NE(ColorPalette::color("orange"), ColorPalette::accent());
     EXPECT_EQ(ColorPalette::color("Orange"), ColorPalette::accent());
     EXPECT_EQ(ColorPalette::color(""), ColorPalette::accent());
+    EXPECT_EQ(ColorPalette::hexText(ColorPalette::accent()), "#007aff");
+    EXPECT_EQ(ColorPalette::hexText({0x0A, 0xF0, 0x00}), "#0af000");
 }
 
 } // namespace

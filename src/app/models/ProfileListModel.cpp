@@ -6,18 +6,11 @@
 #include <QVariantMap>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-QString hex(const Rgb& c) {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
-    return QString::fromLatin1(text);
 }
 
 QString percentText(double util) {
@@ -89,7 +82,7 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
     case ProviderRole:
         return qs(std::string(toString(profile->provider)));
     case ColorRole:
-        return hex(ColorPalette::color(profile->colorName));
+        return QString::fromStdString(ColorPalette::hexText(ColorPalette::color(profile->colorName)));
     case EmailRole: {
         const auto it = m_store->emails().find(profile->id);
         return it == m_store->emails().end() ? QString() : qs(it->second);

@@ -294,6 +294,16 @@ Rgb accent() {
     return {0x00, 0x7A, 0xFF};
 }
 
+std::string hexText(Rgb color) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text = "#";
+    for (std::uint8_t v : {color.r, color.g, color.b}) {
+        text += kDigits[v >> 4];
+        text += kDigits[v & 0xF];
+    }
+    return text;
+}
+
 Rgb color(std::string_view name) {
     for (const Entry& e : kEntries)
         if (e.name == name)

@@ -50,6 +50,8 @@ std::span<const Entry> all();
 // The colour of a palette name (exact, case-sensitive); any other name gives accent().
 Rgb color(std::string_view name);
 Rgb accent();
+// "#rrggbb", lower case.
+std::string hexText(Rgb color);
 
 } // namespace ColorPalette
 

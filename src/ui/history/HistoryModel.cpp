@@ -9,7 +9,6 @@
 #include <QXYSeries>
 
 #include <cmath>
-#include <cstdio>
 #include <map>
 
 namespace {
@@ -20,12 +19,6 @@ QString qs(std::string_view s) {
 
 qint64 ms(Instant t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-}
-
-QString hex(const Rgb& c) {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
-    return QString::fromLatin1(text);
 }
 
 } // namespace
@@ -104,7 +97,8 @@ QVariantList HistoryModel::profiles() const {
                     }
         QVariantMap row;
         row.insert(QStringLiteral("name"), qs(p.name));
-        row.insert(QStringLiteral("color"), hex(ColorPalette::color(p.colorName)));
+        row.insert(QStringLiteral("color"),
+                   QString::fromStdString(ColorPalette::hexText(ColorPalette::color(p.colorName))));
         row.insert(QStringLiteral("current"), current);
         list.push_back(row);
     }
