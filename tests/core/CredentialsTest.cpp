@@ -346,7 +346,8 @@ TEST_F(ResolverTest, RenewalFailuresAreReportedAndKeepTheOldSlot) {
 TEST_F(ResolverTest, RenewedTokensThatCannotBeStoredAreHandedBackForTheCallerToKeep) {
     const auto p = profile("~/.x");
     putSlot(p, blob("old", msFromNow(-10), "refresh"));
-    server.reply("POST", "/v1/oauth/token", 200, R"({"access_token":"renewed","refresh_token":"r2","expires_in":28800})");
+    server.reply("POST", "/v1/oauth/token", 200,
+                 R"({"access_token":"renewed","refresh_token":"r2","expires_in":28800})");
     store.failWrites(-25308);
     const auto renewed = CredentialResolver::resolveFresh(services, p, false);
     EXPECT_TRUE(renewed.unsaved);

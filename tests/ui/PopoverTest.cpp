@@ -540,7 +540,7 @@ TEST_F(SettingsWindowTest, ReferenceImagesOfEverySettingsPage) {
     start(config);
     openSettings();
     for (const QString& page : {QStringLiteral("profiles"), QStringLiteral("menubar"),
-                               QStringLiteral("autoswitch"), QStringLiteral("general")}) {
+                                QStringLiteral("autoswitch"), QStringLiteral("general")}) {
         show(page);
         compareWithReference(settingsView->grabWindow(), QStringLiteral("settings-%1.png").arg(page));
     }

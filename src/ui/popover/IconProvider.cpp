@@ -1,7 +1,7 @@
 #include "popover/IconProvider.h"
 
-#include <QIcon>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QPainter>
 
 #include <cmath>
@@ -22,8 +22,10 @@ QImage IconProvider::requestImage(const QString& id, QSize* size, const QSize& r
     const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1;
     const int asked = std::max(requestedSize.width(), requestedSize.height());
     const int logical = asked > 0 ? std::max(1, int(std::lround(asked / dpr))) : 16;
-    QImage image = icon(name).pixmap(QSize(logical, logical), dpr).toImage().convertToFormat(
-        QImage::Format_ARGB32_Premultiplied);
+    QImage image = icon(name)
+                       .pixmap(QSize(logical, logical), dpr)
+                       .toImage()
+                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const int side = int(std::lround(logical * dpr));
     if (image.isNull()) {
         image = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
