@@ -27,5 +27,4 @@ export DISPLAY=":$number"
 unset WAYLAND_DISPLAY
 export XDG_RUNTIME_DIR="$scratch/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-exec 3>&-
 dbus-run-session --config-file="$here/../data/dbus/session.conf" -- "$@"

@@ -581,7 +581,7 @@ TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {
     open();
     compareWithReference(popover->view()->grabWindow(), QStringLiteral("popover.png"));
 
-    const std::vector<GlyphMetric> metrics = menuGlyphs(*store);
+    const std::vector<GlyphMetric> metrics = menuGlyphs(store->menuMetrics());
     ASSERT_EQ(metrics.size(), 2u);
     // On a dark panel, as a tray shows them.
     for (int size : {22, 48}) {

@@ -5,18 +5,10 @@
 
 #include <QVariantMap>
 
-#include <cmath>
-
 namespace {
 
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-QString percentText(double util) {
-    if (!std::isfinite(util))
-        return QStringLiteral("–%");
-    return QString::number(static_cast<long long>(std::round(util))) + QLatin1Char('%');
 }
 
 } // namespace
@@ -56,10 +48,6 @@ QHash<int, QByteArray> ProfileListModel::roleNames() const {
             {KnownEmailRole, "knownEmail"},
             {HasIdentityRole, "hasIdentity"},
             {ClaudePositionRole, "claudePosition"}};
-}
-
-int ProfileListModel::rowOf(const QString& profileId) const {
-    return static_cast<int>(m_ids.indexOf(profileId));
 }
 
 QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
@@ -144,7 +132,7 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
             cell.insert(QStringLiteral("key"), qs(w.key));
             cell.insert(QStringLiteral("label"), qs(UsageWindow::compactLabel(w.key)));
             cell.insert(QStringLiteral("utilization"), w.utilization);
-            cell.insert(QStringLiteral("percentText"), percentText(w.utilization));
+            cell.insert(QStringLiteral("percentText"), qs(UsageWindow::percentText(w.utilization)));
             cell.insert(QStringLiteral("elapsed"), elapsed ? *elapsed : -1.0);
             cell.insert(QStringLiteral("remaining"),
                         w.resetsAt ? qs(UsageWindow::remainShort(*w.resetsAt, now)) : QString());

@@ -46,8 +46,6 @@ public:
 
     // Re-reads the store's clock and updates the time-dependent roles.
     Q_INVOKABLE void refreshTime();
-    // The row of a profile id, -1 when absent.
-    Q_INVOKABLE int rowOf(const QString& profileId) const;
 
 signals:
     void countChanged();

@@ -78,8 +78,6 @@ public:
         return Awaiter{m_state};
     }
 
-    bool busy() const { return m_state->busy; }
-
 private:
     // The turn passes straight to the first waiter (busy stays true), which runs now up to its
     // next suspension.

@@ -75,8 +75,6 @@ public:
         m_threads.clear();
     }
 
-    bool closed() const { return m_closed; }
-
 private:
     struct Entry {
         std::thread thread;

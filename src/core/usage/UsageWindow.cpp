@@ -112,3 +112,9 @@ void sortForDisplay(std::vector<UsageWindow>& windows) {
         return a.key < b.key;
     });
 }
+
+std::string UsageWindow::percentText(double utilization) {
+    if (!std::isfinite(utilization))
+        return "–%";
+    return std::to_string(static_cast<long long>(std::round(utilization))) + "%";
+}

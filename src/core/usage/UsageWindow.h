@@ -33,6 +33,10 @@ struct UsageWindow {
 
     // Time left until `until`: "残45分", "残3h", "残2日" (past times give "残0分").
     static std::string remainShort(Instant until, Instant now);
+
+    // A utilization as the views show it: rounded half away from zero, then "%" ("70%");
+    // "–%" for a value that is not a number.
+    static std::string percentText(double utilization);
 };
 
 // Sorts into display order: by order(key), then by key in code-point order; stable.

@@ -1,5 +1,7 @@
 #include "glyphs/GlyphPainter.h"
 
+#include "usage/UsageWindow.h"
+
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainterPath>
@@ -78,9 +80,7 @@ QColor levelColor(double util, const QColor& tint, const GlyphColors& colors) {
 }
 
 QString percentText(double util) {
-    if (!std::isfinite(util))
-        return QStringLiteral("–%");
-    return QString::number(static_cast<long long>(std::round(util))) + QLatin1Char('%');
+    return QString::fromStdString(UsageWindow::percentText(util));
 }
 
 QSizeF drawingSize(MenuBarStyle style, double util, bool barText) {

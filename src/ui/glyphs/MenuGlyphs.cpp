@@ -4,9 +4,9 @@
 
 #include <QPainter>
 
-std::vector<GlyphMetric> menuGlyphs(const UsageStore& store) {
+std::vector<GlyphMetric> menuGlyphs(const std::vector<UsageStore::MenuMetric>& metrics) {
     std::vector<GlyphMetric> glyphs;
-    for (const UsageStore::MenuMetric& m : store.menuMetrics()) {
+    for (const UsageStore::MenuMetric& m : metrics) {
         GlyphMetric g;
         g.style = m.style;
         g.util = m.util;
@@ -27,7 +27,7 @@ QImage GlyphImageProvider::requestImage(const QString& id, QSize* size, const QS
     constexpr qreal kScale = 2;
     QImage image;
     if (id.startsWith(QStringLiteral("label/"))) {
-        image = GlyphPainter::wideLabel(menuGlyphs(*m_store), kScale, GlyphColors::dark());
+        image = GlyphPainter::wideLabel(menuGlyphs(m_store->menuMetrics()), kScale, GlyphColors::dark());
     } else if (id.startsWith(QStringLiteral("tile/"))) {
         GlyphMetric m;
         m.style = menuBarStyleFromString(id.mid(5).toStdString()).value_or(MenuBarStyle::batteryClassic);

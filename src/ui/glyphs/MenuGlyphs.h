@@ -2,14 +2,14 @@
 
 #include "glyphs/GlyphPainter.h"
 
+#include "store/UsageStore.h"
+
 #include <QQuickImageProvider>
 
 #include <vector>
 
-class UsageStore;
-
-// The store's menu metrics as glyphs.
-std::vector<GlyphMetric> menuGlyphs(const UsageStore& store);
+// Menu metrics as glyphs.
+std::vector<GlyphMetric> menuGlyphs(const std::vector<UsageStore::MenuMetric>& metrics);
 
 // "image://glyph/label/<n>": the wide label of the store's metrics now, light marks for a dark
 // background (n only makes a new address when something changed); "image://glyph/tile/<style>":

@@ -91,8 +91,7 @@ QVariantList HistoryModel::profiles() const {
                 for (const UsageWindow& w : ok->windows)
                     if (w.key == key) {
                         if (std::isfinite(w.utilization))
-                            current = QString::number(static_cast<long long>(std::round(w.utilization))) +
-                                      QLatin1Char('%');
+                            current = qs(UsageWindow::percentText(w.utilization));
                         break;
                     }
         QVariantMap row;

@@ -93,11 +93,11 @@ void Shell::useWindowInsteadOfTray() {
 void Shell::updateTray() {
     if (!m_tray)
         return;
-    const std::vector<GlyphMetric> metrics = menuGlyphs(*m_store);
+    const auto menu = m_store->menuMetrics();
+    const std::vector<GlyphMetric> metrics = menuGlyphs(menu);
     QString tip = QStringLiteral("MeterKeeper");
     if (const auto shown = m_store->activeProfileWindows())
         tip += QStringLiteral(" — ") + QString::fromStdString(shown->first.name);
-    const auto menu = m_store->menuMetrics();
     for (std::size_t i = 0; i < metrics.size(); ++i)
         tip += QLatin1Char('\n') +
                (menu[i].id == "session" ? QStringLiteral("セッション ") : QStringLiteral("週 ")) +
