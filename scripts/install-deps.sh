@@ -8,11 +8,11 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache clang-format
     # libraries
     nlohmann-json3-dev libcurl4-openssl-dev libsecret-1-dev
-    qt6-base-dev qcoro-qt6-dev qt6-declarative-dev qt6-svg-dev qt6-charts-dev
+    qt6-base-dev qcoro-qt6-dev qt6-declarative-dev qt6-svg-dev
     # the panel's QML modules (none pulls in another) and a font with Japanese glyphs
     qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtqml-models qml6-module-qtquick
     qml6-module-qtquick-window qml6-module-qtquick-controls qml6-module-qtquick-templates
-    qml6-module-qtquick-layouts qml6-module-qtcharts fonts-noto-cjk
+    qml6-module-qtquick-layouts fonts-noto-cjk
     # tests and benchmarks: a loopback HTTP server, a private D-Bus session with a Secret Service
     googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
     dbus-daemon gnome-keyring libglib2.0-bin faketime

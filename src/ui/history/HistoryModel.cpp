@@ -5,8 +5,6 @@
 #include "store/Worker.h"
 
 #include <QCoro/QCoroFuture>
-#include <QPointF>
-#include <QXYSeries>
 
 #include <cmath>
 #include <map>
@@ -158,21 +156,11 @@ void HistoryModel::apply(std::uint64_t generation, const Result& result) {
     }
 }
 
-QStringList HistoryModel::seriesNames() const {
-    QStringList names;
-    for (const auto& [name, points] : m_seriesPoints)
-        names.push_back(name);
-    return names;
-}
-
-void HistoryModel::fill(QAbstractSeries* series, const QString& profileName) const {
-    auto* xy = qobject_cast<QXYSeries*>(series);
-    if (!xy)
-        return;
-    QList<QPointF> points;
-    for (const auto& [name, list] : m_seriesPoints)
-        if (name == profileName)
-            for (const auto& [t, v] : list)
-                points.push_back(QPointF(static_cast<qreal>(t), v));
-    xy->replace(points);
+QColor HistoryModel::colorOf(const QString& profileName) const {
+    for (const ProfileConfig& p : m_store->config().profiles)
+        if (qs(p.name) == profileName) {
+            const Rgb c = ColorPalette::color(p.colorName);
+            return QColor(c.r, c.g, c.b);
+        }
+    return QColor(Qt::gray);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QDateTime>
 #include <QObject>
 #include <QStringList>
@@ -8,13 +9,11 @@
 #include <memory>
 
 class JobGroup;
-class QAbstractSeries;
 class UsageStore;
 
 // The history window's state: span, window key, the keys the history offers, and the points of
-// the last finished computation, handed to the chart's series from C++ (QXYSeries::replace, not
-// point by point from JavaScript). A change of span or key starts a computation on a worker
-// thread; a newer one makes the result of an older one void. Main thread.
+// the last finished computation, which the chart item reads. A change of span or key starts a computation on
+// a worker thread; a newer one makes the result of an older one void. Main thread.
 class HistoryModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString range READ range WRITE setRange NOTIFY rangeChanged)
@@ -50,10 +49,11 @@ public:
 
     // Starts a computation for the current span and key (the window calls it when shown).
     Q_INVOKABLE void reload();
-    // The profile names that have points, in configuration order.
-    Q_INVOKABLE QStringList seriesNames() const;
-    // Fills an XY series (the upper line of an area) with the points of one profile.
-    Q_INVOKABLE void fill(QAbstractSeries* series, const QString& profileName) const;
+    using Points = std::vector<std::pair<qint64, double>>; // ms since epoch, percent
+    // The points of the last result per profile name, in configuration order.
+    const std::vector<std::pair<QString, Points>>& series() const { return m_seriesPoints; }
+    // The colour of the first profile of that name in the configuration.
+    QColor colorOf(const QString& profileName) const;
 
 signals:
     void rangeChanged();
@@ -74,6 +74,6 @@ private:
     QStringList m_keys{QStringLiteral("five_hour")};
     bool m_loaded = false;
     QDateTime m_axisMin, m_axisMax;
-    std::vector<std::pair<QString, std::vector<std::pair<qint64, double>>>> m_seriesPoints; // ms since epoch
+    std::vector<std::pair<QString, Points>> m_seriesPoints;
     std::uint64_t m_generation = 0;
 };

@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import QtCharts
+import MeterKeeper
 
 // How one usage window developed: one line per profile over the chosen span, and each profile's
 // value now.
@@ -65,38 +65,14 @@ Rectangle {
             Layout.fillWidth: true
             Layout.fillHeight: true
 
-            ChartView {
-                id: chart
+            UsageChart {
                 objectName: "chart"
                 anchors.fill: parent
                 visible: !(root.history.loaded && root.history.empty)
-                legend.visible: false
-                // WORKAROUND(QtCharts 6.4, software rendering): antialiased areas over a week or a
-                // month of readings take seconds per frame; the short spans keep smooth lines.
-                antialiasing: root.history.range === "5時間" || root.history.range === "24時間"
-                backgroundColor: "transparent"
-                margins { left: 0; right: 0; top: 0; bottom: 0 }
-
-                DateTimeAxis {
-                    id: axisX
-                    objectName: "axisX"
-                    min: root.history.axisMin
-                    max: root.history.axisMax
-                    // Whole hours or days between the marks: 1 h, 6 h, 1 day, 5 days.
-                    tickCount: ({"5時間": 6, "24時間": 5, "7日": 8, "30日": 7})[root.history.range] || 5
-                    format: root.history.range === "5時間" || root.history.range === "24時間" ? "H:mm" : "M/d"
-                    labelsFont.pixelSize: 10
-                    gridLineColor: Qt.rgba(0, 0, 0, 0.08)
-                }
-                ValueAxis {
-                    id: axisY
-                    min: 0
-                    max: 100
-                    tickCount: 5
-                    labelFormat: "%.0f%%"
-                    labelsFont.pixelSize: 10
-                    gridLineColor: Qt.rgba(0, 0, 0, 0.08)
-                }
+                history: root.history
+                font.pixelSize: 10
+                textColor: palette.text
+                gridColor: Qt.rgba(palette.text.r, palette.text.g, palette.text.b, 0.1)
             }
 
             Column {
@@ -160,27 +136,6 @@ Rectangle {
                 }
             }
             Item { Layout.fillWidth: true }
-        }
-    }
-
-    Connections {
-        target: root.history
-        function onResultChanged() { root.rebuild() }
-    }
-
-    // One translucent area with a 2-point border per profile, filled from C++.
-    function rebuild() {
-        chart.removeAllSeries()
-        const colors = {}
-        for (const p of root.history.profiles)
-            colors[p.name] = p.color
-        for (const name of root.history.seriesNames()) {
-            const area = chart.createSeries(ChartView.SeriesTypeArea, name, axisX, axisY)
-            const c = Qt.color(colors[name])
-            area.color = Qt.rgba(c.r, c.g, c.b, 0.15)
-            area.borderColor = c
-            area.borderWidth = 2
-            root.history.fill(area.upperSeries, name) // styled first: one drawing with the points
         }
     }
 

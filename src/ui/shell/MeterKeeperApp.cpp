@@ -26,7 +26,7 @@ int run(int argc, char** argv) {
     // with the panel shown, against 130 MB); QT_QUICK_BACKEND still chooses another.
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    QApplication app(argc, argv); // QtCharts (the history window) needs QApplication
+    QApplication app(argc, argv); // QSystemTrayIcon needs QApplication
     QApplication::setApplicationName(QStringLiteral("MeterKeeper"));
     QApplication::setApplicationDisplayName(QStringLiteral("MeterKeeper"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.ulmet.MeterKeeper"));
