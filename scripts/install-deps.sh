@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # toolchain
     build-essential cmake ninja-build pkg-config ccache clang-format
+    # the Debian package and its checks
+    debhelper dpkg-dev lintian devscripts desktop-file-utils appstream
     # libraries
     nlohmann-json3-dev libcurl4-openssl-dev libsecret-1-dev
     qt6-base-dev qcoro-qt6-dev qt6-declarative-dev qt6-svg-dev

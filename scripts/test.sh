@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer + UndefinedBehaviorSanitizer and runs
 # every test (the tray tests on private X servers); runs the core and store tests again under
-# libfaketime at two awkward moments; builds what a packager builds; runs each fuzz target for a
+# libfaketime at two awkward moments; builds, checks and installs the Debian package; runs each fuzz target for a
 # few seconds; then runs the store and core tests again under ThreadSanitizer.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
@@ -27,9 +27,10 @@ ctest --preset asan -j"$(nproc)" "$@"
     done
 )
 
-# What a packager builds: the plain Release build with tests, warnings not fatal.
-cmake -S . -B build/plain -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build/plain
+# What a packager builds: the Debian package with the distribution's flags (warnings not fatal),
+# checked by lintian, desktop-file-validate, appstreamcli and hardening-check, installed, run and
+# removed again.
+bash scripts/package.sh --install
 
 bash fuzz/run.sh "${ULMET_FUZZ_SECONDS:-4}"
 

@@ -22,10 +22,10 @@ void notify(const QString& title, const QString& body) {
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
-    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("ulmet"));
+    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("io.github.ulmet.MeterKeeper"));
     call << QStringLiteral("MeterKeeper") // application name
          << 0u                            // replaces no earlier notification: a new one each call
-         << QStringLiteral("ulmet")       // icon
+         << QStringLiteral("io.github.ulmet.MeterKeeper") // icon
          << title << body << QStringList() << hints << -1; // the server's default time-out
     // Asynchronous: the answer (or the error of a missing service) is not waited for.
     bus.asyncCall(call);

@@ -14,6 +14,7 @@
 #include "store/UsageStore.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
@@ -30,6 +31,8 @@ int run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("MeterKeeper"));
     QApplication::setApplicationDisplayName(QStringLiteral("MeterKeeper"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.ulmet.MeterKeeper"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.ulmet.MeterKeeper"),
+                                                 QIcon(QStringLiteral(":/app/io.github.ulmet.MeterKeeper.svg"))));
     QApplication::setQuitOnLastWindowClosed(false);
     std::signal(SIGPIPE, SIG_IGN);
 
