@@ -29,7 +29,8 @@ protected:
     fs::path configFile = home / ".local/share/ulmet/config.json";
 
     testsupport::ProcessResult run(std::vector<std::string> args,
-                                   std::map<std::string, std::string> extraEnv = {}) {
+                                   std::map<std::string, std::string> extraEnv = {},
+                                   const std::string& stdinPath = "/dev/null") {
         args.insert(args.begin(), ULMET_BINARY);
         // No session bus and no display: the secret store is unavailable, as on a bare machine.
         std::map<std::string, std::string> env{{"HOME", home.path().string()},
@@ -41,7 +42,7 @@ protected:
                 env[name] = value;
         for (auto& [k, v] : extraEnv)
             env[k] = v;
-        return runProcess(args, env);
+        return runProcess(args, env, stdinPath);
     }
 };
 
@@ -313,6 +314,35 @@ TEST_F(CheckReport, AnActiveMarkerOnlyWithAnActiveProfile) {
     // The inactive ~/.claude profile does not take the live login's file as its own.
     EXPECT_NE(result.out.find("== main [Claude] (~/.claude)\n  ERROR: 未取込"), std::string::npos)
         << result.out;
+}
+
+// The status line: claude's document in, one line out, the reading filed; nothing else loaded.
+TEST_F(CheckCommand, TheStatusLineRecordsAndPrintsWithoutLoadingTheRest) {
+    const auto result = run({"--statusline"}, {}, kData + "/statusline-input.json");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "5時間 37% 残0分 · 週·全 26% 残0分\n") << "the fixture's resets are past";
+    const auto stored = fs::directory_iterator(home / ".local/share/ulmet/statusline");
+    EXPECT_NE(stored, fs::directory_iterator());
+
+    // Garbage beyond the limit, or nothing at all: the directory's last reading (its windows
+    // reset since), and status 0.
+    writeFile(home / "garbage", std::string((1 << 20) + 10, 'x'));
+    for (const std::string& input : {(home / "garbage").string(), std::string("/dev/null")}) {
+        const auto odd = run({"--statusline"}, {{"CLAUDE_CONFIG_DIR", "/home/dev/.claude"}}, input);
+        EXPECT_EQ(odd.exitCode, 0);
+        EXPECT_EQ(odd.out, "5時間 0% · 週·全 0%\n") << "the stored reading, its windows reset since";
+    }
+
+    FILE* pipe = ::popen(("readelf -d " + std::string(ULMET_BINARY)).c_str(), "r");
+    ASSERT_TRUE(pipe);
+    std::string needed;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        needed += buffer;
+    ::pclose(pipe);
+    EXPECT_NE(needed.find("libc.so"), std::string::npos) << needed;
+    for (const char* heavy : {"Qt6", "curl", "secret", "glib"})
+        EXPECT_EQ(needed.find(heavy), std::string::npos) << heavy << " is loaded by the entry point";
 }
 
 } // namespace

@@ -39,7 +39,8 @@ struct ProcessResult {
 };
 
 // Runs `argv` with the given environment (replacing the whole environment) and collects its
-// output. Standard input is /dev/null.
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
+// output. Standard input is `stdinPath`.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                         const std::string& stdinPath = "/dev/null");
 
 } // namespace testsupport

@@ -70,8 +70,8 @@ public:
     const fs::path& path() const { return m_path; }
 
     // Flushes the content to disk, sets the final mode and closes the descriptor.
-    bool finish(mode_t mode, std::error_code& error) {
-        if (::fchmod(m_fd.get(), mode) != 0 || ::fsync(m_fd.get()) != 0) {
+    bool finish(mode_t mode, bool durable, std::error_code& error) {
+        if (::fchmod(m_fd.get(), mode) != 0 || (durable && ::fsync(m_fd.get()) != 0)) {
             error = lastError();
             return false;
         }
@@ -200,19 +200,22 @@ fs::path linkTarget(const fs::path& path) {
     return error ? path : target;
 }
 
-bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error) {
+bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error,
+                 Durability durability) {
     error.clear();
+    const bool durable = durability == Durability::synced;
     TempFile temp(target, error);
     if (!temp)
         return false;
-    if (!writeAll(temp.fd(), bytes, error) || !temp.finish(mode, error))
+    if (!writeAll(temp.fd(), bytes, error) || !temp.finish(mode, durable, error))
         return false;
     if (::rename(temp.path().c_str(), target.c_str()) != 0) {
         error = lastError();
         return false;
     }
     temp.committed();
-    syncDirectory(directoryOf(target));
+    if (durable)
+        syncDirectory(directoryOf(target));
     return true;
 }
 
@@ -242,7 +245,7 @@ bool copyNoReplace(const fs::path& from, const fs::path& to, mode_t mode, std::e
         if (!writeAll(temp.fd(), std::string_view(buffer.data(), static_cast<std::size_t>(n)), error))
             return false;
     }
-    if (!temp.finish(mode, error) || !renameNoReplace(temp.path(), to, error))
+    if (!temp.finish(mode, true, error) || !renameNoReplace(temp.path(), to, error))
         return false;
     temp.committed();
     syncDirectory(directoryOf(to));

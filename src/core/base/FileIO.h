@@ -54,9 +54,12 @@ std::filesystem::path linkTarget(const std::filesystem::path& path);
 // from the start, is written completely, flushed to disk and renamed over the target; then the
 // directory is flushed. A crash at any moment leaves either the old or the new file. The
 // original is never removed before the rename. Returns false (with `error`) on any failure,
-// in which case the temporary file is removed and the target is untouched.
+// in which case the temporary file is removed and the target is untouched. `unsynced` skips the
+// flushes (still all-or-nothing for readers, but a crash may lose the new content): for files
+// that are rewritten often and worth nothing after a crash.
+enum class Durability { synced, unsynced };
 bool writeAtomic(const std::filesystem::path& target, std::string_view bytes, mode_t mode,
-                 std::error_code& error);
+                 std::error_code& error, Durability durability = Durability::synced);
 
 // Copies `from` to `to` only if `to` does not exist yet; never replaces an existing file and
 // never leaves a partial copy under the name `to`. The copy gets `mode`.

@@ -1,0 +1,62 @@
+// The program beyond the status line, loaded by the entry point when needed: the text diagnostic
+// with --check, otherwise the tray application. Its libraries (Qt, libcurl, libsecret) are loaded
+// only with it.
+
+#include "base/Clock.h"
+#include "base/Paths.h"
+#include "check/CheckRunner.h"
+#include "net/CurlTransport.h"
+#include "secrets/PlatformSecretStore.h"
+
+#ifdef ULMET_WITH_APP
+#include "shell/MeterKeeperApp.h"
+#include <QtQml/qqmlextensionplugin.h>
+Q_IMPORT_QML_PLUGIN(MeterKeeperPlugin)
+#endif
+
+#include <algorithm>
+#include <csignal>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int runCheck(const std::vector<std::string>& args) {
+    // A closed standard output must not kill the run: the exit status is 0 whatever happened.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::thread worker([&args] {
+        try {
+            CurlTransport http;
+            auto secrets = makePlatformSecretStore();
+            SystemClock clock;
+            const Services services{http, *secrets, clock, Paths::homeDir()};
+            CheckRunner::run(args, std::cout, services);
+        } catch (const std::exception& e) {
+            std::cout.flush();
+            std::cerr << "ulmet: the check stopped early: " << e.what() << '\n';
+        }
+    });
+    worker.join();
+    std::cout.flush();
+    return 0;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int ulmet_full_main(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    // A whole-argument, case-sensitive match in any position, the program path included.
+    if (std::find(args.begin(), args.end(), "--check") != args.end())
+        return runCheck(args);
+
+#ifdef ULMET_WITH_APP
+    return MeterKeeperApp::run(argc, argv);
+#else
+    std::cerr << "ulmet: this build has no tray application (ULMET_BUILD_APP=OFF); "
+                 "run `ulmet --check` for the text report.\n";
+    return 2;
+#endif
+}

@@ -1,0 +1,206 @@
+#include "statusline/StatusLineCommand.h"
+
+#include "base/FileIO.h"
+#include "base/Json.h"
+#include "statusline/StatusLineStore.h"
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+
+namespace fs = std::filesystem;
+
+namespace StatusLineCommand {
+namespace {
+
+constexpr std::size_t kMaxSettings = 16 * 1024 * 1024;
+constexpr int kAttempts = 3;
+
+bool plainWord(std::string_view text) {
+    for (const char c : text)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) ||
+              std::string_view("/._-+,:@%").find(c) != std::string_view::npos))
+            return false;
+    return !text.empty();
+}
+
+// The executable a command line starts with, undoing commandFor's quoting.
+std::string executableOf(std::string_view command) {
+    std::string exe;
+    if (command.starts_with('\'')) {
+        for (std::size_t i = 1; i < command.size(); ++i) {
+            if (command.substr(i).starts_with("'\\''")) {
+                exe.push_back('\'');
+                i += 3;
+            } else if (command[i] == '\'') {
+                break;
+            } else {
+                exe.push_back(command[i]);
+            }
+        }
+        return exe;
+    }
+    return std::string(command.substr(0, command.find(' ')));
+}
+
+bool isOurs(std::string_view command) {
+    if (fs::path(executableOf(command)).filename() != "ulmet")
+        return false;
+    const std::size_t at = command.find(" --statusline");
+    return at != std::string_view::npos && (at + 13 == command.size() || command[at + 13] == ' ');
+}
+
+std::string describe(const std::error_code& error) {
+    return error.message();
+}
+
+} // namespace
+
+std::optional<std::string> readInput(int fd, std::size_t maxBytes, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return std::nullopt; // silent until the deadline, or a poll failure
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return std::nullopt;
+        }
+        if (n == 0)
+            return text;
+        if (text.size() + static_cast<std::size_t>(n) > maxBytes)
+            return std::nullopt;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::string line(const std::vector<UsageWindow>& windows, Instant now) {
+    std::string out;
+    for (const UsageWindow& w : windows) {
+        if (!out.empty())
+            out += " · ";
+        out += UsageWindow::compactLabel(w.key);
+        out += ' ';
+        out += UsageWindow::percentText(w.utilization);
+        if (w.resetsAt) {
+            out += ' ';
+            out += UsageWindow::remainShort(*w.resetsAt, now);
+        }
+    }
+    return out;
+}
+
+int run(int inputFd, std::ostream& out, const Environment& env) {
+    try {
+        const auto text = readInput(inputFd, kMaxInput, kInputTimeout);
+        const auto input = text ? StatusLineStore::parseInput(*text) : std::nullopt;
+        const std::string dir = StatusLineStore::configDirFor(
+            env.claudeConfigDir, input ? input->transcriptPath : std::nullopt, env.home);
+        std::vector<UsageWindow> windows;
+        if (input && !input->windows.empty()) {
+            std::error_code error; // a reading that cannot be filed still makes the line
+            StatusLineStore::record(env.baseDir, StatusLineReading{dir, env.now, input->windows}, error);
+            windows = input->windows;
+        } else if (const auto stored = StatusLineStore::load(env.baseDir, dir, env.home)) {
+            windows = StatusLineStore::windowsAt(*stored, env.now);
+        }
+        out << line(windows, env.now) << '\n';
+    } catch (const std::exception&) {
+        out << '\n';
+    }
+    out.flush();
+    return 0;
+}
+
+std::string commandFor(const fs::path& executable) {
+    const std::string path = executable.string();
+    if (plainWord(path))
+        return path + " --statusline";
+    std::string quoted = "'";
+    for (const char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "' --statusline";
+}
+
+Installed inspect(const fs::path& dir) {
+    std::error_code error;
+    const auto text = FileIO::readFile(dir / "settings.json", kMaxSettings, error);
+    if (!text)
+        return {};
+    const auto doc = Json::parse(*text);
+    if (!doc || !doc->is_object())
+        return {};
+    const auto entry = doc->find("statusLine");
+    if (entry == doc->end() || entry->is_null())
+        return {};
+    Installed installed{InstallState::other, ""};
+    if (entry->is_object())
+        if (const auto c = entry->find("command"); c != entry->end() && c->is_string())
+            installed.command = c->get<std::string>();
+    if (isOurs(installed.command))
+        installed.state = InstallState::ours;
+    return installed;
+}
+
+InstallResult install(const fs::path& dir, std::string_view command) {
+    const fs::path file = dir / "settings.json";
+    const std::string shown = file.string();
+    std::error_code error;
+    if (!fs::is_directory(dir, error))
+        return {false, true, dir.string() + " はディレクトリではありません"};
+    const fs::path target = FileIO::linkTarget(file); // a link stays a link
+    for (int attempt = 1;; ++attempt) {
+        mode_t mode = 0600;
+        std::optional<std::string> before = FileIO::readFile(target, kMaxSettings, error);
+        nlohmann::ordered_json doc = nlohmann::ordered_json::object();
+        if (before) {
+            const auto parsed = Json::parseOrdered(*before);
+            if (!parsed || !parsed->is_object())
+                return {false, true, shown + " は JSON オブジェクトではありません。変更しませんでした"};
+            doc = *parsed;
+            struct stat st {};
+            if (::stat(target.c_str(), &st) == 0)
+                mode = st.st_mode & 07777;
+        } else if (error != std::errc::no_such_file_or_directory) {
+            return {false, true, shown + " を読めません: " + describe(error)};
+        }
+        if (const auto entry = doc.find("statusLine"); entry != doc.end() && !entry->is_null()) {
+            const Installed there = inspect(dir);
+            if (there.state == InstallState::ours)
+                return {false, false,
+                        shown + " には既に MeterKeeper の statusLine があります: " + there.command};
+            return {false, false,
+                    shown + " には既に別の statusLine があります" +
+                        (there.command.empty() ? std::string() : ": " + there.command) +
+                        "。変更しませんでした"};
+        }
+        if (before && !FileIO::writeAtomic(dir / "settings.json.meterkeeper-bak", *before, mode, error))
+            return {false, true, shown + " のバックアップを作れません: " + describe(error)};
+        doc["statusLine"] = {{"type", "command"}, {"command", std::string(command)}};
+        const std::string text = doc.dump(2) + "\n";
+        // claude may have rewritten the file meanwhile: start again on its new content.
+        std::error_code again;
+        const auto now = FileIO::readFile(target, kMaxSettings, again);
+        if (attempt < kAttempts && now != before)
+            continue;
+        if (!FileIO::writeAtomic(target, text, mode, error))
+            return {false, true, shown + " に書き込めません: " + describe(error)};
+        return {true, false, shown + " に statusLine を追加しました: " + std::string(command)};
+    }
+}
+
+} // namespace StatusLineCommand
