@@ -1,4 +1,5 @@
 #include "StoreFixture.h"
+#include "statusline/StatusLineStore.h"
 
 #include "claude/ClaudeAppState.h"
 
@@ -781,3 +782,65 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+namespace storetest {
+
+// A profile read from claude's status line: its token never travels, its readings come from the
+// recorded status-line readings, and automatic switching works with them; an endpoint profile
+// with a fresh status-line reading spares the endpoint a call.
+TEST_F(StoreTest, StatusLineProfilesNeverSendTheirTokenAndStillSwitch) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoSwitchEnabled = true;
+    config.autoSwitchThreshold = 90;
+    auto a = claude("a", "a@x");
+    a.usageSource = UsageSource::statusLine;
+    auto b = claude("b", "b@x");
+    b.accountIdentity = identityOf("b@x");
+    config.profiles = {a, b};
+    config.activeProfileID = a.id;
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    answer("tok-a", ok(usageBody(99)));
+    answer("tok-b", ok(usageBody(20, 30)));
+    account("tok-a", "a@x");
+    writeFile(home / ".claude.json", identityOf("a@x"));
+    start(config);
+    finishCycle();
+    EXPECT_EQ(message(a.id), StatusLineStore::noReadingMessage("~/.claude-a"));
+    EXPECT_EQ(fiveHour(b.id), 20);
+
+    // claude draws its status line for a's directory: 95 %, above the threshold.
+    const auto record = [&](const std::string& dir, double fiveHourValue) {
+        std::error_code error;
+        ASSERT_TRUE(StatusLineStore::record(
+            configDir,
+            StatusLineReading{StatusLineStore::normalDir(dir, home.path()),
+                              clock.now(),
+                              {{"five_hour", fiveHourValue, clock.now() + hours(2), std::nullopt}}},
+            error));
+    };
+    record("~/.claude-a", 95);
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(fiveHour(a.id), 95);
+    EXPECT_EQ(store->sources().at(a.id), UsageSource::statusLine);
+    EXPECT_EQ(store->config().activeProfileID, b.id) << "switched away from a on its status-line reading";
+    ASSERT_EQ(notifications.size(), 1u);
+
+    // b's own status line is fresh: its session window comes from there, its week from the last
+    // endpoint answer, and the endpoint is not asked.
+    const std::size_t asked = requestedTokens().size();
+    record("~/.claude-b", 44);
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(fiveHour(b.id), 44);
+    EXPECT_EQ(store->sources().at(b.id), UsageSource::statusLine);
+    EXPECT_EQ(store->statuses().at(b.id).okValue()->windows.size(), 2u) << "the weekly window kept";
+    EXPECT_EQ(requestedTokens().size(), asked);
+
+    for (const auto& request : server.requests())
+        EXPECT_EQ(request.header("authorization").find("tok-a"), std::string::npos) << request.path;
+    EXPECT_EQ(AppConfig::decode(*readFile(configDir / "config.json"))->profiles[0].usageSource,
+              UsageSource::statusLine);
+}
+
+} // namespace storetest

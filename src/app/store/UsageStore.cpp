@@ -7,6 +7,7 @@
 #include "codex/CodexProvider.h"
 #include "config/ConfigStore.h"
 #include "secrets/SecretStore.h"
+#include "statusline/StatusLineStore.h"
 #include "usage/AnthropicAPI.h"
 
 #include <QCoro/QCoroFuture>
@@ -67,7 +68,11 @@ Fresh freshCredentials(const Services& services, const ProfileConfig& profile,
         held.reset();
     fresh.stillHeld = held;
     try {
-        fresh.resolved = CredentialResolver::resolveFresh(services, profile, false, held);
+        // A profile read from claude's status line never has its token renewed here: claude
+        // renews its own login when it needs to.
+        fresh.resolved = profile.usageSource == UsageSource::statusLine
+                             ? CredentialResolver::resolve(services, profile, false, held)
+                             : CredentialResolver::resolveFresh(services, profile, false, held);
         if (fresh.resolved->unsaved)
             fresh.stillHeld = fresh.resolved->raw;
     } catch (const std::exception& e) {
@@ -192,20 +197,49 @@ void UsageStore::saveNow() {
     ConfigStore::save(m_config, m_deps.configDir);
 }
 
-QCoro::Task<UsageStore::FetchOutcome> UsageStore::fetch(const StoreDependencies& dependencies,
-                                                        std::shared_ptr<JobGroup> jobs, ProfileConfig profile,
-                                                        std::optional<OAuthCredentials> liveOverride,
-                                                        bool includeEmail, int staggerIndex,
-                                                        std::optional<std::string> heldSlot) {
+QCoro::Task<UsageStore::FetchOutcome>
+UsageStore::fetch(const StoreDependencies& dependencies, std::shared_ptr<JobGroup> jobs,
+                  ProfileConfig profile, std::optional<OAuthCredentials> liveOverride, bool includeEmail,
+                  int staggerIndex, std::optional<std::string> heldSlot, StatusLineUse statusLine) {
     const StoreDependencies deps = dependencies; // the store may be gone before this ends
     if (staggerIndex >= 1)
         co_await deps.sleeper->sleep(kStagger * staggerIndex);
     const Services services = deps.services;
     // GCC 12 destroys a lambda temporary inside a co_await expression twice: name the job.
-    auto job1 = jobs->run([services, profile, liveOverride, includeEmail, heldSlot]() -> FetchOutcome {
+    const std::filesystem::path baseDir = deps.configDir;
+    auto job1 = jobs->run([services, profile, liveOverride, includeEmail, heldSlot, statusLine,
+                           baseDir]() -> FetchOutcome {
         FetchOutcome outcome;
         outcome.id = profile.id;
         outcome.unsavedSlot = heldSlot;
+        if (profile.provider == Provider::claude) {
+            // What claude told its status-line command, when the profile is read that way or the
+            // reading is recent enough to spare the endpoint a call.
+            const Instant now = services.clock.now();
+            const auto reading = StatusLineStore::load(baseDir, profile.configDir, services.home);
+            if (profile.usageSource == UsageSource::statusLine) {
+                outcome.source = UsageSource::statusLine;
+                outcome.status =
+                    reading ? ProfileStatus::ok(StatusLineStore::windowsAt(*reading, now), reading->at)
+                            : ProfileStatus::error(StatusLineStore::noReadingMessage(profile.configDir));
+                return outcome;
+            }
+            if (reading && reading->at <= now && now - reading->at < statusLine.freshFor) {
+                // The endpoint's other windows stay as last read.
+                std::vector<UsageWindow> windows = statusLine.previous;
+                for (const UsageWindow& w : StatusLineStore::windowsAt(*reading, now)) {
+                    const auto it = std::find_if(windows.begin(), windows.end(),
+                                                 [&](const UsageWindow& old) { return old.key == w.key; });
+                    if (it != windows.end())
+                        *it = w;
+                    else
+                        windows.push_back(w);
+                }
+                outcome.source = UsageSource::statusLine;
+                outcome.status = ProfileStatus::ok(std::move(windows), reading->at);
+                return outcome;
+            }
+        }
         if (profile.provider == Provider::codex) {
             try {
                 auto windows =
@@ -371,7 +405,8 @@ QCoro::Task<> UsageStore::refreshAll() {
     // 13. Targets, in configured order.
     std::vector<ProfileConfig> targets;
     for (const ProfileConfig& p : profiles)
-        if (!duplicateIds.contains(p.id) && (p.provider == Provider::codex || connected))
+        if (!duplicateIds.contains(p.id) &&
+            (p.provider == Provider::codex || p.usageSource == UsageSource::statusLine || connected))
             targets.push_back(p);
 
     // 14-15. Every target at once, 0.5 s apart; outcomes applied as they arrive.
@@ -413,16 +448,23 @@ QCoro::Task<> UsageStore::refreshAll() {
                         self->setStatus(outcome.id, outcome.status); // the last good reading stays
                     co_return;
                 }
+                // A status-line reading is recorded once, however many cycles show it.
+                std::optional<Instant> takenBefore;
+                if (const auto it = self->m_statuses.find(outcome.id); it != self->m_statuses.end())
+                    if (const auto* ok = it->second.okValue())
+                        takenBefore = ok->at;
+                self->m_sources[outcome.id] = outcome.source; // announced with the status
                 self->setStatus(outcome.id, outcome.status);
                 if (outcome.email) {
                     self->setEmail(outcome.id, outcome.email);
                     self->backfillEmail(outcome.id, *outcome.email);
                 }
-                if (const auto* ok = outcome.status.okValue())
+                if (const auto* ok = outcome.status.okValue();
+                    ok && !(outcome.source == UsageSource::statusLine && takenBefore == ok->at))
                     self->m_deps.history->append(HistoryRecord{ok->at, outcome.id, ok->windows});
             }(this, alive, totals, !live && target.provider == Provider::claude, held,
                                                   fetch(m_deps, m_jobs, target, override, includeEmail,
-                                                        static_cast<int>(i), held)));
+                                                        static_cast<int>(i), held, statusLineUse(target))));
     }
     for (auto& child : children)
         co_await child;
@@ -444,7 +486,7 @@ QCoro::Task<> UsageStore::refreshAll() {
     // 17. Without the secret store no Claude profile can be read.
     if (!connected && !profiles.empty())
         for (const ProfileConfig& p : profiles)
-            if (p.provider == Provider::claude) {
+            if (p.provider == Provider::claude && p.usageSource == UsageSource::api) {
                 const auto it = m_statuses.find(p.id);
                 if (it == m_statuses.end() || !it->second.isOk())
                     setStatus(p.id, ProfileStatus::error("未接続 — 「接続」で認証してください"));
@@ -1015,6 +1057,16 @@ ProfileConfig* UsageStore::findProfile(const Uuid& id) {
         if (p.id == id)
             return &p;
     return nullptr;
+}
+
+UsageStore::StatusLineUse UsageStore::statusLineUse(const ProfileConfig& profile) const {
+    StatusLineUse use;
+    use.freshFor = std::chrono::seconds(static_cast<long long>(
+        std::max(m_config.pollIntervalSec, static_cast<double>(kMinimumPollInterval.count()))));
+    if (const auto it = m_statuses.find(profile.id); it != m_statuses.end())
+        if (const auto* ok = it->second.okValue())
+            use.previous = ok->windows;
+    return use;
 }
 
 void UsageStore::setStatus(const Uuid& id, ProfileStatus status) {

@@ -68,6 +68,14 @@ public:
         // Renewed slot credentials that are still not in the slot after this fetch (the slot
         // write failed); none when the slot holds what it should.
         std::optional<std::string> unsavedSlot;
+        UsageSource source = UsageSource::api; // where the reading came from
+    };
+
+    // How a Claude profile read from its endpoint may use its status-line reading instead: when
+    // that is younger than `freshFor`, merged into the `previous` windows.
+    struct StatusLineUse {
+        std::chrono::seconds freshFor{0};
+        std::vector<UsageWindow> previous;
     };
 
     // One menu-bar glyph's data.
@@ -96,6 +104,8 @@ public:
     // Replaces the configuration (the views' edits); call scheduleSave() afterwards.
     void setConfig(const AppConfig& config);
     const std::map<Uuid, ProfileStatus>& statuses() const { return m_statuses; }
+    // Where each profile's latest reading came from (absent: not read this run).
+    const std::map<Uuid, UsageSource>& sources() const { return m_sources; }
     const std::map<Uuid, std::string>& emails() const { return m_emails; }
     const std::map<Uuid, bool>& slotPresence() const { return m_slotPresence; }
     std::optional<Instant> lastRefresh() const { return m_lastRefresh; }
@@ -123,7 +133,8 @@ public:
     static QCoro::Task<FetchOutcome> fetch(const StoreDependencies& dependencies,
                                            std::shared_ptr<JobGroup> jobs, ProfileConfig profile,
                                            std::optional<OAuthCredentials> liveOverride, bool includeEmail,
-                                           int staggerIndex, std::optional<std::string> heldSlot = {});
+                                           int staggerIndex, std::optional<std::string> heldSlot,
+                                           StatusLineUse statusLine);
     // Stores a learned address in a profile that has none, and saves at once.
     void backfillEmail(const Uuid& id, const std::string& email);
     void seedFromHistory();
@@ -198,6 +209,7 @@ private:
     Instant now() const { return m_deps.services.clock.now(); }
 
     void setStatus(const Uuid& id, ProfileStatus status);
+    StatusLineUse statusLineUse(const ProfileConfig& profile) const;
     void removeStatus(const Uuid& id);
     void setEmail(const Uuid& id, std::optional<std::string> email);
     void setSlotPresence(const Uuid& id, bool present);
@@ -211,6 +223,7 @@ private:
     StoreDependencies m_deps;
     AppConfig m_config;
     std::map<Uuid, ProfileStatus> m_statuses;
+    std::map<Uuid, UsageSource> m_sources;
     std::map<Uuid, std::string> m_emails;
     std::map<Uuid, bool> m_slotPresence;
     std::optional<Instant> m_lastRefresh;

@@ -65,6 +65,7 @@ public:
     }
     void field(const char* key, Provider& value) { enumeration(key, value, providerFromString); }
     void field(const char* key, MenuBarStyle& value) { enumeration(key, value, menuBarStyleFromString); }
+    void field(const char* key, UsageSource& value) { enumeration(key, value, usageSourceFromString); }
     void base64(const char* key, std::optional<std::string>& value) {
         if (const json* v = member(key)) {
             auto bytes = Base64::decode(text(key, *v));
@@ -152,6 +153,10 @@ public:
     }
     void field(const char* key, Provider value) { object[key] = toString(value); }
     void field(const char* key, MenuBarStyle value) { object[key] = toString(value); }
+    void field(const char* key, UsageSource value) {
+        if (value != UsageSource::api) // older readers never see the member unless it is used
+            object[key] = toString(value);
+    }
     void base64(const char* key, const std::optional<std::string>& value) {
         if (value)
             object[key] = Base64::encode(*value);
@@ -177,6 +182,7 @@ void visitFields(Visitor& v, Profile& p) {
     v.field("accountEmail", p.accountEmail);
     v.field("provider", p.provider);
     v.base64("accountIdentity", p.accountIdentity);
+    v.field("usageSource", p.usageSource);
 }
 
 template <class Visitor, class Config>
@@ -193,6 +199,7 @@ void visitConfigFields(Visitor& v, Config& c) {
     v.field("menuWeekStyle", c.menuWeekStyle);
     v.field("autoSwitchEnabled", c.autoSwitchEnabled);
     v.field("autoSwitchThreshold", c.autoSwitchThreshold);
+    v.field("forecastNotify", c.forecastNotify);
 }
 
 ProfileConfig Decoder::decodeProfile(const json& object, std::string path) {
@@ -241,6 +248,18 @@ std::optional<Provider> providerFromString(std::string_view text) {
     for (Provider p : kProviders)
         if (toString(p) == text)
             return p;
+    return std::nullopt;
+}
+
+std::string_view toString(UsageSource source) {
+    return source == UsageSource::statusLine ? "statusLine" : "api";
+}
+
+std::optional<UsageSource> usageSourceFromString(std::string_view text) {
+    if (text == "api")
+        return UsageSource::api;
+    if (text == "statusLine")
+        return UsageSource::statusLine;
     return std::nullopt;
 }
 

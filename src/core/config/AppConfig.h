@@ -16,6 +16,10 @@
 // Which command-line tool an account belongs to.
 enum class Provider { claude, codex };
 
+// Where an account's readings come from: the provider's usage endpoint with the account's token,
+// or what claude hands its status-line command (no token at all).
+enum class UsageSource { api, statusLine };
+
 // Glyph style of a menu-bar metric.
 enum class MenuBarStyle { batteryClassic, progressBar, percentage, iconWithBar, compact };
 
@@ -27,6 +31,8 @@ std::string_view toString(Provider provider);
 std::string_view toString(MenuBarStyle style);
 std::optional<Provider> providerFromString(std::string_view text);
 std::optional<MenuBarStyle> menuBarStyleFromString(std::string_view text);
+std::string_view toString(UsageSource source);
+std::optional<UsageSource> usageSourceFromString(std::string_view text);
 
 // The Japanese name shown by the style picker.
 std::string_view displayName(MenuBarStyle style);
@@ -66,6 +72,7 @@ struct ProfileConfig {
     std::optional<std::string> accountEmail;
     Provider provider = Provider::claude;
     std::optional<std::string> accountIdentity; // bytes: the compact identity JSON object
+    UsageSource usageSource = UsageSource::api; // written only when not the default
 
     friend bool operator==(const ProfileConfig&, const ProfileConfig&) = default;
 
@@ -89,6 +96,7 @@ struct AppConfig {
     MenuBarStyle menuWeekStyle = MenuBarStyle::percentage;
     bool autoSwitchEnabled = false;
     double autoSwitchThreshold = 100; // percent, 0-100 scale
+    bool forecastNotify = false;      // tell when the active session window will fill soon
 
     friend bool operator==(const AppConfig&, const AppConfig&) = default;
 

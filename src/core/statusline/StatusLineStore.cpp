@@ -200,6 +200,12 @@ std::optional<StatusLineReading> load(const fs::path& baseDir, std::string_view 
     return reading;
 }
 
+std::string noReadingMessage(std::string_view configDir) {
+    return "ステータスラインからの読み取りがまだありません。設定の「ステータスライン」で " +
+           std::string(configDir) + " に導入し（または ulmet --statusline-install " + std::string(configDir) +
+           "）、このアカウントで claude を使うと表示されます";
+}
+
 std::vector<UsageWindow> windowsAt(const StatusLineReading& reading, Instant now) {
     std::vector<UsageWindow> windows = reading.windows;
     for (UsageWindow& w : windows)

@@ -58,6 +58,10 @@ std::optional<StatusLineReading> load(const std::filesystem::path& baseDir, std:
 // reset unknown).
 std::vector<UsageWindow> windowsAt(const StatusLineReading& reading, Instant now);
 
+// The status of a profile read from the status line before claude has given it a reading: what to
+// do about it.
+std::string noReadingMessage(std::string_view configDir);
+
 // The file format, exposed for tests and the fuzzer.
 std::string encode(const StatusLineReading& reading);
 std::optional<StatusLineReading> decode(std::string_view text);
