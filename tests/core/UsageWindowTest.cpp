@@ -1,4 +1,5 @@
 #include "usage/UsageWindow.h"
+#include "usage/UsageForecast.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,48 @@ TEST(DateTime, FormatsUtcWithoutFraction) {
     EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(0)), "1970-01-01T00:00:00Z");
     EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(-0.5)), "1969-12-31T23:59:59Z");
     EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(951782400)), "2000-02-29T00:00:00Z");
+}
+
+// The projected moment a window fills, on constructed histories.
+TEST(UsageForecastTest, RecentPaceAverageFallbackAndResets) {
+    const Instant now = DateTime::fromUnixSeconds(1'800'000'000);
+    auto session = [&](double util, minutes toReset) {
+        return UsageWindow{"five_hour", util, now + toReset, std::nullopt};
+    };
+    auto series = [&](std::initializer_list<std::pair<int, double>> points) { // minutes before now
+        std::vector<UsageForecast::Reading> r;
+        for (const auto& [ago, value] : points)
+            r.push_back({now - minutes(ago), value});
+        return r;
+    };
+    auto minutesTo = [&](std::optional<Instant> t) {
+        return t ? duration<double>(*t - now).count() / 60 : -1;
+    };
+
+    // A steady 0.6 % a minute: 60 % left fills in 100 minutes, before the reset in 120.
+    const auto steady = series({{60, 4}, {50, 10}, {40, 16}, {30, 22}, {20, 28}, {10, 34}});
+    EXPECT_NEAR(minutesTo(UsageForecast::fullAt(session(40, 120min), now, steady)), 100, 0.01);
+    EXPECT_FALSE(UsageForecast::fullAt(session(40, 90min), now, steady)) << "resets first";
+
+    // A burst in the last twenty minutes after a flat stretch: the recent line fills in time,
+    // where the average since the window began (50 % in 3 h) would not.
+    const auto burst = series({{60, 20}, {50, 20}, {40, 20}, {30, 20}, {20, 20}, {10, 35}});
+    EXPECT_NEAR(minutesTo(UsageForecast::fullAt(session(50, 120min), now, burst)), 116.67, 0.05);
+    EXPECT_FALSE(UsageForecast::fullAt(session(50, 120min), now, {}));
+
+    // The window reset twenty minutes ago: the previous window's high readings do not count.
+    const auto reset = series({{50, 95}, {40, 97}, {30, 99}, {20, 0}, {10, 10}});
+    EXPECT_NEAR(minutesTo(UsageForecast::fullAt(session(20, 280min), now, reset)), 80, 0.01);
+
+    // Too few readings: the average pace since the window began (90 % in 3 h → 20 minutes).
+    EXPECT_NEAR(minutesTo(UsageForecast::fullAt(session(90, 120min), now, series({{5, 89}}))), 20, 0.01);
+
+    // Nothing to say: not filling, already full, no reset time, a reset in the past.
+    EXPECT_FALSE(UsageForecast::fullAt(session(30, 120min), now, series({{60, 30}, {30, 30}, {10, 30}})));
+    EXPECT_FALSE(UsageForecast::fullAt(session(100, 120min), now, steady));
+    EXPECT_FALSE(
+        UsageForecast::fullAt(UsageWindow{"five_hour", 50, std::nullopt, std::nullopt}, now, steady));
+    EXPECT_FALSE(UsageForecast::fullAt(session(50, -5min), now, steady));
 }
 
 } // namespace

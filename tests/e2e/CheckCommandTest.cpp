@@ -333,6 +333,18 @@ TEST_F(CheckCommand, TheStatusLineRecordsAndPrintsWithoutLoadingTheRest) {
         EXPECT_EQ(odd.out, "5時間 0% · 週·全 0%\n") << "the stored reading, its windows reset since";
     }
 
+    // A profile read that way: --check shows its last reading and where it came from, no token.
+    writeFile(configFile,
+              R"({"profiles": [{"name": "main", "configDir": "~/.claude", "usageSource": "statusLine"}]})");
+    const auto viaDir = run({"--statusline"}, {{"CLAUDE_CONFIG_DIR", (home / ".claude").string()}},
+                            kData + "/statusline-input.json");
+    EXPECT_EQ(viaDir.exitCode, 0);
+    const auto check = run({"--check"});
+    EXPECT_NE(check.out.find("== main [Claude] (~/.claude)\n  source: status line, read "), std::string::npos)
+        << check.out;
+    EXPECT_NE(check.out.find("\n  five_hour                  0.0%\n"), std::string::npos) << check.out;
+    EXPECT_TRUE(server.requests().empty());
+
     FILE* pipe = ::popen(("readelf -d " + std::string(ULMET_BINARY)).c_str(), "r");
     ASSERT_TRUE(pipe);
     std::string needed;

@@ -1,18 +1,58 @@
 #include "check/CheckRunner.h"
 
 #include "base/Clock.h"
+#include "base/FileIO.h"
 #include "base/Text.h"
 #include "claude/CredentialResolver.h"
 #include "codex/CodexProvider.h"
 #include "config/AppConfig.h"
 #include "config/ConfigStore.h"
+#include "history/HistoryStore.h"
+#include "statusline/StatusLineStore.h"
 #include "usage/AnthropicAPI.h"
+#include "usage/UsageForecast.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace CheckRunner {
 namespace {
+
+// The readings of the last hour, read straight from the day files (the check creates nothing).
+std::vector<HistoryRecord> recentHistory(Instant now) {
+    const Instant since = now - std::chrono::hours(1);
+    std::vector<HistoryRecord> records;
+    std::string last;
+    for (const Instant day : {since, now}) {
+        const std::string name = HistoryStore::dayFileName(day);
+        if (name == last)
+            continue;
+        last = name;
+        std::error_code error;
+        if (const auto text =
+                FileIO::readFile(ConfigStore::baseDir() / "history" / name, std::size_t(256) << 20, error))
+            HistoryStore::decodeLines(*text, since, records);
+    }
+    return records;
+}
+
+// A window's line, and its forecast line when it fills before its reset at the recent pace.
+void printWindows(const ProfileConfig& profile, const std::vector<UsageWindow>& windows,
+                  const std::vector<HistoryRecord>& history, Instant now, std::ostream& out) {
+    for (const auto& w : windows) {
+        out << windowLine(w) << '\n';
+        std::vector<UsageForecast::Reading> readings;
+        for (const HistoryRecord& r : history)
+            if (r.profileID == profile.id)
+                for (const UsageWindow& old : r.windows)
+                    if (old.key == w.key) {
+                        readings.push_back({r.ts, old.utilization});
+                        break;
+                    }
+        if (const auto full = UsageForecast::fullAt(w, now, readings))
+            out << forecastLine(w, *full) << '\n';
+    }
+}
 
 std::string headerLine(const ProfileConfig& profile, bool active) {
     std::string line = "== " + profile.name;
@@ -23,16 +63,28 @@ std::string headerLine(const ProfileConfig& profile, bool active) {
     return line;
 }
 
-void checkCodex(const ProfileConfig& profile, std::ostream& out, const Services& services) {
-    const auto windows = CodexProvider::readUsage(profile.configDir, services.home, services.clock.now());
+void checkCodex(const ProfileConfig& profile, std::ostream& out, const Services& services,
+                const std::vector<HistoryRecord>& history) {
+    const Instant now = services.clock.now();
+    const auto windows = CodexProvider::readUsage(profile.configDir, services.home, now);
     if (const auto plan = CodexProvider::readPlanType(profile.configDir, services.home))
         out << "  plan: " << *plan << '\n';
-    for (const auto& w : windows)
-        out << windowLine(w) << '\n';
+    printWindows(profile, windows, history, now, out);
+}
+
+// A profile read from claude's status line: its last reading, no token.
+void checkStatusLine(const ProfileConfig& profile, std::ostream& out, const Services& services,
+                     const std::vector<HistoryRecord>& history) {
+    const Instant now = services.clock.now();
+    const auto reading = StatusLineStore::load(ConfigStore::baseDir(), profile.configDir, services.home);
+    if (!reading)
+        throw std::runtime_error(StatusLineStore::noReadingMessage(profile.configDir));
+    out << "  source: status line, read " << DateTime::formatIso8601(reading->at) << '\n';
+    printWindows(profile, StatusLineStore::windowsAt(*reading, now), history, now, out);
 }
 
 void checkClaude(const ProfileConfig& profile, bool active, bool raw, std::ostream& out,
-                 const Services& services) {
+                 const Services& services, const std::vector<HistoryRecord>& history) {
     const ResolvedCredentials resolved = CredentialResolver::resolve(services, profile, active);
     const OAuthCredentials& credentials = resolved.credentials;
     out << "  creds: " << credentials.sourceDescription;
@@ -52,8 +104,8 @@ void checkClaude(const ProfileConfig& profile, bool active, bool raw, std::ostre
         out << "  raw (HTTP " << response.status
             << "): " << (Text::isValidUtf8(response.body) ? response.body : std::string("<binary>")) << '\n';
     }
-    for (const auto& w : AnthropicAPI::usage(services.http, credentials.accessToken))
-        out << windowLine(w) << '\n';
+    printWindows(profile, AnthropicAPI::usage(services.http, credentials.accessToken), history,
+                 services.clock.now(), out);
 }
 
 } // namespace
@@ -67,6 +119,14 @@ std::string windowLine(const UsageWindow& window) {
     return line;
 }
 
+std::string forecastLine(const UsageWindow& window, Instant full) {
+    std::string line =
+        "  " + Text::padOrCutUtf16(window.key, 24) + "  full ~" + DateTime::formatIso8601(full);
+    if (window.resetsAt)
+        line += ", resets " + DateTime::formatIso8601(*window.resetsAt);
+    return line;
+}
+
 void run(std::span<const std::string> args, std::ostream& out, const Services& services) {
     const bool raw = std::find(args.begin(), args.end(), "--raw") != args.end();
 
@@ -74,14 +134,17 @@ void run(std::span<const std::string> args, std::ostream& out, const Services& s
     out << "ulmet --check\n";
     out << "config: " << (ConfigStore::baseDir() / "config.json").string() << '\n';
     out << "profiles: " << config.profiles.size() << '\n';
+    const std::vector<HistoryRecord> history = recentHistory(services.clock.now());
     for (const ProfileConfig& profile : config.profiles) {
         const bool active = config.activeProfileID && *config.activeProfileID == profile.id;
         out << '\n' << headerLine(profile, active) << '\n';
         try {
             if (profile.provider == Provider::codex)
-                checkCodex(profile, out, services);
+                checkCodex(profile, out, services, history);
+            else if (profile.usageSource == UsageSource::statusLine)
+                checkStatusLine(profile, out, services, history);
             else
-                checkClaude(profile, active, raw, out, services);
+                checkClaude(profile, active, raw, out, services, history);
         } catch (const std::exception& e) {
             out << "  ERROR: " << e.what() << '\n';
         }

@@ -20,5 +20,8 @@ void run(std::span<const std::string> args, std::ostream& out, const Services& s
 
 // "  <key padded or cut to 24 UTF-16 units> <%5.1f>%[  resets <ISO time>]"
 std::string windowLine(const UsageWindow& window);
+// "  <key padded or cut to 24 UTF-16 units>  full ~<ISO time>[, resets <ISO time>]": when the window
+// fills at its recent pace.
+std::string forecastLine(const UsageWindow& window, Instant full);
 
 } // namespace CheckRunner
