@@ -844,3 +844,34 @@ TEST_F(StoreTest, StatusLineProfilesNeverSendTheirTokenAndStillSwitch) {
 }
 
 } // namespace storetest
+
+namespace storetest {
+
+TEST_F(StoreTest, AFillingSessionWindowIsForecastAndToldOncePerWindow) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.forecastNotify = true;
+    config.pollIntervalSec = 300;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    config.activeProfileID = a.id;
+    slot(a, "tok-a");
+    answer("tok-a", ok(usageBody(70))); // resets at 15:00, three hours from now
+    start(config);
+    finishCycle();
+    EXPECT_TRUE(notifications.empty()) << "70 % in two hours: full in 51 minutes, not yet worth telling";
+    for (double next : {76.0, 82.0, 88.0}) {
+        answer("tok-a", ok(usageBody(next)));
+        sleeper.advance(seconds(300));
+    }
+    const auto& status = *store->statuses().at(a.id).okValue();
+    const auto full = store->forecast(a.id, status.windows[0], status.at);
+    ASSERT_TRUE(full) << "six points every five minutes";
+    EXPECT_NEAR(duration<double>(*full - status.at).count(), 600, 30);
+    ASSERT_EQ(notifications.size(), 1u) << "once per window";
+    EXPECT_EQ(notifications[0].first, "使用量の予測");
+    EXPECT_TRUE(notifications[0].second.starts_with("「a」のセッションはこのペースだと "))
+        << notifications[0].second;
+}
+
+} // namespace storetest

@@ -9,6 +9,7 @@
 #include "secrets/SecretStore.h"
 #include "statusline/StatusLineStore.h"
 #include "usage/AnthropicAPI.h"
+#include "usage/UsageForecast.h"
 
 #include <QCoro/QCoroFuture>
 
@@ -460,8 +461,10 @@ QCoro::Task<> UsageStore::refreshAll() {
                     self->backfillEmail(outcome.id, *outcome.email);
                 }
                 if (const auto* ok = outcome.status.okValue();
-                    ok && !(outcome.source == UsageSource::statusLine && takenBefore == ok->at))
+                    ok && !(outcome.source == UsageSource::statusLine && takenBefore == ok->at)) {
                     self->m_deps.history->append(HistoryRecord{ok->at, outcome.id, ok->windows});
+                    self->remember(outcome.id, ok->at, ok->windows);
+                }
             }(this, alive, totals, !live && target.provider == Provider::claude, held,
                                                   fetch(m_deps, m_jobs, target, override, includeEmail,
                                                         static_cast<int>(i), held, statusLineUse(target))));
@@ -529,6 +532,7 @@ QCoro::Task<> UsageStore::refreshAll() {
 
     // 21-23.
     setLastRefresh(now());
+    notifyForecast();
     co_await evaluateAutoSwitch();
     if (!*alive)
         co_return;
@@ -544,13 +548,69 @@ void UsageStore::backfillEmail(const Uuid& id, const std::string& email) {
     saveNow();
 }
 
+void UsageStore::remember(const Uuid& id, Instant at, const std::vector<UsageWindow>& windows) {
+    const Instant keepFrom = now() - kRecentReadings;
+    if (at < keepFrom)
+        return;
+    for (const UsageWindow& w : windows) {
+        auto& list = m_recent[id][w.key];
+        if (!list.empty() && list.back().at >= at)
+            continue; // readings arrive in time order; an older one adds nothing
+        list.push_back({at, w.utilization});
+        while (!list.empty() && list.front().at < keepFrom)
+            list.pop_front();
+    }
+}
+
+std::optional<Instant> UsageStore::forecast(const Uuid& id, const UsageWindow& window,
+                                            Instant takenAt) const {
+    std::vector<UsageForecast::Reading> readings;
+    if (const auto p = m_recent.find(id); p != m_recent.end())
+        if (const auto k = p->second.find(window.key); k != p->second.end())
+            for (const auto& r : k->second)
+                if (r.at < takenAt) // the window itself is the reading taken then
+                    readings.push_back(r);
+    return UsageForecast::fullAt(window, takenAt, readings);
+}
+
+void UsageStore::notifyForecast() {
+    if (!m_config.forecastNotify || !m_config.activeProfileID || !m_deps.notify)
+        return;
+    const ProfileConfig* p = findProfile(*m_config.activeProfileID);
+    const auto it = m_statuses.find(*m_config.activeProfileID);
+    if (!p || it == m_statuses.end() || !it->second.isOk())
+        return;
+    for (const UsageWindow& w : it->second.okValue()->windows) {
+        if (w.key != "five_hour" || !w.resetsAt)
+            continue;
+        const auto full = forecast(p->id, w, it->second.okValue()->at);
+        if (!full || *full - now() > kForecastWarning)
+            continue;
+        const auto key = std::make_pair(p->id, *w.resetsAt);
+        if (m_forecastNotified.contains(key))
+            continue; // once per window
+        m_forecastNotified.insert(key);
+        const auto clock = [](Instant t) {
+            return QDateTime::fromMSecsSinceEpoch(
+                       std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count())
+                .toString(QStringLiteral("H:mm"));
+        };
+        m_deps.notify(
+            QStringLiteral("使用量の予測"),
+            QStringLiteral("「%1」のセッションはこのペースだと %2 ごろ上限に達します（リセット %3）")
+                .arg(QString::fromStdString(p->name), clock(*full), clock(*w.resetsAt)));
+    }
+}
+
 void UsageStore::seedFromHistory() {
     const auto since = now() - std::chrono::duration_cast<Instant::duration>(
                                    std::chrono::hours(static_cast<int>(kSeedHours)));
     std::map<Uuid, const HistoryRecord*> latest;
     const std::vector<HistoryRecord> records = m_deps.history->load(since);
-    for (const HistoryRecord& r : records)
+    for (const HistoryRecord& r : records) {
         latest[r.profileID] = &r;
+        remember(r.profileID, r.ts, r.windows);
+    }
     for (const auto& [id, record] : latest)
         setStatus(id, ProfileStatus::ok(record->windows, record->ts));
 }

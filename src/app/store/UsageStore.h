@@ -15,13 +15,16 @@
 #include "store/OperationLane.h"
 #include "store/Sleeper.h"
 #include "store/Worker.h"
+#include "usage/UsageForecast.h"
 #include "usage/UsageWindow.h"
 #include <QCoro/QCoroTask>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,6 +96,8 @@ public:
     static constexpr std::chrono::milliseconds kSaveDelay{800};
     static constexpr std::chrono::milliseconds kStagger{500};
     static constexpr std::chrono::seconds kAutoSwitchCooldown{300};
+    static constexpr std::chrono::minutes kForecastWarning{30};
+    static constexpr std::chrono::hours kRecentReadings{2};
 
     // Loads the configuration, copies known e-mail addresses, seeds the readings from the last 48
     // hours of history and starts polling.
@@ -106,6 +111,8 @@ public:
     const std::map<Uuid, ProfileStatus>& statuses() const { return m_statuses; }
     // Where each profile's latest reading came from (absent: not read this run).
     const std::map<Uuid, UsageSource>& sources() const { return m_sources; }
+    // When a window of a profile, read at `takenAt`, fills at its recent pace, if before its reset.
+    std::optional<Instant> forecast(const Uuid& id, const UsageWindow& window, Instant takenAt) const;
     const std::map<Uuid, std::string>& emails() const { return m_emails; }
     const std::map<Uuid, bool>& slotPresence() const { return m_slotPresence; }
     std::optional<Instant> lastRefresh() const { return m_lastRefresh; }
@@ -210,6 +217,9 @@ private:
 
     void setStatus(const Uuid& id, ProfileStatus status);
     StatusLineUse statusLineUse(const ProfileConfig& profile) const;
+    void remember(const Uuid& id, Instant at, const std::vector<UsageWindow>& windows);
+    // Tells once per window when the active session window will fill within kForecastWarning.
+    void notifyForecast();
     void removeStatus(const Uuid& id);
     void setEmail(const Uuid& id, std::optional<std::string> email);
     void setSlotPresence(const Uuid& id, bool present);
@@ -224,6 +234,9 @@ private:
     AppConfig m_config;
     std::map<Uuid, ProfileStatus> m_statuses;
     std::map<Uuid, UsageSource> m_sources;
+    // The last two hours of readings per profile and window key, for the forecast.
+    std::map<Uuid, std::map<std::string, std::deque<UsageForecast::Reading>>> m_recent;
+    std::set<std::pair<Uuid, Instant>> m_forecastNotified; // (profile, reset) already told
     std::map<Uuid, std::string> m_emails;
     std::map<Uuid, bool> m_slotPresence;
     std::optional<Instant> m_lastRefresh;

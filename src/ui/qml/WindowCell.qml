@@ -10,7 +10,14 @@ ColumnLayout {
     property var cell
     property color tint
     readonly property string key: cell ? cell.key : ""
+    // When the window fills at its recent pace, if before its reset.
+    readonly property string forecast: cell && cell.forecast ? cell.forecast : ""
     spacing: 3
+
+    HoverHandler { id: hover }
+    ToolTip.text: windowCell.forecast
+    ToolTip.visible: hover.hovered && windowCell.forecast !== ""
+    ToolTip.delay: 400
 
     Label {
         text: windowCell.cell.label
