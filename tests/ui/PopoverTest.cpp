@@ -402,6 +402,47 @@ TEST_F(SettingsWindowTest, ProfileRowsPriorityListAndOneSavePerBurstOfEdits) {
     EXPECT_EQ(savedConfig().profiles[2].name, "Cxyz");
 }
 
+TEST_F(SettingsWindowTest, StatusLineStateInstallAndTheReadingSource) {
+    AppConfig config;
+    auto a = claude("A");
+    auto b = claude("B");
+    config.profiles = {a, b};
+    fs::create_directories(home / ".claude-A");
+    fs::create_directories(home / ".claude-B");
+    writeFile(home / ".claude-B/settings.json",
+              R"({"statusLine": {"type": "command", "command": "mine.sh"}})");
+    start(config);
+    openSettings();
+    auto rowState = [&](int i) {
+        for (int n = 0; n < 50; ++n) { // read off the main thread
+            sleeper.settle();
+            QTest::qWait(5);
+        }
+        return one(QStringLiteral("statusLineState"), items(QStringLiteral("profileRow"))[i])
+            ->property("text")
+            .toString();
+    };
+    EXPECT_EQ(rowState(0), QStringLiteral("ステータスライン: 未導入"));
+    EXPECT_EQ(rowState(1), QStringLiteral("ステータスライン: 別のコマンド（mine.sh）"));
+    EXPECT_FALSE(
+        one(QStringLiteral("statusLineInstall"), items(QStringLiteral("profileRow"))[1])->isVisible());
+
+    QMetaObject::invokeMethod(settings, "installStatusLine",
+                              Q_ARG(QString, QString::fromStdString(a.id.toString())));
+    EXPECT_EQ(rowState(0), QStringLiteral("ステータスライン: 導入済み"));
+    EXPECT_NE(readFile(home / ".claude-A/settings.json")->find("--statusline"), std::string::npos);
+
+    QMetaObject::invokeMethod(settings, "setProfileUsageSource",
+                              Q_ARG(QString, QString::fromStdString(a.id.toString())),
+                              Q_ARG(QString, QStringLiteral("statusLine")));
+    sleeper.advance(seconds(1));
+    EXPECT_EQ(savedConfig().profiles[0].usageSource, UsageSource::statusLine);
+    EXPECT_EQ(one(QStringLiteral("sourcePicker"), items(QStringLiteral("profileRow"))[0])
+                  ->property("currentIndex")
+                  .toInt(),
+              1);
+}
+
 TEST_F(SettingsWindowTest, SlidersMetricCardsAndARefusedLoginItem) {
     AppConfig config;
     config.autoSwitchEnabled = true;

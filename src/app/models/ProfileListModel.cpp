@@ -58,7 +58,8 @@ QHash<int, QByteArray> ProfileListModel::roleNames() const {
             {ConfigDirRole, "configDir"},
             {KnownEmailRole, "knownEmail"},
             {HasIdentityRole, "hasIdentity"},
-            {ClaudePositionRole, "claudePosition"}};
+            {ClaudePositionRole, "claudePosition"},
+            {UsageSourceRole, "usageSource"}};
 }
 
 QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
@@ -90,6 +91,8 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
         return qs(profile->colorName);
     case ConfigDirRole:
         return qs(profile->configDir);
+    case UsageSourceRole:
+        return qs(std::string(toString(profile->usageSource)));
     case KnownEmailRole: {
         const auto it = m_store->emails().find(profile->id);
         if (it != m_store->emails().end())

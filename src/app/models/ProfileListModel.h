@@ -28,12 +28,13 @@ public:
         StatusKindRole, // "none", "ok" or "error"
         MessageRole,    // the error status's message
         WindowsRole,    // list of maps: key, label, utilization, percentText, elapsed (-1 when none),
-                        // remaining ("" when no reset time), aheadOfPace
+                        // remaining ("" when no reset time), aheadOfPace, forecast ("" when none)
         ColorNameRole,  // the palette name
         ConfigDirRole,
         KnownEmailRole,     // the learned address, else the configured one, else ""
         HasIdentityRole,    // a captured identity (switchable)
         ClaudePositionRole, // 1, 2, … among the Claude profiles (the switching priority); 0 for Codex
+        UsageSourceRole,    // "api" or "statusLine"
     };
     Q_ENUM(Role)
 

@@ -136,7 +136,7 @@ std::string commandFor(const fs::path& executable) {
     return quoted + "' --statusline";
 }
 
-Installed inspect(const fs::path& dir) {
+Installed inspect(const fs::path& dir, std::string_view ourCommand) {
     std::error_code error;
     const auto text = FileIO::readFile(dir / "settings.json", kMaxSettings, error);
     if (!text)
@@ -151,7 +151,7 @@ Installed inspect(const fs::path& dir) {
     if (entry->is_object())
         if (const auto c = entry->find("command"); c != entry->end() && c->is_string())
             installed.command = c->get<std::string>();
-    if (isOurs(installed.command))
+    if (isOurs(installed.command) || (!ourCommand.empty() && installed.command == ourCommand))
         installed.state = InstallState::ours;
     return installed;
 }
@@ -179,7 +179,7 @@ InstallResult install(const fs::path& dir, std::string_view command) {
             return {false, true, shown + " を読めません: " + describe(error)};
         }
         if (const auto entry = doc.find("statusLine"); entry != doc.end() && !entry->is_null()) {
-            const Installed there = inspect(dir);
+            const Installed there = inspect(dir, command);
             if (there.state == InstallState::ours)
                 return {false, false,
                         shown + " には既に MeterKeeper の statusLine があります: " + there.command};

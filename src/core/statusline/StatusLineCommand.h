@@ -48,8 +48,8 @@ struct Installed {
     InstallState state = InstallState::none;
     std::string command; // the command there (empty when none or not a command)
 };
-// "Ours" is a command that runs an executable named "ulmet" with --statusline.
-Installed inspect(const std::filesystem::path& dir);
+// "Ours" is `ourCommand`, or a command that runs an executable named "ulmet" with --statusline.
+Installed inspect(const std::filesystem::path& dir, std::string_view ourCommand = {});
 
 // Adds {"type": "command", "command": `command`} as statusLine of DIR/settings.json when it has
 // none (creating the file 0600 when missing); keeps every other member, their order, the file's

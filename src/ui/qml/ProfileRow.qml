@@ -3,7 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 
 // One profile in the settings: order, colour, name, tool, colour name, delete; its directory;
-// its account or "未取り込み", and the capture button (Claude) or where Codex logs are read.
+// its account or "未取り込み", and the capture button (Claude) or where Codex logs are read; for
+// Claude, where its usage is read from and whether claude's status line feeds this program.
 Rectangle {
     id: row
     objectName: "profileRow"
@@ -15,6 +16,8 @@ Rectangle {
     required property string profileColor
     required property string configDir
     required property string knownEmail
+    required property string usageSource
+    readonly property var statusLine: settings.statusLine[profileId] || ({})
     required property bool isFirst
     required property bool isLast
 
@@ -114,6 +117,46 @@ Rectangle {
                 text: "現在のログインを取り込む"
                 onClicked: row.settings.capture(row.profileId)
             }
+        }
+
+        RowLayout {
+            objectName: "statusLineRow"
+            visible: row.provider === "claude"
+            spacing: 8
+            Label { text: "使用量の取得"; font.pixelSize: 10; opacity: 0.6 }
+            ComboBox {
+                objectName: "sourcePicker"
+                Layout.preferredWidth: 150
+                model: ["API（トークン）", "ステータスライン"]
+                currentIndex: row.usageSource === "statusLine" ? 1 : 0
+                onActivated: (i) => row.settings.setProfileUsageSource(row.profileId, i === 1 ? "statusLine" : "api")
+            }
+            Label {
+                objectName: "statusLineState"
+                text: row.statusLine.state === "ours" ? "ステータスライン: 導入済み"
+                    : row.statusLine.state === "other" ? "ステータスライン: 別のコマンド" + (row.statusLine.command ? "（" + row.statusLine.command + "）" : "")
+                    : "ステータスライン: 未導入"
+                color: row.usageSource === "statusLine" && row.statusLine.state !== "ours" ? "#ff9500" : palette.text
+                opacity: color === palette.text ? 0.6 : 1
+                font.pixelSize: 10
+                elide: Text.ElideMiddle
+                Layout.fillWidth: true
+            }
+            SmallButton {
+                objectName: "statusLineInstall"
+                visible: row.statusLine.state === "none"
+                text: "導入"
+                onClicked: row.settings.installStatusLine(row.profileId)
+            }
+        }
+        Label {
+            objectName: "statusLineMessage"
+            visible: row.provider === "claude" && text !== ""
+            text: row.statusLine.message || ""
+            font.pixelSize: 10
+            opacity: 0.6
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
         }
     }
 }

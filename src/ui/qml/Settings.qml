@@ -305,6 +305,18 @@ Rectangle {
                     }
                 }
             }
+            Card {
+                Switch {
+                    objectName: "forecastSwitch"
+                    text: "上限が近づいたら通知"
+                    checked: root.settings.forecastNotify
+                    onToggled: root.settings.forecastNotify = checked
+                }
+                Note {
+                    text: "使用中の口座のセッションが、このペースだと 30 分以内に上限に達しそうなときに一度だけ通知します。"
+                    font.pixelSize: 10
+                }
+            }
             Item { height: 12 }
         }
     }

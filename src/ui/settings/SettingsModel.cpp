@@ -1,7 +1,9 @@
 #include "settings/SettingsModel.h"
 
+#include "base/Paths.h"
 #include "claude/ClaudeAppState.h"
 #include "platform/LaunchAtLogin.h"
+#include "statusline/StatusLineCommand.h"
 #include "store/UsageStore.h"
 #include "store/Worker.h"
 
@@ -26,6 +28,7 @@ SettingsModel::SettingsModel(UsageStore* store, QString executable, QObject* par
     , m_jobs(std::make_shared<JobGroup>())
     , m_launchAtLogin(LaunchAtLogin::isEnabled()) {
     connect(m_store, &UsageStore::configChanged, this, &SettingsModel::changed);
+    connect(m_store, &UsageStore::configChanged, this, &SettingsModel::recheckStatusLine); // directories
     // The preview label follows the configuration and every new reading.
     for (auto signal : {&UsageStore::configChanged, &UsageStore::statusesChanged})
         connect(m_store, signal, this, [this] {
@@ -33,6 +36,7 @@ SettingsModel::SettingsModel(UsageStore* store, QString executable, QObject* par
             emit previewChanged();
         });
     recheckLiveLogin();
+    recheckStatusLine();
 }
 
 SettingsModel::~SettingsModel() {
@@ -184,6 +188,79 @@ void SettingsModel::capture(const QString& id) {
         if (*alive)
             self->recheckLiveLogin();
     }(this, m_alive, m_store->captureActive(*profile));
+}
+
+bool SettingsModel::forecastNotify() const {
+    return m_store->config().forecastNotify;
+}
+void SettingsModel::setForecastNotify(bool on) {
+    edit([&](AppConfig& c) { c.forecastNotify = on; });
+}
+
+void SettingsModel::setProfileUsageSource(const QString& id, const QString& source) {
+    if (const auto value = usageSourceFromString(source.toStdString()))
+        edit([&](AppConfig& c) {
+            for (ProfileConfig& p : c.profiles)
+                if (p.id == idOf(id))
+                    p.usageSource = *value;
+        });
+}
+
+void SettingsModel::recheckStatusLine() {
+    std::vector<std::pair<QString, std::filesystem::path>> dirs;
+    const auto home = m_store->homeDirectory();
+    for (const ProfileConfig& p : m_store->config().profiles)
+        if (p.provider == Provider::claude)
+            dirs.emplace_back(qs(p.id.toString()), Paths::expandTilde(p.configDir, home));
+    const std::string ours = StatusLineCommand::commandFor(m_executable.toStdString());
+    auto job = m_jobs->run([dirs, ours] {
+        std::vector<std::pair<QString, StatusLineCommand::Installed>> states;
+        for (const auto& [id, dir] : dirs)
+            states.emplace_back(id, StatusLineCommand::inspect(dir, ours));
+        return states;
+    });
+    [](SettingsModel* self, std::shared_ptr<bool> alive,
+       QFuture<std::vector<std::pair<QString, StatusLineCommand::Installed>>> pending) -> QCoro::Task<> {
+        const auto states = co_await pending;
+        if (!*alive)
+            co_return;
+        QVariantMap all;
+        for (const auto& [id, installed] : states) {
+            QVariantMap entry;
+            entry.insert(QStringLiteral("state"), installed.state == StatusLineCommand::InstallState::ours
+                                                      ? QStringLiteral("ours")
+                                                  : installed.state == StatusLineCommand::InstallState::other
+                                                      ? QStringLiteral("other")
+                                                      : QStringLiteral("none"));
+            entry.insert(QStringLiteral("command"), qs(installed.command));
+            entry.insert(QStringLiteral("message"), self->m_statusLineMessages.value(id));
+            all.insert(id, entry);
+        }
+        if (all != self->m_statusLine) {
+            self->m_statusLine = all;
+            emit self->statusLineChanged();
+        }
+    }(this, m_alive, job);
+}
+
+void SettingsModel::installStatusLine(const QString& id) {
+    const ProfileConfig* profile = nullptr;
+    for (const ProfileConfig& p : m_store->config().profiles)
+        if (p.id == idOf(id))
+            profile = &p;
+    if (!profile || profile->provider != Provider::claude)
+        return;
+    const auto dir = Paths::expandTilde(profile->configDir, m_store->homeDirectory());
+    const std::string command = StatusLineCommand::commandFor(m_executable.toStdString());
+    auto job = m_jobs->run([dir, command] { return StatusLineCommand::install(dir, command); });
+    [](SettingsModel* self, std::shared_ptr<bool> alive, QString id,
+       QFuture<StatusLineCommand::InstallResult> pending) -> QCoro::Task<> {
+        const auto result = co_await pending;
+        if (!*alive)
+            co_return;
+        self->m_statusLineMessages.insert(id, qs(result.message));
+        self->recheckStatusLine();
+    }(this, m_alive, id, job);
 }
 
 void SettingsModel::recheckLiveLogin() {

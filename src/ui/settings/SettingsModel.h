@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QVariantMap>
 
 #include <memory>
 
@@ -29,6 +30,10 @@ class SettingsModel : public QObject {
     Q_PROPERTY(QString liveEmail READ liveEmail NOTIFY liveEmailChanged)
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY launchChanged)
     Q_PROPERTY(QString launchError READ launchError NOTIFY launchChanged)
+    Q_PROPERTY(bool forecastNotify READ forecastNotify WRITE setForecastNotify NOTIFY changed)
+    // Per Claude profile id: {"state": "ours" | "other" | "none", "command", "message"}, for the
+    // statusLine entry of its directory's settings.json (read off the main thread).
+    Q_PROPERTY(QVariantMap statusLine READ statusLine NOTIFY statusLineChanged)
     Q_PROPERTY(QStringList styles READ styles CONSTANT)
     Q_PROPERTY(QStringList styleNames READ styleNames CONSTANT)
     Q_PROPERTY(QStringList colorNames READ colorNames CONSTANT)
@@ -57,6 +62,9 @@ public:
     void setAutoSwitchEnabled(bool on);
     double autoSwitchThreshold() const;
     void setAutoSwitchThreshold(double percent);
+    bool forecastNotify() const;
+    void setForecastNotify(bool on);
+    QVariantMap statusLine() const { return m_statusLine; }
     int previewRevision() const { return m_previewRevision; }
     QString liveEmail() const { return m_liveEmail; }
     bool launchAtLogin() const { return m_launchAtLogin; }
@@ -70,6 +78,12 @@ public:
     Q_INVOKABLE void setProfileProvider(const QString& id, const QString& provider);
     Q_INVOKABLE void setProfileColor(const QString& id, const QString& colorName);
     Q_INVOKABLE void setProfileDirectory(const QString& id, const QString& directory);
+    Q_INVOKABLE void setProfileUsageSource(const QString& id, const QString& source);
+    // Adds this program as the statusLine command of the profile's directory, off the main
+    // thread; the outcome's message goes to statusLine[id].message.
+    Q_INVOKABLE void installStatusLine(const QString& id);
+    // Reads every Claude profile's statusLine entry again.
+    Q_INVOKABLE void recheckStatusLine();
     Q_INVOKABLE void moveProfile(const QString& id, int by);
     Q_INVOKABLE void removeProfile(const QString& id);
     Q_INVOKABLE void addProfile(const QString& provider);
@@ -87,6 +101,7 @@ signals:
     void previewChanged();
     void liveEmailChanged();
     void launchChanged();
+    void statusLineChanged();
 
 private:
     template <class F>
@@ -100,4 +115,6 @@ private:
     QString m_liveEmail;
     bool m_launchAtLogin = false;
     QString m_launchError;
+    QVariantMap m_statusLine;
+    QMap<QString, QString> m_statusLineMessages;
 };
