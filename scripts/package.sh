@@ -75,7 +75,8 @@ grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainf
     fail "the metadata does not launch $app_id.desktop"
 
 echo "package: hardening"
-hardening-check --nocfprotection "$files/usr/bin/ulmet" || fail "hardening-check"
+hardening-check --nocfprotection "$files/usr/bin/ulmet" "$files/usr/lib/$multiarch/ulmet/ulmet-full.so" ||
+    fail "hardening-check"
 
 echo "package: QML modules"
 # The modules the interface imports and, from their qmldir files, the modules those import or
@@ -109,6 +110,8 @@ if [ "$install_test" = 1 ]; then
         home=$(mktemp -d)
         mkdir -p "$home/.claude"
         report=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin ulmet --check 2>&1) || true
+        line=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin ulmet --statusline <"$root/tests/data/statusline-input.json") ||
+            fail "the installed ulmet --statusline failed"
         # The application itself, its panel as a window on a private X server: still running
         # after five seconds and no QML module missing.
         gui=0
@@ -119,6 +122,7 @@ if [ "$install_test" = 1 ]; then
         echo "$report" | grep -q "^config: $home/.local/share/ulmet/config.json" ||
             { echo "$report"; fail "the installed ulmet --check did not report"; }
         echo "$report" | grep -q "^profiles: 1" || { echo "$report"; fail "unexpected --check report"; }
+        [ "$line" = "5時間 37% 残0分 · 週·全 26% 残0分" ] || fail "unexpected status line: $line"
         [ "$gui" = 124 ] || { cat "$out/gui.log"; fail "the installed application ended early ($gui)"; }
         if grep -E "is not installed|is not a type|qrc:.*Error|Cannot assign" "$out/gui.log"; then
             fail "the installed application could not load its interface"
