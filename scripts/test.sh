@@ -36,4 +36,4 @@ bash fuzz/run.sh "${ULMET_FUZZ_SECONDS:-4}"
 
 cmake --preset tsan
 cmake --build --preset tsan --target app_tests core_tests
-ctest --preset tsan -j"$(nproc)" -R '^(StoreTest|StoreStressTest|HistoryStoreTest|HistoryChart|CodexTest|ResolverTest)\.'
+ctest --preset tsan -j"$(nproc)" -R '^(StoreTest|StoreStressTest|HistoryStoreTest|HistoryChart|CodexTest|ResolverTest|StatusLineReadings)\.'
