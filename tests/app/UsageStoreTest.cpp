@@ -793,6 +793,7 @@ TEST_F(StoreTest, StatusLineProfilesNeverSendTheirTokenAndStillSwitch) {
     config.keychainConnected = true;
     config.autoSwitchEnabled = true;
     config.autoSwitchThreshold = 90;
+    config.autoReadLiveClaude = true; // the live login is a's: its address comes from claude's state file
     auto a = claude("a", "a@x");
     a.usageSource = UsageSource::statusLine;
     auto b = claude("b", "b@x");
@@ -804,10 +805,14 @@ TEST_F(StoreTest, StatusLineProfilesNeverSendTheirTokenAndStillSwitch) {
     answer("tok-a", ok(usageBody(99)));
     answer("tok-b", ok(usageBody(20, 30)));
     account("tok-a", "a@x");
+    account("tok-b", "b@x");
+    secrets.store("Claude Code-credentials", Paths::loginName(), blob("tok-a"));
     writeFile(home / ".claude.json", identityOf("a@x"));
     start(config);
     finishCycle();
     EXPECT_EQ(message(a.id), StatusLineStore::noReadingMessage("~/.claude-a"));
+    EXPECT_EQ(store->config().activeProfileID, a.id);
+    EXPECT_EQ(store->liveEmail(), "a@x");
     EXPECT_EQ(fiveHour(b.id), 20);
 
     // claude draws its status line for a's directory: 95 %, above the threshold.

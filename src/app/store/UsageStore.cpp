@@ -287,6 +287,7 @@ namespace {
 struct CycleReads {
     std::optional<std::string> liveBlob;
     std::vector<std::pair<Uuid, bool>> presence;
+    std::optional<std::string> stateEmail; // ~/.claude.json's account, when a profile needs it
 };
 
 struct CycleTotals {
@@ -333,6 +334,12 @@ QCoro::Task<> UsageStore::refreshAll() {
                     r.liveBlob = ActiveCredentialStore::read(services.secrets, services.home);
                 } catch (const std::exception&) {
                 }
+                // The live login may be a status-line profile's, whose token is not to travel:
+                // claude's state file names its account without a request.
+                if (std::any_of(profiles.begin(), profiles.end(), [](const ProfileConfig& p) {
+                        return p.usageSource == UsageSource::statusLine;
+                    }))
+                    r.stateEmail = ClaudeAppState::readEmail(services.home);
             }
             for (const ProfileConfig& p : profiles)
                 r.presence.emplace_back(p.id, hasSlot(services.secrets, p.id));
@@ -356,7 +363,10 @@ QCoro::Task<> UsageStore::refreshAll() {
         }
 
         // 6-7. Its e-mail, looked up once per access token.
-        if (readLive && liveCredentials) {
+        const ProfileConfig* byState = withEmail(profiles, reads.stateEmail);
+        if (readLive && liveCredentials && byState && byState->usageSource == UsageSource::statusLine) {
+            email = reads.stateEmail;
+        } else if (readLive && liveCredentials) {
             const std::string token = liveCredentials->accessToken;
             if (m_cachedLiveToken == token && m_cachedLiveEmail) {
                 email = m_cachedLiveEmail;
@@ -934,11 +944,21 @@ QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
         std::optional<std::string> blob;
         std::optional<std::string> email;
     };
-    auto job9 = m_jobs->run([services]() {
+    std::set<std::string> tokenless; // addresses of status-line profiles: their tokens never travel
+    for (const ProfileConfig& p : m_config.profiles)
+        if (p.usageSource == UsageSource::statusLine && p.accountEmail)
+            tokenless.insert(*p.accountEmail);
+    auto job9 = m_jobs->run([services, tokenless]() {
         Outgoing o;
         try {
             o.blob = ActiveCredentialStore::read(services.secrets, services.home);
             const OAuthCredentials credentials = CredentialsProvider::parse(*o.blob, "active");
+            if (!tokenless.empty())
+                if (auto named = ClaudeAppState::readEmail(services.home);
+                    named && tokenless.contains(*named)) {
+                    o.email = std::move(named); // claude's state file names the account
+                    return o;
+                }
             o.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
         } catch (const std::exception&) {
             o.email.reset();
