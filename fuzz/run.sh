@@ -9,7 +9,7 @@ cd "$ULMET_ROOT"
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(FuzzConfig FuzzCredentials FuzzUsage FuzzRefresh FuzzCodexLog FuzzHistoryLine FuzzStateFile)
+[ ${#targets[@]} -eq 0 ] && targets=(FuzzConfig FuzzCredentials FuzzUsage FuzzRefresh FuzzCodexLog FuzzHistoryLine FuzzStateFile FuzzStatusLine)
 bash scripts/install-deps.sh >&2
 cmake --preset fuzz >&2
 cmake --build --preset fuzz >&2

@@ -55,6 +55,16 @@ std::optional<UsageWindow> windowOf(const json& limits, const char* key) {
     return w;
 }
 
+// A time in milliseconds read back from a file: within 1970..2200, so it converts exactly.
+std::optional<Instant> fromMillis(const json& value) {
+    if (!value.is_number_integer())
+        return std::nullopt;
+    const std::int64_t ms = value.get<std::int64_t>();
+    if (ms < 0 || ms > static_cast<std::int64_t>(kLatestReset) * 1000)
+        return std::nullopt;
+    return Instant(std::chrono::milliseconds(ms));
+}
+
 std::int64_t millis(Instant t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
@@ -131,12 +141,15 @@ std::optional<StatusLineReading> decode(std::string_view text) {
     const auto dirIt = doc->find("configDir");
     const auto atIt = doc->find("at");
     const auto windowsIt = doc->find("windows");
-    if (dirIt == doc->end() || !dirIt->is_string() || atIt == doc->end() || !atIt->is_number_integer() ||
-        windowsIt == doc->end() || !windowsIt->is_array())
+    if (dirIt == doc->end() || !dirIt->is_string() || atIt == doc->end() || windowsIt == doc->end() ||
+        !windowsIt->is_array())
+        return std::nullopt;
+    const auto at = fromMillis(*atIt);
+    if (!at)
         return std::nullopt;
     StatusLineReading reading;
     reading.configDir = dirIt->get<std::string>();
-    reading.at = Instant(std::chrono::milliseconds(atIt->get<std::int64_t>()));
+    reading.at = *at;
     for (const json& entry : *windowsIt) {
         if (!entry.is_object())
             return std::nullopt;
@@ -150,9 +163,9 @@ std::optional<StatusLineReading> decode(std::string_view text) {
         if (!std::isfinite(w.utilization) || w.utilization < 0 || w.utilization > 100)
             return std::nullopt;
         if (const auto reset = entry.find("resetsAt"); reset != entry.end()) {
-            if (!reset->is_number_integer())
+            w.resetsAt = fromMillis(*reset);
+            if (!w.resetsAt)
                 return std::nullopt;
-            w.resetsAt = Instant(std::chrono::milliseconds(reset->get<std::int64_t>()));
         }
         reading.windows.push_back(std::move(w));
     }
