@@ -159,6 +159,14 @@ TEST_F(PopoverTest, AheadOfPaceIsStrictAndTheTimeLeftMovesOnWithoutARefresh) {
     EXPECT_EQ(all(QStringLiteral("remainingLabel"), section("steady")).size(), 2u);
     EXPECT_FALSE(all(QStringLiteral("remainingLabel"), section("steady"))[1]->isVisible()) << "no reset time";
     EXPECT_FALSE(all(QStringLiteral("elapsedMarker"), section("steady"))[1]->isVisible()) << "no length";
+    // Past half the window at more than half full: it fills before its reset, says the tooltip.
+    EXPECT_TRUE(one(QStringLiteral("windowCell"), section("fast"))
+                    ->property("forecast")
+                    .toString()
+                    .startsWith(QStringLiteral("このペースだと ")));
+    EXPECT_EQ(all(QStringLiteral("windowCell"), section("steady"))[1]->property("forecast").toString(),
+              QString())
+        << "no reset time, no forecast";
 
     auto remaining = [&] {
         return one(QStringLiteral("remainingLabel"), section("fast"))->property("text").toString();
