@@ -63,10 +63,12 @@ std::optional<QString> set(bool enabled, const QString& executable) {
     std::error_code error;
     if (enabled) {
         FileIO::createDirectories(path.parent_path(), 0755, error);
-        const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=MeterKeeper\n"
-                                            "Comment=Claude and Codex rate-limit usage in the tray\nExec=") +
-                             quoteExec(executable) +
-                             QStringLiteral("\nIcon=io.github.ulmet.MeterKeeper\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+        const QString text =
+            QStringLiteral("[Desktop Entry]\nType=Application\nName=MeterKeeper\n"
+                           "Comment=Claude and Codex rate-limit usage in the tray\nExec=") +
+            quoteExec(executable) +
+            QStringLiteral(
+                "\nIcon=io.github.ulmet.MeterKeeper\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
         const QByteArray bytes = text.toUtf8();
         if (!FileIO::writeAtomic(path,
                                  std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),

@@ -25,7 +25,7 @@ void notify(const QString& title, const QString& body) {
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("io.github.ulmet.MeterKeeper"));
     call << QStringLiteral("MeterKeeper") // application name
          << 0u                            // replaces no earlier notification: a new one each call
-         << QStringLiteral("io.github.ulmet.MeterKeeper") // icon
+         << QStringLiteral("io.github.ulmet.MeterKeeper")  // icon
          << title << body << QStringList() << hints << -1; // the server's default time-out
     // Asynchronous: the answer (or the error of a missing service) is not waited for.
     bus.asyncCall(call);

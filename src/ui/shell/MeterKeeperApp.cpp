@@ -31,8 +31,9 @@ int run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("MeterKeeper"));
     QApplication::setApplicationDisplayName(QStringLiteral("MeterKeeper"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.ulmet.MeterKeeper"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.ulmet.MeterKeeper"),
-                                                 QIcon(QStringLiteral(":/app/io.github.ulmet.MeterKeeper.svg"))));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("io.github.ulmet.MeterKeeper"),
+                         QIcon(QStringLiteral(":/app/io.github.ulmet.MeterKeeper.svg"))));
     QApplication::setQuitOnLastWindowClosed(false);
     std::signal(SIGPIPE, SIG_IGN);
 
