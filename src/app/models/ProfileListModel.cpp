@@ -3,23 +3,12 @@
 #include "store/UsageStore.h"
 #include "usage/UsageWindow.h"
 
-#include <QDateTime>
 #include <QVariantMap>
 
 namespace {
 
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-// "14:32" today, "12/9 14:32" on another day (local time).
-QString clockText(Instant t, Instant now) {
-    const auto local = [](Instant i) {
-        return QDateTime::fromMSecsSinceEpoch(
-            std::chrono::duration_cast<std::chrono::milliseconds>(i.time_since_epoch()).count());
-    };
-    const QDateTime at = local(t);
-    return at.toString(at.date() == local(now).date() ? QStringLiteral("H:mm") : QStringLiteral("M/d H:mm"));
 }
 
 } // namespace
@@ -153,8 +142,9 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
             cell.insert(QStringLiteral("aheadOfPace"), elapsed && *elapsed + 0.08 < w.utilization / 100);
             QString forecast;
             if (const auto full = m_store->forecast(profile->id, w, it->second.okValue()->at))
-                forecast = QStringLiteral("このペースだと %1 ごろ上限（リセット %2）")
-                               .arg(clockText(*full, now), clockText(*w.resetsAt, now));
+                forecast =
+                    QStringLiteral("このペースだと %1 ごろ上限（リセット %2）")
+                        .arg(UsageStore::clockText(*full, now), UsageStore::clockText(*w.resetsAt, now));
             cell.insert(QStringLiteral("forecast"), forecast);
             windows.push_back(cell);
         }

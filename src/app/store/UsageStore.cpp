@@ -98,6 +98,20 @@ const ProfileConfig* withEmail(const std::vector<ProfileConfig>& profiles,
     return nullptr;
 }
 
+// The live login's account as claude's state file names it, when that is a status-line profile's:
+// its token is not to travel, not even to learn its address. Off the main thread.
+std::optional<std::string> statusLineAccount(const Services& services,
+                                             const std::vector<ProfileConfig>& profiles) {
+    const auto readFromStatusLine = [](const ProfileConfig& p) {
+        return p.usageSource == UsageSource::statusLine;
+    };
+    if (std::none_of(profiles.begin(), profiles.end(), readFromStatusLine))
+        return std::nullopt; // nothing to spare: the state file is not read
+    const auto email = ClaudeAppState::readEmail(services.home);
+    const ProfileConfig* owner = withEmail(profiles, email);
+    return owner && readFromStatusLine(*owner) ? email : std::nullopt;
+}
+
 std::optional<double> sessionUtil(const std::map<Uuid, ProfileStatus>& statuses, const Uuid& id) {
     const auto it = statuses.find(id);
     if (it == statuses.end() || !it->second.isOk())
@@ -287,7 +301,7 @@ namespace {
 struct CycleReads {
     std::optional<std::string> liveBlob;
     std::vector<std::pair<Uuid, bool>> presence;
-    std::optional<std::string> stateEmail; // ~/.claude.json's account, when a profile needs it
+    std::optional<std::string> statusLineAccount; // see statusLineAccount()
 };
 
 struct CycleTotals {
@@ -334,12 +348,7 @@ QCoro::Task<> UsageStore::refreshAll() {
                     r.liveBlob = ActiveCredentialStore::read(services.secrets, services.home);
                 } catch (const std::exception&) {
                 }
-                // The live login may be a status-line profile's, whose token is not to travel:
-                // claude's state file names its account without a request.
-                if (std::any_of(profiles.begin(), profiles.end(), [](const ProfileConfig& p) {
-                        return p.usageSource == UsageSource::statusLine;
-                    }))
-                    r.stateEmail = ClaudeAppState::readEmail(services.home);
+                r.statusLineAccount = statusLineAccount(services, profiles);
             }
             for (const ProfileConfig& p : profiles)
                 r.presence.emplace_back(p.id, hasSlot(services.secrets, p.id));
@@ -363,9 +372,8 @@ QCoro::Task<> UsageStore::refreshAll() {
         }
 
         // 6-7. Its e-mail, looked up once per access token.
-        const ProfileConfig* byState = withEmail(profiles, reads.stateEmail);
-        if (readLive && liveCredentials && byState && byState->usageSource == UsageSource::statusLine) {
-            email = reads.stateEmail;
+        if (readLive && liveCredentials && reads.statusLineAccount) {
+            email = reads.statusLineAccount;
         } else if (readLive && liveCredentials) {
             const std::string token = liveCredentials->accessToken;
             if (m_cachedLiveToken == token && m_cachedLiveEmail) {
@@ -583,6 +591,15 @@ std::optional<Instant> UsageStore::forecast(const Uuid& id, const UsageWindow& w
     return UsageForecast::fullAt(window, takenAt, readings);
 }
 
+QString UsageStore::clockText(Instant t, Instant now) {
+    const auto local = [](Instant i) {
+        return QDateTime::fromMSecsSinceEpoch(
+            std::chrono::duration_cast<std::chrono::milliseconds>(i.time_since_epoch()).count());
+    };
+    const QDateTime at = local(t);
+    return at.toString(at.date() == local(now).date() ? QStringLiteral("H:mm") : QStringLiteral("M/d H:mm"));
+}
+
 void UsageStore::notifyForecast() {
     if (!m_config.forecastNotify || !m_config.activeProfileID || !m_deps.notify)
         return;
@@ -600,15 +617,11 @@ void UsageStore::notifyForecast() {
         if (m_forecastNotified.contains(key))
             continue; // once per window
         m_forecastNotified.insert(key);
-        const auto clock = [](Instant t) {
-            return QDateTime::fromMSecsSinceEpoch(
-                       std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count())
-                .toString(QStringLiteral("H:mm"));
-        };
         m_deps.notify(
             QStringLiteral("使用量の予測"),
             QStringLiteral("「%1」のセッションはこのペースだと %2 ごろ上限に達します（リセット %3）")
-                .arg(QString::fromStdString(p->name), clock(*full), clock(*w.resetsAt)));
+                .arg(QString::fromStdString(p->name), clockText(*full, now()),
+                     clockText(*w.resetsAt, now())));
     }
 }
 
@@ -944,22 +957,14 @@ QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
         std::optional<std::string> blob;
         std::optional<std::string> email;
     };
-    std::set<std::string> tokenless; // addresses of status-line profiles: their tokens never travel
-    for (const ProfileConfig& p : m_config.profiles)
-        if (p.usageSource == UsageSource::statusLine && p.accountEmail)
-            tokenless.insert(*p.accountEmail);
-    auto job9 = m_jobs->run([services, tokenless]() {
+    auto job9 = m_jobs->run([services, profiles = m_config.profiles]() {
         Outgoing o;
         try {
             o.blob = ActiveCredentialStore::read(services.secrets, services.home);
             const OAuthCredentials credentials = CredentialsProvider::parse(*o.blob, "active");
-            if (!tokenless.empty())
-                if (auto named = ClaudeAppState::readEmail(services.home);
-                    named && tokenless.contains(*named)) {
-                    o.email = std::move(named); // claude's state file names the account
-                    return o;
-                }
-            o.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
+            o.email = statusLineAccount(services, profiles);
+            if (!o.email)
+                o.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
         } catch (const std::exception&) {
             o.email.reset();
         }

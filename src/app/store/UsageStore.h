@@ -111,6 +111,8 @@ public:
     const std::map<Uuid, ProfileStatus>& statuses() const { return m_statuses; }
     // Where each profile's latest reading came from (absent: not read this run).
     const std::map<Uuid, UsageSource>& sources() const { return m_sources; }
+    // "14:32" on the day of `now`, "12/9 14:32" on another (local time).
+    static QString clockText(Instant t, Instant now);
     // When a window of a profile, read at `takenAt`, fills at its recent pace, if before its reset.
     std::optional<Instant> forecast(const Uuid& id, const UsageWindow& window, Instant takenAt) const;
     const std::map<Uuid, std::string>& emails() const { return m_emails; }

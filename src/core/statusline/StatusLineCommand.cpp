@@ -53,6 +53,20 @@ bool isOurs(std::string_view command) {
     return at != std::string_view::npos && (at + 13 == command.size() || command[at + 13] == ' ');
 }
 
+// What a statusLine member holds (null counts as none).
+template <class Document>
+Installed stateOf(const Document& entry, std::string_view ourCommand) {
+    if (entry.is_null())
+        return {};
+    Installed installed{InstallState::other, ""};
+    if (entry.is_object())
+        if (const auto c = entry.find("command"); c != entry.end() && c->is_string())
+            installed.command = c->template get<std::string>();
+    if (isOurs(installed.command) || (!ourCommand.empty() && installed.command == ourCommand))
+        installed.state = InstallState::ours;
+    return installed;
+}
+
 std::string describe(const std::error_code& error) {
     return error.message();
 }
@@ -145,15 +159,7 @@ Installed inspect(const fs::path& dir, std::string_view ourCommand) {
     if (!doc || !doc->is_object())
         return {};
     const auto entry = doc->find("statusLine");
-    if (entry == doc->end() || entry->is_null())
-        return {};
-    Installed installed{InstallState::other, ""};
-    if (entry->is_object())
-        if (const auto c = entry->find("command"); c != entry->end() && c->is_string())
-            installed.command = c->get<std::string>();
-    if (isOurs(installed.command) || (!ourCommand.empty() && installed.command == ourCommand))
-        installed.state = InstallState::ours;
-    return installed;
+    return entry == doc->end() ? Installed{} : stateOf(*entry, ourCommand);
 }
 
 InstallResult install(const fs::path& dir, std::string_view command) {
@@ -179,7 +185,7 @@ InstallResult install(const fs::path& dir, std::string_view command) {
             return {false, true, shown + " を読めません: " + describe(error)};
         }
         if (const auto entry = doc.find("statusLine"); entry != doc.end() && !entry->is_null()) {
-            const Installed there = inspect(dir, command);
+            const Installed there = stateOf(*entry, command);
             if (there.state == InstallState::ours)
                 return {false, false,
                         shown + " には既に MeterKeeper の statusLine があります: " + there.command};

@@ -38,7 +38,7 @@ void UsageChart::setHistory(QObject* history) {
     m_history = model;
     if (m_history) {
         connect(m_history, &HistoryModel::resultChanged, this, &UsageChart::takeResult);
-        connect(m_history, &HistoryModel::profilesChanged, this, &UsageChart::takeResult); // colours
+        connect(m_history, &HistoryModel::profilesChanged, this, &UsageChart::recolor);
     }
     takeResult();
     emit historyChanged();
@@ -68,11 +68,15 @@ void UsageChart::setGridColor(const QColor& color) {
     update();
 }
 
-QStringList UsageChart::xLabels() const {
-    QStringList labels;
-    for (const Mark& m : m_marks)
-        labels.push_back(m.text);
-    return labels;
+void UsageChart::recolor() {
+    bool changed = false;
+    for (Series& s : m_series)
+        if (const QColor color = m_history->colorOf(s.name); color != s.color) {
+            s.color = color;
+            changed = true;
+        }
+    if (changed)
+        update();
 }
 
 // A copy of what to draw, taken on the main thread: painting may happen on the render thread.
@@ -82,7 +86,7 @@ void UsageChart::takeResult() {
         m_from = m_history->axisMin().toMSecsSinceEpoch();
         m_to = std::max(m_history->axisMax().toMSecsSinceEpoch(), m_from + 1);
         for (const auto& [name, points] : m_history->series()) {
-            Series s{m_history->colorOf(name), {}};
+            Series s{name, m_history->colorOf(name), {}};
             s.points.reserve(points.size());
             for (const auto& [t, v] : points)
                 s.points.emplace_back(static_cast<qreal>(t - m_from), v);
@@ -94,7 +98,6 @@ void UsageChart::takeResult() {
         m_from = m_to - kDay;
     }
     m_marks = timeMarks(m_from, m_to);
-    emit drawingChanged();
     update();
 }
 

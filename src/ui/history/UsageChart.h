@@ -24,9 +24,6 @@ class UsageChart : public QQuickPaintedItem {
     Q_PROPERTY(QFont font READ font WRITE setFont NOTIFY styleChanged)
     Q_PROPERTY(QColor textColor READ textColor WRITE setTextColor NOTIFY styleChanged)
     Q_PROPERTY(QColor gridColor READ gridColor WRITE setGridColor NOTIFY styleChanged)
-    // The texts under the x marks, left to right (for tests and accessibility).
-    Q_PROPERTY(QStringList xLabels READ xLabels NOTIFY drawingChanged)
-    Q_PROPERTY(int seriesCount READ seriesCount NOTIFY drawingChanged)
 
 public:
     explicit UsageChart(QQuickItem* parent = nullptr);
@@ -39,8 +36,6 @@ public:
     void setTextColor(const QColor& color);
     QColor gridColor() const { return m_gridColor; }
     void setGridColor(const QColor& color);
-    QStringList xLabels() const;
-    int seriesCount() const { return static_cast<int>(m_series.size()); }
 
     void paint(QPainter* painter) override;
 
@@ -56,14 +51,15 @@ public:
 signals:
     void historyChanged();
     void styleChanged();
-    void drawingChanged();
 
 private:
     struct Series {
+        QString name;
         QColor color;
         std::vector<QPointF> points; // ms since epoch, percent
     };
     void takeResult();
+    void recolor(); // the profiles' colours may have been edited
 
     QPointer<HistoryModel> m_history;
     QFont m_font;

@@ -28,7 +28,10 @@ SettingsModel::SettingsModel(UsageStore* store, QString executable, QObject* par
     , m_jobs(std::make_shared<JobGroup>())
     , m_launchAtLogin(LaunchAtLogin::isEnabled()) {
     connect(m_store, &UsageStore::configChanged, this, &SettingsModel::changed);
-    connect(m_store, &UsageStore::configChanged, this, &SettingsModel::recheckStatusLine); // directories
+    connect(m_store, &UsageStore::configChanged, this, [this] {
+        if (claudeDirectories() != m_statusLineDirs) // a directory or Claude profile changed
+            recheckStatusLine();
+    });
     // The preview label follows the configuration and every new reading.
     for (auto signal : {&UsageStore::configChanged, &UsageStore::statusesChanged})
         connect(m_store, signal, this, [this] {
@@ -206,12 +209,18 @@ void SettingsModel::setProfileUsageSource(const QString& id, const QString& sour
         });
 }
 
-void SettingsModel::recheckStatusLine() {
+std::vector<std::pair<QString, std::filesystem::path>> SettingsModel::claudeDirectories() const {
     std::vector<std::pair<QString, std::filesystem::path>> dirs;
     const auto home = m_store->homeDirectory();
     for (const ProfileConfig& p : m_store->config().profiles)
         if (p.provider == Provider::claude)
             dirs.emplace_back(qs(p.id.toString()), Paths::expandTilde(p.configDir, home));
+    return dirs;
+}
+
+void SettingsModel::recheckStatusLine() {
+    const auto dirs = claudeDirectories();
+    m_statusLineDirs = dirs;
     const std::string ours = StatusLineCommand::commandFor(m_executable.toStdString());
     auto job = m_jobs->run([dirs, ours] {
         std::vector<std::pair<QString, StatusLineCommand::Installed>> states;

@@ -4,7 +4,10 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <filesystem>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class JobGroup;
 class UsageStore;
@@ -106,6 +109,8 @@ signals:
 private:
     template <class F>
     void edit(F change);
+    // (profile id, expanded directory) of every Claude profile.
+    std::vector<std::pair<QString, std::filesystem::path>> claudeDirectories() const;
 
     UsageStore* m_store;
     QString m_executable;
@@ -116,5 +121,6 @@ private:
     bool m_launchAtLogin = false;
     QString m_launchError;
     QVariantMap m_statusLine;
+    std::vector<std::pair<QString, std::filesystem::path>> m_statusLineDirs; // as last read
     QMap<QString, QString> m_statusLineMessages;
 };
