@@ -8,11 +8,14 @@
 #include "statusline/StatusLineCommand.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -54,6 +57,21 @@ int runStatusLineInstall(const std::vector<std::string>& args) {
     return result.failed ? 1 : 0;
 }
 
+// Why the module (or its folder) may not be loaded: code that another user could have written
+// would run as us. Empty when it is ours or root's and writable by nobody else.
+std::string unsafeToLoad(const fs::path& module) {
+    for (const fs::path& p : {module, module.parent_path()}) {
+        struct stat st {};
+        if (::stat(p.c_str(), &st) != 0)
+            return p.string() + ": " + std::strerror(errno);
+        if (st.st_uid != ::getuid() && st.st_uid != 0)
+            return p.string() + " belongs to another user; not loaded";
+        if (st.st_mode & (S_IWGRP | S_IWOTH))
+            return p.string() + " is writable by other users; not loaded";
+    }
+    return {};
+}
+
 int runFull(int argc, char** argv) {
     using Entry = int (*)(int, char**);
     const fs::path self = selfExecutable();
@@ -66,6 +84,10 @@ int runFull(int argc, char** argv) {
         std::error_code error;
         if (!fs::is_regular_file(path, error))
             continue;
+        if (const std::string unsafe = unsafeToLoad(path); !unsafe.empty()) {
+            errors += "\n  " + unsafe;
+            continue;
+        }
         void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!module) {
             errors += std::string("\n  ") + ::dlerror();

@@ -11,6 +11,7 @@
 #include "config/ConfigStore.h"
 #include "net/CurlTransport.h"
 #include "secrets/LibsecretSecretStore.h"
+#include "statusline/StatusLineStore.h"
 
 #include "FakeClock.h"
 #include "MemorySecretStore.h"
@@ -103,7 +104,7 @@ protected:
             std::lock_guard lock(mutex);
             const std::string token = req.get_header_value("Authorization").substr(7);
             usageRequests.emplace_back(token, clock.now());
-            const auto it = answers.find(token);
+            const auto it = answers.find(accountPart(token));
             if (it == answers.end()) {
                 res.status = 401;
                 return;
@@ -116,7 +117,7 @@ protected:
         server.on("GET", "/api/oauth/profile", [this](const httplib::Request& req, httplib::Response& res) {
             pause();
             std::lock_guard lock(mutex);
-            const auto it = accountEmails.find(req.get_header_value("Authorization").substr(7));
+            const auto it = accountEmails.find(accountPart(req.get_header_value("Authorization").substr(7)));
             if (it == accountEmails.end()) {
                 res.status = 404;
                 return;
@@ -130,6 +131,10 @@ protected:
         sleeper.drain();
     }
 
+    // Renewed ("tok-a.3") and later logins ("tok-a~2") of an account answer as its first token.
+    static std::string accountPart(const std::string& token) {
+        return token.substr(0, token.find_first_of(".~"));
+    }
     static Answer ok(std::string body) { return Answer{200, std::move(body), ""}; }
     void answer(const std::string& token, Answer a) {
         std::lock_guard lock(mutex);
@@ -191,6 +196,16 @@ protected:
     std::string message(const Uuid& id) {
         const auto it = store->statuses().find(id);
         return it == store->statuses().end() || it->second.isOk() ? "" : it->second.errorValue()->message;
+    }
+    // What `ulmet --statusline` files for a directory now, with the account it found logged in.
+    void recordStatusLine(const std::string& dir, double fiveHour, std::optional<std::string> account) {
+        std::error_code error;
+        StatusLineReading reading{StatusLineStore::normalDir(dir, home.path()),
+                                  clock.now(),
+                                  {{"five_hour", fiveHour, clock.now() + hours(2), std::nullopt}},
+                                  std::move(account),
+                                  std::nullopt};
+        ASSERT_TRUE(StatusLineStore::record(configDir, reading, error));
     }
     AppConfig savedConfig() { return *AppConfig::decode(*readFile(configDir / "config.json")); }
 };

@@ -1,11 +1,15 @@
 // Random interleavings of what a user can set off at once — switches, captures, enrolment,
-// refreshes, automatic switching, a login made with claude itself — over a slow transport and a
-// slow secret store. After every burst the store is let finish and the files are checked: the
-// live login is one account's, no profile holds another account's identity or login, no account
-// is enrolled twice, and a success message describes what is on disk.
+// removals, refreshes, automatic switching, a login made with claude itself and claude renewing its
+// own login — over a slow transport and a slow secret store, with tokens that expire during the
+// run and a token endpoint that takes each refresh token once. After every burst the store is let
+// finish and the files are checked: the live login is one account's, no profile holds another
+// account's identity or login, no account is enrolled twice, a success message describes what is
+// on disk, no refresh token was sent twice or while claude held it, claude's own renewals never
+// fail, and a removed profile has no secret left.
 // ULMET_STRESS_ROUNDS sets the number of bursts (default 300), ULMET_STRESS_SEED the first seed.
 
 #include "StoreFixture.h"
+#include "TokenEndpoint.h"
 
 #include <cstdlib>
 #include <set>
@@ -35,6 +39,45 @@ protected:
     std::uint64_t loginAt = 0;   // when claude itself last logged in
     std::uint64_t messageAt = 0; // when lastActionMessage last changed
     std::vector<std::string> enrolledTwice;
+    TokenEndpoint tokens{server};
+    int logins = 0;
+    std::set<Uuid> removed;
+    std::vector<std::string> claudeLoggedOut;
+    std::size_t reusedSeen = 0, whileClaudesSeen = 0;
+
+    // A login blob whose access token expires within ten minutes.
+    std::string expiring(const std::string& token) {
+        const long long ms =
+            duration_cast<milliseconds>(clock.now().time_since_epoch()).count() + 1000LL * pick(600);
+        return json{
+            {"claudeAiOauth", {{"accessToken", token}, {"refreshToken", "r-" + token}, {"expiresAt", ms}}}}
+            .dump();
+    }
+    std::optional<std::string> liveRefresh() {
+        const auto text = readFile(ActiveCredentialStore::filePath(home.path()));
+        const json j = text ? json::parse(*text, nullptr, false) : json();
+        if (!j.is_object() || !j.contains("claudeAiOauth"))
+            return std::nullopt;
+        return j["claudeAiOauth"].value("refreshToken", "");
+    }
+    // claude renews its own login when its token has expired, as it does when it runs.
+    void claudeRenews() {
+        const auto text = readFile(ActiveCredentialStore::filePath(home.path()));
+        const json j = text ? json::parse(*text, nullptr, false) : json();
+        if (!j.is_object() || !j.contains("claudeAiOauth"))
+            return;
+        const auto& inner = j["claudeAiOauth"];
+        if (inner.value("expiresAt", 0LL) >
+            duration_cast<milliseconds>(clock.now().time_since_epoch()).count())
+            return;
+        const std::string refresh = inner.value("refreshToken", "");
+        const auto granted = tokens.grantForClaude(refresh);
+        if (!granted) {
+            claudeLoggedOut.push_back(refresh);
+            return;
+        }
+        writeFile(ActiveCredentialStore::filePath(home.path()), expiring(granted->first));
+    }
 
     // At the moment an enrolment reports success, its account has exactly one profile. (A
     // capture may later move an address to a second profile: that is the user's doing.)
@@ -55,14 +98,15 @@ protected:
 
     // What `claude /login` leaves behind: its credential and its identity.
     void login(const Account& account) {
-        writeFile(ActiveCredentialStore::filePath(home.path()), blob(account.token));
+        writeFile(ActiveCredentialStore::filePath(home.path()),
+                  expiring(account.token + "~" + std::to_string(++logins)));
         writeFile(home / ".claude.json", identityOf(account.email));
         loginAt = ++sequence;
     }
 
     static std::optional<std::string> emailOfToken(const std::string& token) {
         for (const Account& a : kAccounts)
-            if (a.token == token)
+            if (a.token == accountPart(token))
                 return a.email;
         return std::nullopt;
     }
@@ -113,6 +157,18 @@ protected:
         }
         found.insert(found.end(), enrolledTwice.begin(), enrolledTwice.end());
         enrolledTwice.clear();
+        for (const Uuid& id : removed)
+            if (secrets.get(ProfileSlotStore::service, id.toString()))
+                found.push_back("a removed profile's slot is still there");
+        const auto reused = tokens.reused();
+        for (; reusedSeen < reused.size(); ++reusedSeen)
+            found.push_back("refresh token sent twice: " + reused[reusedSeen]);
+        const auto whileClaudes = tokens.sentWhileClaudes();
+        for (; whileClaudesSeen < whileClaudes.size(); ++whileClaudesSeen)
+            found.push_back("claude's refresh token sent: " + whileClaudes[whileClaudesSeen]);
+        for (const std::string& r : claudeLoggedOut)
+            found.push_back("claude was logged out: its refresh token " + r + " was spent");
+        claudeLoggedOut.clear();
         return found;
     }
 
@@ -129,7 +185,8 @@ protected:
             p.accountIdentity = identityOf(*p.accountEmail);
             for (const Account& a : kAccounts)
                 if (a.email == *p.accountEmail)
-                    slot(p, a.token);
+                    secrets.store(ProfileSlotStore::service, p.id.toString(),
+                                  expiring(a.token + "~" + std::to_string(++logins)));
         }
         store->setConfig(config);
         login(kAccounts[0]);
@@ -161,7 +218,13 @@ protected:
                     running.push_back(store->captureActive(p));
                     break;
                 }
-        } else if (choice < 80) {
+        } else if (choice < 75) {
+            claudeRenews();
+        } else if (choice < 78 && profiles.size() > 2) {
+            const Uuid id = profiles[static_cast<std::size_t>(pick(int(profiles.size())))].id;
+            removed.insert(id);
+            store->removeProfile(id);
+        } else if (choice < 84) {
             AppConfig config = store->config();
             config.autoSwitchEnabled = !config.autoSwitchEnabled;
             store->setConfig(config);
@@ -186,7 +249,7 @@ TEST_F(StoreStressTest, RandomInterleavingsOfAccountOperationsKeepEveryInvariant
         const Account& a = kAccounts[i];
         ProfileConfig p = claude(a.email.substr(0, 1), a.email);
         p.accountIdentity = identityOf(a.email);
-        slot(p, a.token);
+        secrets.store(ProfileSlotStore::service, p.id.toString(), expiring(a.token + "~0"));
         profiles.push_back(p);
     }
     config.profiles = profiles;
@@ -194,6 +257,7 @@ TEST_F(StoreStressTest, RandomInterleavingsOfAccountOperationsKeepEveryInvariant
         answer(a.token, ok(usageBody(a.fiveHour)));
         account(a.token, a.email);
     }
+    tokens.heldByClaude = [this](const std::string& refresh) { return liveRefresh() == refresh; };
     login(kAccounts[0]);
     maxDelayMicros = 2000;
     secrets.setMaxDelay(microseconds(1500));

@@ -816,14 +816,9 @@ TEST_F(StoreTest, StatusLineProfilesNeverSendTheirTokenAndStillSwitch) {
     EXPECT_EQ(fiveHour(b.id), 20);
 
     // claude draws its status line for a's directory: 95 %, above the threshold.
-    const auto record = [&](const std::string& dir, double fiveHourValue) {
-        std::error_code error;
-        ASSERT_TRUE(StatusLineStore::record(
-            configDir,
-            StatusLineReading{StatusLineStore::normalDir(dir, home.path()),
-                              clock.now(),
-                              {{"five_hour", fiveHourValue, clock.now() + hours(2), std::nullopt}}},
-            error));
+    const auto record = [&](const std::string& dir, double fiveHourValue,
+                            std::optional<std::string> account = {}) {
+        recordStatusLine(dir, fiveHourValue, account);
     };
     record("~/.claude-a", 95);
     sleeper.advance(seconds(65));
@@ -835,7 +830,7 @@ TEST_F(StoreTest, StatusLineProfilesNeverSendTheirTokenAndStillSwitch) {
     // b's own status line is fresh: its session window comes from there, its week from the last
     // endpoint answer, and the endpoint is not asked.
     const std::size_t asked = requestedTokens().size();
-    record("~/.claude-b", 44);
+    record("~/.claude-b", 44, "b@x");
     sleeper.advance(seconds(65));
     EXPECT_EQ(fiveHour(b.id), 44);
     EXPECT_EQ(store->sources().at(b.id), UsageSource::statusLine);
@@ -877,6 +872,64 @@ TEST_F(StoreTest, AFillingSessionWindowIsForecastAndToldOncePerWindow) {
     EXPECT_EQ(notifications[0].first, "使用量の予測");
     EXPECT_TRUE(notifications[0].second.starts_with("「a」のセッションはこのペースだと "))
         << notifications[0].second;
+}
+
+} // namespace storetest
+
+namespace storetest {
+
+TEST_F(StoreTest, AStatusLineReadingServesOnlyTheAccountThatWasLoggedIn) {
+    // Two endpoint profiles share ~/.claude (a switch moves logins through it).
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    a.configDir = b.configDir = "~/.claude";
+    config.profiles = {a, b};
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    answer("tok-a", ok(usageBody(10)));
+    answer("tok-b", ok(usageBody(20)));
+    start(config);
+    finishCycle();
+    recordStatusLine("~/.claude", 77, "a@x");
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(fiveHour(a.id), 77);
+    EXPECT_EQ(fiveHour(b.id), 20) << "b's figures are its own, not a's reading";
+    recordStatusLine("~/.claude", 88, std::nullopt); // claude's state file named no account
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(fiveHour(a.id), 10);
+    EXPECT_EQ(fiveHour(b.id), 20);
+}
+
+} // namespace storetest
+
+namespace storetest {
+
+TEST(OperationLaneTest, WaitingOperationsTakeTheirTurnsInTheOrderAsked) {
+    OperationLane lane;
+    std::vector<int> order;
+    std::optional<OperationLane::Turn> held;
+    const auto hold = [&]() -> QCoro::Task<> { held.emplace(co_await lane.take()); };
+    const auto op = [&](int n) -> QCoro::Task<> {
+        const OperationLane::Turn turn = co_await lane.take();
+        order.push_back(n);
+    };
+    auto h = hold();
+    auto first = op(1), second = op(2), third = op(3);
+    EXPECT_TRUE(order.empty());
+    held.reset();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(JobGroupTest, AJobThatGetsNoThreadRunsWhereItWasAsked) {
+    JobGroup jobs([](std::function<void()>) -> std::thread {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    auto answer = jobs.run([] { return 42; });
+    ASSERT_TRUE(answer.isFinished());
+    EXPECT_EQ(answer.result(), 42);
+    EXPECT_EQ(Worker::jobsInFlight().load(), 0);
 }
 
 } // namespace storetest

@@ -3,6 +3,7 @@
 #include "claude/CredentialResolver.h"
 #include "claude/CredentialsProvider.h"
 #include "claude/ProfileSlotStore.h"
+#include "claude/SlotCustodian.h"
 #include "net/CurlTransport.h"
 #include "secrets/SecretStore.h"
 
@@ -12,11 +13,16 @@
 #include "ScopedEnv.h"
 #include "TempDir.h"
 #include "TestHttpServer.h"
+#include "TokenEndpoint.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <httplib.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -28,6 +34,7 @@ using testsupport::readFile;
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::TestHttpServer;
+using testsupport::TokenEndpoint;
 using testsupport::writeFile;
 
 namespace {
@@ -190,6 +197,7 @@ protected:
     ScopedEnv noKeychain{"ULMET_NO_KEYCHAIN", std::nullopt};
     CurlTransport http;
     Services services{http, store, clock, home.path()};
+    SlotCustodian custodian{services};
     fs::path liveFile = home / ".claude/.credentials.json";
 
     ProfileConfig profile(const std::string& dir, std::optional<std::string> service = std::nullopt) {
@@ -209,7 +217,7 @@ TEST_F(ResolverTest, OwnFileWinsOverTheSlotAndIsNeverRenewed) {
     const auto p = profile("~/.claude-work");
     writeFile(home / ".claude-work/.credentials.json", blob("file-token", msFromNow(-100)));
     putSlot(p, blob("slot-token"));
-    const auto r = CredentialResolver::resolveFresh(services, p, false);
+    const auto r = custodian.credentialsFor(p).resolved;
     EXPECT_EQ(r.source, CredSource::file);
     EXPECT_EQ(r.credentials.accessToken, "file-token");
     EXPECT_EQ(r.credentials.sourceDescription, "file: " + (home / ".claude-work/.credentials.json").string());
@@ -277,7 +285,7 @@ TEST_F(ResolverTest, ActiveProfilePrefersTheLiveLoginThenItsSlotThenReportsTheLi
     const auto p = profile("~/.claude-main"); // its own directory has no file
     store.store("Claude Code-credentials", "me", blob("live", msFromNow(-3600)));
     putSlot(p, blob("slot"));
-    auto r = CredentialResolver::resolveFresh(services, p, true);
+    auto r = CredentialResolver::resolve(services, p, true);
     EXPECT_EQ(r.source, CredSource::activeItem);
     EXPECT_EQ(r.credentials.sourceDescription, "active (Claude Code)");
     EXPECT_TRUE(server.requests().empty()) << "the live login is never renewed here";
@@ -311,15 +319,15 @@ TEST_F(ResolverTest, SlotRenewedOnlyWithinTheStrictSixtySecondMargin) {
     const auto p = profile("~/.x");
 
     putSlot(p, blob("t61", msFromNow(61)));
-    EXPECT_EQ(CredentialResolver::resolveFresh(services, p, false).credentials.accessToken, "t61");
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "t61");
     putSlot(p, blob("t60", msFromNow(60)));
-    EXPECT_EQ(CredentialResolver::resolveFresh(services, p, false).credentials.accessToken, "t60");
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "t60");
     putSlot(p, blob("none"));
-    EXPECT_EQ(CredentialResolver::resolveFresh(services, p, false).credentials.accessToken, "none");
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "none");
     EXPECT_TRUE(server.requests().empty());
 
     putSlot(p, blob("t59", msFromNow(59)));
-    const auto r = CredentialResolver::resolveFresh(services, p, false);
+    const auto r = custodian.credentialsFor(p).resolved;
     EXPECT_EQ(r.credentials.accessToken, "renewed");
     EXPECT_EQ(r.credentials.sourceDescription, "ulmet slot (refreshed)");
     EXPECT_EQ(r.source, CredSource::slot);
@@ -332,13 +340,13 @@ TEST_F(ResolverTest, RenewalFailuresAreReportedAndKeepTheOldSlot) {
     const auto p = profile("~/.x");
     const std::string expired = blob("old", msFromNow(-10), "");
     putSlot(p, expired);
-    EXPECT_EQ(errorText([&] { CredentialResolver::resolveFresh(services, p, false); }),
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
               "トークン更新失敗（再ログイン→取り込みが必要です）: API エラー (HTTP 400)");
     EXPECT_TRUE(server.requests().empty());
 
     putSlot(p, blob("old", msFromNow(-10), "refresh"));
     server.reply("POST", "/v1/oauth/token", 401, "{}");
-    EXPECT_EQ(errorText([&] { CredentialResolver::resolveFresh(services, p, false); }),
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
               "トークン更新失敗（再ログイン→取り込みが必要です）: 認証エラー (401)。このアカウントで claude "
               "を一度起動するとトークンが更新されます");
 }
@@ -349,13 +357,13 @@ TEST_F(ResolverTest, RenewedTokensThatCannotBeStoredAreHandedBackForTheCallerToK
     server.reply("POST", "/v1/oauth/token", 200,
                  R"({"access_token":"renewed","refresh_token":"r2","expires_in":28800})");
     store.failWrites(-25308);
-    const auto renewed = CredentialResolver::resolveFresh(services, p, false);
+    const auto renewed = custodian.credentialsFor(p).resolved;
     EXPECT_TRUE(renewed.unsaved);
     EXPECT_EQ(renewed.credentials.accessToken, "renewed");
     EXPECT_EQ(json::parse(renewed.raw)["claudeAiOauth"]["refreshToken"], "r2");
     EXPECT_EQ(store.get(ProfileSlotStore::service, p.id.toString()), blob("old", msFromNow(-10), "refresh"));
     // The held copy stands in for the slot: no second renewal with the spent refresh token.
-    const auto again = CredentialResolver::resolveFresh(services, p, false, renewed.raw);
+    const auto again = custodian.credentialsFor(p).resolved;
     EXPECT_EQ(again.credentials.accessToken, "renewed");
     EXPECT_FALSE(again.unsaved);
     EXPECT_EQ(server.requests().size(), 1u);
@@ -367,7 +375,7 @@ TEST_F(ResolverTest, TokensNeverAppearInErrorTexts) {
     putSlot(p, R"({"claudeAiOauth":{"accessToken":")" + secret + R"(","refreshToken":")" + secret +
                    R"(","expiresAt":1}})");
     server.reply("POST", "/v1/oauth/token", 500, "{\"echo\":\"" + secret + "\"}");
-    const std::string text = errorText([&] { CredentialResolver::resolveFresh(services, p, false); });
+    const std::string text = errorText([&] { (void)custodian.credentialsFor(p); });
     EXPECT_EQ(text.find(secret), std::string::npos) << text;
     EXPECT_EQ(text.find("SECRET"), std::string::npos) << text;
 }
@@ -375,6 +383,91 @@ TEST_F(ResolverTest, TokensNeverAppearInErrorTexts) {
 TEST_F(ResolverTest, AnUnreadableOwnFileIsTheFailure) {
     fs::create_directories(home / ".claude-x/.credentials.json");
     EXPECT_THROW(CredentialResolver::resolve(services, profile("~/.claude-x"), false), FileError);
+}
+
+// ---- The slots' custodian ---------------------------------------------------------------
+
+class CustodianTest : public ResolverTest {
+protected:
+    TokenEndpoint tokens{server};
+    ProfileConfig p = profile("~/.x");
+    std::string slotNow() { return store.get(ProfileSlotStore::service, p.id.toString()).value_or(""); }
+    std::string refreshIn(const std::string& b) { return json::parse(b)["claudeAiOauth"]["refreshToken"]; }
+};
+
+TEST_F(CustodianTest, CallersAtOnceShareOneRenewal) {
+    putSlot(p, blob("old", msFromNow(-10), "r-a"));
+    std::vector<std::thread> threads;
+    std::vector<std::string> got(6);
+    for (std::size_t i = 0; i < got.size(); ++i)
+        threads.emplace_back(
+            [&, i] { got[i] = custodian.credentialsFor(p).resolved.credentials.accessToken; });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{"r-a"});
+    for (const std::string& g : got)
+        EXPECT_EQ(g, "a.1");
+    EXPECT_EQ(refreshIn(slotNow()), "r-a.1");
+}
+
+TEST_F(CustodianTest, ARenewalNeverOverwritesWhatCameMeanwhileNorRecreatesARemovedSlot) {
+    // The endpoint answers slowly; a capture and then a removal arrive during the renewal.
+    std::atomic<bool> inRenewal{false};
+    server.on("POST", "/v1/oauth/token", [&](const httplib::Request&, httplib::Response& res) {
+        inRenewal = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        res.set_content(R"({"access_token":"renewed","refresh_token":"r-new","expires_in":3600})",
+                        "application/json");
+    });
+    putSlot(p, blob("old", msFromNow(-10), "r-old"));
+    std::thread renewal([&] { (void)custodian.credentialsFor(p); });
+    while (!inRenewal)
+        std::this_thread::yield();
+    const std::string captured = blob("captured", msFromNow(7200), "r-captured");
+    custodian.store(p.id, captured);
+    renewal.join();
+    EXPECT_EQ(slotNow(), captured);
+    // Behind the captured slot, a second profile: removed while its renewal is under way.
+    const ProfileConfig q = profile("~/.y");
+    putSlot(q, blob("old", msFromNow(-10), "r-q"));
+    inRenewal = false;
+    std::thread second([&] { (void)custodian.credentialsFor(q); });
+    while (!inRenewal)
+        std::this_thread::yield();
+    custodian.remove(q.id);
+    second.join();
+    EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
+    EXPECT_FALSE(custodian.storeOrHold(q.id, captured));
+    EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString())) << "a removed slot stays gone";
+}
+
+TEST_F(CustodianTest, ClaudesTokensAreNeverSent) {
+    // The slot holds the live login (following off, after a switch): the live access token is used
+    // while valid; once expired nothing is spent.
+    const std::string live = blob("live", msFromNow(30), "r-live");
+    writeFile(liveFile, live);
+    putSlot(p, live);
+    auto use = custodian.credentialsFor(p);
+    EXPECT_TRUE(use.claudes);
+    EXPECT_EQ(use.resolved.credentials.accessToken, "live");
+    clock.advance(std::chrono::minutes(5));
+    EXPECT_TRUE(custodian.credentialsFor(p).claudes);
+
+    // claude renewed its login: the slot's token was claude's and may be spent.
+    writeFile(liveFile, blob("live2", msFromNow(3600), "r-live2"));
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
+              ResolveError::claudeRenews().description());
+
+    // Handed to claude by a switch, then claude is seen on another account: the token is ours again.
+    const std::string mine = blob("b", msFromNow(-1), "r-b");
+    putSlot(p, mine);
+    custodian.handedToClaude(mine, "b@x");
+    writeFile(liveFile, blob("c", msFromNow(3600), "r-c"));
+    EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+    custodian.noteLive(blob("c", msFromNow(3600), "r-c"), "c@x");
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "b.1");
+    for (const std::string& sent : tokens.received())
+        EXPECT_TRUE(sent == "r-b") << sent;
 }
 
 } // namespace

@@ -73,7 +73,7 @@ TEST(StatusLineInput, TheDirectoryServed) {
 }
 
 StatusLineReading reading(const std::string& dir, Instant at, double percent) {
-    return {dir, at, {{"five_hour", percent, at + 1h, std::nullopt}}};
+    return {dir, at, {{"five_hour", percent, at + 1h, std::nullopt}}, std::nullopt, std::nullopt};
 }
 
 TEST(StatusLineReadings, NewestWinsPrivatelyAndPerDirectory) {
@@ -98,6 +98,11 @@ TEST(StatusLineReadings, NewestWinsPrivatelyAndPerDirectory) {
     const auto later = StatusLineStore::windowsAt(stored, t0 + 2h);
     EXPECT_EQ(later[0].utilization, 0);
     EXPECT_FALSE(later[0].resetsAt);
+
+    // A reading dated far ahead (a clock that was wrong) does not hold back the ones of now.
+    ASSERT_TRUE(StatusLineStore::record(base, reading("/h/.claude-work", t0 + 3h, 99), error));
+    ASSERT_TRUE(StatusLineStore::record(base, reading("/h/.claude-work", t0 + 1s, 71), error));
+    EXPECT_EQ(StatusLineStore::load(base, "/h/.claude-work", "/h")->windows[0].utilization, 71);
 
     // A damaged file reads as none and is replaced by the next reading.
     for (const auto& entry : fs::directory_iterator(StatusLineStore::dir(base)))
@@ -167,7 +172,8 @@ TEST(StatusLineInstall, AddsTheEntryOnceKeepingEverythingElse) {
     EXPECT_FALSE(StatusLineCommand::install(dir, command).changed);
 
     // Members, their order and the mode kept; the old text saved first; a link stays a link.
-    const std::string before = "{\"model\": \"opus\", \"env\": {\"A\": \"1\"}, \"zeta\": [1, 2]}";
+    const std::string before = "{\"model\": \"opus\", \"env\": {\"A\": \"1\"}, \"big\": "
+                               "12345678901234567890123, \"zeta\": [1, 2]}\n";
     writeFile(home / "real-settings.json", before);
     ::chmod((home / "real-settings.json").c_str(), 0640);
     fs::remove(dir / "settings.json");
@@ -177,25 +183,70 @@ TEST(StatusLineInstall, AddsTheEntryOnceKeepingEverythingElse) {
     EXPECT_TRUE(fs::is_symlink(dir / "settings.json"));
     EXPECT_EQ(fileMode(home / "real-settings.json"), 0640u);
     EXPECT_EQ(readFile(dir / "settings.json.meterkeeper-bak"), before);
-    EXPECT_EQ(*readFile(home / "real-settings.json"),
-              "{\n  \"model\": \"opus\",\n  \"env\": {\n    \"A\": \"1\"\n  },\n"
-              "  \"zeta\": [\n    1,\n    2\n  ],\n  \"statusLine\": {\n"
-              "    \"type\": \"command\",\n    \"command\": \"'/opt/my apps/ulmet' "
-              "--statusline\"\n  }\n}\n");
+    // Every byte kept but the member added (a number beyond a double's precision included).
+    EXPECT_EQ(
+        *readFile(home / "real-settings.json"),
+        "{\"model\": \"opus\", \"env\": {\"A\": \"1\"}, \"big\": 12345678901234567890123, \"zeta\": [1, 2],\n"
+        "  \"statusLine\": {\n    \"type\": \"command\",\n    \"command\": \"'/opt/my apps/ulmet' "
+        "--statusline\"\n  }\n}\n");
     EXPECT_EQ(StatusLineCommand::inspect(dir).state, StatusLineCommand::InstallState::ours);
 
-    // Another command there, or a file that is not a JSON object: nothing changes.
+    // A statusLine of null is replaced in place.
+    writeFile(home / "real-settings.json", "{\"statusLine\": null, \"x\": 1}");
+    EXPECT_TRUE(StatusLineCommand::install(dir, command).changed);
+    EXPECT_EQ(*readFile(home / "real-settings.json"),
+              "{\"statusLine\": {\n    \"type\": \"command\",\n    \"command\": \"/usr/bin/ulmet "
+              "--statusline\"\n  }, \"x\": 1}");
+
+    // A link to a file that does not exist yet: the file is made where the link points.
+    fs::remove(home / "real-settings.json");
+    EXPECT_TRUE(StatusLineCommand::install(dir, command).changed);
+    EXPECT_TRUE(fs::is_symlink(dir / "settings.json"));
+    EXPECT_EQ(StatusLineCommand::inspect(dir).state, StatusLineCommand::InstallState::ours);
+
+    // Another command there, or a file that is not a JSON object: nothing changes, and it fails.
     const std::string other = "{\"statusLine\": {\"type\": \"command\", \"command\": \"~/bin/line.sh\"}}";
     for (const std::string& text : {other, std::string("{\"a\": 1,"), std::string("[]")}) {
         writeFile(home / "real-settings.json", text);
         result = StatusLineCommand::install(dir, command);
         EXPECT_FALSE(result.changed);
+        EXPECT_TRUE(result.failed);
         EXPECT_EQ(readFile(home / "real-settings.json"), text) << result.message;
     }
     EXPECT_FALSE(StatusLineCommand::install(home / "missing", command).changed);
     writeFile(home / "real-settings.json", other);
     EXPECT_EQ(StatusLineCommand::inspect(dir).state, StatusLineCommand::InstallState::other);
     EXPECT_EQ(StatusLineCommand::inspect(dir).command, "~/bin/line.sh");
+}
+
+TEST(StatusLineReadings, TheAccountLoggedInIsTakenFromClaudesStateFile) {
+    TempDir home;
+    std::optional<std::string> why;
+    const std::string main = StatusLineStore::normalDir("~/.claude", home.path());
+    EXPECT_FALSE(StatusLineStore::liveAccount(main, home.path(), why)); // no state file
+    // A large state file whose account comes after the projects.
+    std::string projects = "{\"projects\": {";
+    for (int i = 0; i < 2000; ++i)
+        projects += (i ? "," : "") + std::string("\"/p/") + std::to_string(i) +
+                    "\": {\"h\": [\"a}\\\"b\", 1, {\"x\": [2]}]}";
+    writeFile(home / ".claude.json", projects + "}, \"oauthAccount\": {\"emailAddress\": \"a@x\"}}");
+    EXPECT_EQ(StatusLineStore::liveAccount(main, home.path(), why), "a@x");
+    // Another directory has its own state file.
+    const fs::path work = home / ".claude-work";
+    fs::create_directories(work);
+    writeFile(work / ".claude.json", "{\"oauthAccount\": {\"emailAddress\": \"b@x\"}}");
+    EXPECT_EQ(StatusLineStore::liveAccount(StatusLineStore::normalDir(work.string(), home.path()),
+                                           home.path(), why),
+              "b@x");
+    // Beyond the bound: not read, and said why.
+    fs::resize_file(home / ".claude.json", StatusLineStore::kMaxStateFile + 1);
+    EXPECT_FALSE(StatusLineStore::liveAccount(main, home.path(), why));
+    EXPECT_TRUE(why && why->find("MB") != std::string::npos);
+    for (const char* broken :
+         {"", "[1]", "{\"oauthAccount\": ", "{\"oauthAccount\": {\"emailAddress\": 3}}"}) {
+        writeFile(home / ".claude.json", broken);
+        EXPECT_FALSE(StatusLineStore::liveAccount(main, home.path(), why)) << broken;
+    }
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include "usage/UsageForecast.h"
 #include "usage/UsageWindow.h"
 #include <QCoro/QCoroTask>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -44,10 +45,17 @@ struct StoreDependencies {
 // the main thread; blocking work (secret store, files, HTTP, Codex logs) runs on worker threads
 // and its results are applied here. Properties announce every change for the views.
 //
-// Account operations (switch, capture, enrolment, automatic switching, slot removal) and the part
-// of a refresh cycle that reads the live login take turns on one lane: they never interleave,
-// and each works on the state the previous one left. Destroying the store aborts its HTTP
+// Account operations (switch, capture, enrolment, automatic switching) and the part of a refresh
+// cycle that reads the live login take turns on one lane: they never interleave, and each works on
+// the state the previous one left. Every read, renewal and write of a profile's slot goes through
+// the store's SlotCustodian, whichever family of operations asks.
+//
+// The member functions live in one file per family: UsageStore.cpp (state, menu bar, the views'
+// forms), RefreshCycle.cpp (polling, the cycle, the fetch), AccountOperations.cpp, AutoSwitch.cpp
+// (automatic switching and the forecast notice). Destroying the store aborts its HTTP
 // exchanges and waits for its worker jobs; coroutines still suspended end at their next step.
+class SlotCustodian;
+
 class UsageStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QVariantMap statusesMap READ statusesMap NOTIFY statusesChanged)
@@ -67,10 +75,7 @@ public:
         ProfileStatus status = ProfileStatus::error("");
         std::optional<std::string> email;
         bool rateLimited = false;
-        std::optional<double> retryAfter; // seconds
-        // Renewed slot credentials that are still not in the slot after this fetch (the slot
-        // write failed); none when the slot holds what it should.
-        std::optional<std::string> unsavedSlot;
+        std::optional<double> retryAfter;      // seconds
         UsageSource source = UsageSource::api; // where the reading came from
     };
 
@@ -113,7 +118,8 @@ public:
     const std::map<Uuid, UsageSource>& sources() const { return m_sources; }
     // "14:32" on the day of `now`, "12/9 14:32" on another (local time).
     static QString clockText(Instant t, Instant now);
-    // When a window of a profile, read at `takenAt`, fills at its recent pace, if before its reset.
+    // When a window of a profile, read at `takenAt`, fills at its recent pace, if before its reset
+    // and still ahead of now.
     std::optional<Instant> forecast(const Uuid& id, const UsageWindow& window, Instant takenAt) const;
     const std::map<Uuid, std::string>& emails() const { return m_emails; }
     const std::map<Uuid, bool>& slotPresence() const { return m_slotPresence; }
@@ -138,12 +144,11 @@ public:
     // Saves the configuration 0.8 s after the last call, then restarts polling.
     void scheduleSave();
     // One profile's reading. Never fails: errors end as the outcome's error status.
-    // `heldSlot`: renewed credentials of the profile not yet written to its slot.
     static QCoro::Task<FetchOutcome> fetch(const StoreDependencies& dependencies,
-                                           std::shared_ptr<JobGroup> jobs, ProfileConfig profile,
+                                           std::shared_ptr<JobGroup> jobs,
+                                           std::shared_ptr<SlotCustodian> custodian, ProfileConfig profile,
                                            std::optional<OAuthCredentials> liveOverride, bool includeEmail,
-                                           int staggerIndex, std::optional<std::string> heldSlot,
-                                           StatusLineUse statusLine);
+                                           int staggerIndex, StatusLineUse statusLine);
     // Stores a learned address in a profile that has none, and saves at once.
     void backfillEmail(const Uuid& id, const std::string& email);
     void seedFromHistory();
@@ -208,13 +213,10 @@ private:
     void userEdited() { m_configFileLeftAlone = false; }
     // switchTo's steps, on a turn of the lane taken by the caller. True when the switch was made.
     QCoro::Task<bool> switchSteps(ProfileConfig target);
-    QCoro::Task<> removeSlotInTurn(Uuid id);
     // Copies the live login into a profile's slot (held in memory when the write fails) and
     // stores the identity of ~/.claude.json in it when that identity is the account `email`'s.
     // False when the store went away meanwhile.
     QCoro::Task<bool> storeLiveLogin(Uuid id, std::string blob, std::optional<std::string> email);
-    // Keeps or forgets a profile's renewed credentials that are not in its slot yet.
-    void holdSlot(const Uuid& id, std::optional<std::string> blob);
     Instant now() const { return m_deps.services.clock.now(); }
 
     void setStatus(const Uuid& id, ProfileStatus status);
@@ -259,11 +261,10 @@ private:
     // config.json exists but could not be read or set aside: it is not written over until the
     // user changes the configuration.
     bool m_configFileLeftAlone = false;
-    // Renewed credentials whose slot write failed (the old refresh token is spent): used instead
-    // of the slot and written to it at the next chance. Never on disk but in the slot.
-    std::map<Uuid, std::string> m_heldSlots;
     // Shared with the running coroutines: false once the store is gone.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Every slot's keeper; shared with the worker jobs, which may end after the store.
+    std::shared_ptr<SlotCustodian> m_slots;
     std::shared_ptr<JobGroup> m_jobs = std::make_shared<JobGroup>();
     OperationLane m_lane;
 };

@@ -4,6 +4,7 @@
 #include <QPromise>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -29,7 +30,10 @@ std::atomic<int>& jobsInFlight();
 // thread (the main thread).
 class JobGroup {
 public:
-    JobGroup() = default;
+    // How a job gets its thread (tests make it fail).
+    using Spawn = std::function<std::thread(std::function<void()>)>;
+    explicit JobGroup(Spawn spawn = [](std::function<void()> f) { return std::thread(std::move(f)); })
+        : m_spawn(std::move(spawn)) {}
     JobGroup(const JobGroup&) = delete;
     JobGroup& operator=(const JobGroup&) = delete;
     ~JobGroup() { close(); }
@@ -58,10 +62,13 @@ public:
             --Worker::jobsInFlight();
             done->store(true);
         };
+        // The job stays ours until a thread has it: when none can be had, it runs here rather
+        // than not at all.
+        auto shared = std::make_shared<decltype(job)>(std::move(job));
         try {
-            m_threads.push_back({std::thread(std::move(job)), done});
+            m_threads.push_back({m_spawn([shared] { (*shared)(); }), done});
         } catch (const std::system_error&) {
-            job(); // no thread to be had: do it here rather than not at all
+            (*shared)();
         }
         return future;
     }
@@ -90,6 +97,7 @@ private:
         });
     }
 
+    Spawn m_spawn;
     std::vector<Entry> m_threads;
     bool m_closed = false;
 };

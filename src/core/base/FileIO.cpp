@@ -197,7 +197,17 @@ bool readFileInto(const fs::path& path, std::size_t maxBytes, std::string& bytes
 fs::path linkTarget(const fs::path& path) {
     std::error_code error;
     fs::path target = fs::canonical(path, error);
-    return error ? path : target;
+    if (!error)
+        return target;
+    // A link whose target does not exist (yet): writing through it creates the target.
+    fs::path p = path;
+    for (int hops = 0; hops < 40 && fs::is_symlink(p, error); ++hops) {
+        const fs::path next = fs::read_symlink(p, error);
+        if (error)
+            return path;
+        p = next.is_absolute() ? next : p.parent_path() / next;
+    }
+    return p;
 }
 
 bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error,

@@ -47,4 +47,86 @@ nlohmann::json number(double value) {
     return value;
 }
 
+namespace {
+
+constexpr std::string_view kSpace = " \t\r\n";
+
+// The end of the string whose opening quote is at `at`; npos when it does not end.
+std::size_t stringEnd(std::string_view text, std::size_t at) {
+    for (std::size_t i = at + 1;;) {
+        i = text.find_first_of("\"\\", i);
+        if (i == std::string_view::npos)
+            return i;
+        if (text[i] == '"')
+            return i + 1;
+        i += 2; // an escape and the character it escapes
+    }
+}
+
+// The end of the value that starts at `at`; npos when it does not end.
+std::size_t valueEnd(std::string_view text, std::size_t at) {
+    if (at >= text.size())
+        return std::string_view::npos;
+    if (text[at] == '"')
+        return stringEnd(text, at);
+    if (text[at] != '{' && text[at] != '[') {
+        const std::size_t end = text.find_first_of(",}] \t\r\n", at);
+        return end == at ? std::string_view::npos : end;
+    }
+    int depth = 0;
+    for (std::size_t i = at; i < text.size();) {
+        i = text.find_first_of("\"{}[]", i);
+        if (i == std::string_view::npos)
+            return i;
+        switch (text[i]) {
+        case '"':
+            i = stringEnd(text, i);
+            if (i == std::string_view::npos)
+                return i;
+            continue;
+        case '{':
+        case '[':
+            ++depth;
+            break;
+        default:
+            if (--depth == 0)
+                return i + 1;
+        }
+        ++i;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+std::optional<std::string_view> quickMember(std::string_view text, std::string_view name) {
+    std::optional<std::string_view> found;
+    std::size_t i = text.find_first_not_of(kSpace);
+    if (i == std::string_view::npos || text[i] != '{')
+        return std::nullopt;
+    ++i;
+    for (;;) {
+        i = text.find_first_not_of(kSpace, i);
+        if (i == std::string_view::npos || text[i] != '"')
+            return found; // "}" ends the object; anything else is not ours to judge
+        const std::size_t keyEnd = stringEnd(text, i);
+        if (keyEnd == std::string_view::npos)
+            return found;
+        const std::string_view key = text.substr(i + 1, keyEnd - i - 2);
+        i = text.find_first_not_of(kSpace, keyEnd);
+        if (i == std::string_view::npos || text[i] != ':')
+            return found;
+        i = text.find_first_not_of(kSpace, i + 1);
+        const std::size_t end = i == std::string_view::npos ? i : valueEnd(text, i);
+        if (end == std::string_view::npos)
+            return found;
+        if (key == name)
+            found = text.substr(i, end - i);
+        i = text.find_first_not_of(kSpace, end);
+        if (i == std::string_view::npos || text[i] != ',')
+            return found;
+        ++i;
+    }
+}
+
 } // namespace Json

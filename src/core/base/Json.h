@@ -19,6 +19,13 @@ std::optional<nlohmann::json> parse(std::string_view text, int maxDepth = kMaxDe
 // The same, keeping the members of every object in their order in the text.
 std::optional<nlohmann::ordered_json> parseOrdered(std::string_view text, int maxDepth = kMaxDepth);
 
+// The text of a top-level member's value, found in one quick pass that does not validate the
+// document: for a glance into a large file that its own writer keeps valid (claude's state file
+// from the status-line command). Names are compared as written, escapes and all. None when the
+// text does not start as an object or the member is not found before the text goes wrong; the last
+// one where a name repeats. Parse the value before trusting it.
+std::optional<std::string_view> quickMember(std::string_view text, std::string_view name);
+
 // Whole numbers within ±2^53 as JSON integers, other finite numbers as doubles. Throws
 // std::domain_error for NaN and infinities, which JSON cannot hold.
 nlohmann::json number(double value);

@@ -91,4 +91,13 @@ std::string padOrCutUtf16(std::string_view s, std::size_t width) {
     return out;
 }
 
+std::uint64_t fnv1a64(std::string_view s) {
+    std::uint64_t hash = 1469598103934665603ull;
+    for (const unsigned char c : s) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
 } // namespace Text

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,5 +18,8 @@ bool isValidUtf8(std::string_view s);
 // character outside the Basic Multilingual Plane counts two). Expects valid UTF-8; a cut never
 // splits a character's bytes (a pair that would be split is replaced by a space).
 std::string padOrCutUtf16(std::string_view s, std::size_t width);
+
+// FNV-1a, 64 bits: a short name for a text (file names, fingerprints compared in memory).
+std::uint64_t fnv1a64(std::string_view s);
 
 } // namespace Text

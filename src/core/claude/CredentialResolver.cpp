@@ -23,6 +23,12 @@ ResolveError ResolveError::noSlot() {
                         "ここに取り込む」を実行してください");
 }
 
+ResolveError ResolveError::claudeRenews() {
+    return ResolveError(Kind::claudeRenews,
+                        "このアカウントのログインは claude が使用中のため、ここでは更新しません。claude "
+                        "が次に起動したときに自分で更新します");
+}
+
 namespace CredentialResolver {
 namespace {
 
@@ -109,28 +115,19 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
     throw ResolveError::noSlot();
 }
 
-ResolvedCredentials resolveFresh(const Services& services, const ProfileConfig& profile, bool isActive,
-                                 const std::optional<std::string>& heldSlot) {
-    ResolvedCredentials resolved = resolve(services, profile, isActive, heldSlot);
-    if (resolved.source != CredSource::slot || !resolved.credentials.expiresAt ||
-        *resolved.credentials.expiresAt - services.clock.now() >= kRenewMargin)
-        return resolved;
+bool needsRenewal(const ResolvedCredentials& resolved, Instant now) {
+    return resolved.source == CredSource::slot && resolved.credentials.expiresAt &&
+           *resolved.credentials.expiresAt - now < kRenewMargin;
+}
+
+ResolvedCredentials renew(const Services& services, const ResolvedCredentials& resolved) {
     std::string renewed;
     try {
         renewed = AnthropicAPI::refreshTokens(services.http, services.clock, resolved.raw);
     } catch (const Error& e) {
         throw ResolveError::refreshFailed(e.description());
     }
-    // The old refresh token is spent: a failed slot write must not lose the new ones.
-    bool unsaved = false;
-    try {
-        ProfileSlotStore::write(services.secrets, profile.id, renewed);
-    } catch (const Error&) {
-        unsaved = true;
-    }
-    ResolvedCredentials fresh = parsed(std::move(renewed), "ulmet slot (refreshed)", CredSource::slot);
-    fresh.unsaved = unsaved;
-    return fresh;
+    return parsed(std::move(renewed), "ulmet slot (refreshed)", CredSource::slot);
 }
 
 } // namespace CredentialResolver

@@ -22,12 +22,15 @@ struct ResolvedCredentials {
 
 class ResolveError : public Error {
 public:
-    enum class Kind { refreshFailed, noSlot };
+    enum class Kind { refreshFailed, noSlot, claudeRenews };
 
     // "トークン更新失敗（再ログイン→取り込みが必要です）: " + message
     static ResolveError refreshFailed(const std::string& message);
     // "未取込。このアカウントで claude にログイン中に、…"
     static ResolveError noSlot();
+    // The slot's tokens were handed to claude, which may hold or have spent them: claude renews
+    // them itself.
+    static ResolveError claudeRenews();
 
     Kind kind() const { return m_kind; }
 
@@ -54,11 +57,12 @@ bool keychainDisabled();
 ResolvedCredentials resolve(const Services& services, const ProfileConfig& profile, bool isActive,
                             const std::optional<std::string>& heldSlot = std::nullopt);
 
-// resolve(), then renews slot credentials that expire in less than 60 seconds and stores the
-// renewed blob in the slot before returning it; when that write fails the renewed credentials are
-// returned all the same, marked `unsaved`. Throws as resolve() does, or
-// ResolveError::refreshFailed. Blocks for the token request too.
-ResolvedCredentials resolveFresh(const Services& services, const ProfileConfig& profile, bool isActive,
-                                 const std::optional<std::string>& heldSlot = std::nullopt);
+// Whether slot credentials expire within a minute (and have an expiry at all): a caller that
+// keeps the slot renews them first. Credentials of any other source are never renewed.
+bool needsRenewal(const ResolvedCredentials& resolved, Instant now);
+
+// The renewed form of slot credentials (one request to the token endpoint; the old refresh token
+// is spent by it). Stores nothing: the caller owns the slot. Throws ResolveError::refreshFailed.
+ResolvedCredentials renew(const Services& services, const ResolvedCredentials& resolved);
 
 } // namespace CredentialResolver

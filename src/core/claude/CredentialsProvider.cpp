@@ -39,6 +39,9 @@ OAuthCredentials parse(std::string_view data, std::string source) {
         const double v = expires->get<double>();
         credentials.expiresAt = DateTime::fromUnixSeconds(v > 1e12 ? v / 1000 : v);
     }
+    if (const auto refresh = fields->find("refreshToken");
+        refresh != fields->end() && refresh->is_string() && !refresh->get_ref<const std::string&>().empty())
+        credentials.refreshToken = refresh->get<std::string>();
     credentials.sourceDescription = std::move(source);
     return credentials;
 }

@@ -14,6 +14,8 @@ class SecretStore;
 struct OAuthCredentials {
     std::string accessToken; // never empty; never printed or logged
     std::optional<Instant> expiresAt;
+    // The grant that renews the access token, when the blob has one; compared, never shown.
+    std::optional<std::string> refreshToken;
     std::string sourceDescription; // where the blob came from, in words ("file: /…", "ulmet slot", …)
 };
 

@@ -6,6 +6,7 @@
 #include "config/ConfigStore.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -271,6 +272,17 @@ std::tm localDay(Instant t) {
     return local;
 }
 
+// "YYYY-MM-DD.jsonl"
+bool isDayFileName(std::string_view name) {
+    constexpr std::string_view pattern = "dddd-dd-dd.jsonl";
+    if (name.size() != pattern.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (pattern[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(name[i])) : name[i] != pattern[i])
+            return false;
+    return true;
+}
+
 std::string fileNameOf(const std::tm& day) {
     char name[64];
     std::snprintf(name, sizeof name, "%04d-%02d-%02d.jsonl", day.tm_year + 1900, day.tm_mon + 1, day.tm_mday);
@@ -421,20 +433,19 @@ void HistoryStore::write(const HistoryRecord& record) const {
 }
 
 std::vector<HistoryRecord> HistoryStore::read(Instant since) const {
-    // The day files from since's local day through today.
+    // The day files from since's local day through today. Today is read on the clock that dates
+    // the records (not std::time, which libfaketime and the like may serve differently), and the
+    // day names are compared as text, so no conversion back to a time can go wrong.
     std::vector<fs::path> files;
-    const std::time_t now = std::time(nullptr);
-    std::tm day = localDay(since);
-    day.tm_hour = day.tm_min = day.tm_sec = 0;
-    day.tm_isdst = -1;
-    for (std::time_t start = std::mktime(&day); start != -1 && start <= now;) {
-        files.push_back(m_dir / fileNameOf(day));
-        // The next calendar day, through the calendar: days of 23 or 25 hours are handled.
-        day.tm_mday += 1;
-        day.tm_hour = day.tm_min = day.tm_sec = 0;
-        day.tm_isdst = -1;
-        start = std::mktime(&day);
+    const std::string first = fileNameOf(localDay(since));
+    const std::string last = fileNameOf(localDay(std::chrono::system_clock::now()));
+    std::error_code error;
+    for (fs::directory_iterator it(m_dir, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (isDayFileName(name) && name >= first && name <= last)
+            files.push_back(it->path());
     }
+    std::sort(files.begin(), files.end());
 
     auto decodeFiles = [&](std::size_t from, std::size_t to, std::vector<HistoryRecord>& out) {
         std::string text; // one buffer for every file

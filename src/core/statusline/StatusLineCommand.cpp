@@ -67,6 +67,26 @@ Installed stateOf(const Document& entry, std::string_view ourCommand) {
     return installed;
 }
 
+// The statusLine member's value as it is written.
+std::string statusLineText(std::string_view command) {
+    return "{\n    \"type\": \"command\",\n    \"command\": " + nlohmann::json(std::string(command)).dump() +
+           "\n  }";
+}
+
+// `text` (a JSON object) with the member `name` set to `value`: a member there (null) has its
+// value replaced, otherwise the member is added after the last one. Every other byte is kept.
+std::string withMember(const std::string& text, std::string_view name, const std::string& value) {
+    if (const auto there = Json::quickMember(text, name)) {
+        const std::size_t at = static_cast<std::size_t>(there->data() - text.data());
+        return text.substr(0, at) + value + text.substr(at + there->size());
+    }
+    const std::size_t close = text.find_last_of('}');
+    const std::size_t last = text.find_last_not_of(" \t\r\n", close - 1);
+    const bool empty = text[last] == '{';
+    const std::string member = "\"" + std::string(name) + "\": " + value;
+    return text.substr(0, last + 1) + (empty ? "\n  " : ",\n  ") + member + "\n" + text.substr(close);
+}
+
 std::string describe(const std::error_code& error) {
     return error.message();
 }
@@ -127,7 +147,9 @@ int run(int inputFd, std::ostream& out, const Environment& env) {
         std::vector<UsageWindow> windows;
         if (input && !input->windows.empty()) {
             std::error_code error; // a reading that cannot be filed still makes the line
-            StatusLineStore::record(env.baseDir, StatusLineReading{dir, env.now, input->windows}, error);
+            StatusLineReading reading{dir, env.now, input->windows, std::nullopt, std::nullopt};
+            reading.account = StatusLineStore::liveAccount(dir, env.home, reading.accountUnknown);
+            StatusLineStore::record(env.baseDir, reading, error);
             windows = input->windows;
         } else if (const auto stored = StatusLineStore::load(env.baseDir, dir, env.home)) {
             windows = StatusLineStore::windowsAt(*stored, env.now);
@@ -189,21 +211,30 @@ InstallResult install(const fs::path& dir, std::string_view command) {
             if (there.state == InstallState::ours)
                 return {false, false,
                         shown + " には既に MeterKeeper の statusLine があります: " + there.command};
-            return {false, false,
+            return {false, true,
                     shown + " には既に別の statusLine があります" +
                         (there.command.empty() ? std::string() : ": " + there.command) +
                         "。変更しませんでした"};
         }
         if (before && !FileIO::writeAtomic(dir / "settings.json.meterkeeper-bak", *before, mode, error))
             return {false, true, shown + " のバックアップを作れません: " + describe(error)};
-        doc["statusLine"] = {{"type", "command"}, {"command", std::string(command)}};
-        const std::string text = doc.dump(2) + "\n";
-        // claude may have rewritten the file meanwhile: start again on its new content.
+        // The member goes into the text as it stands: every other byte stays (numbers too big for
+        // a double, the user's layout and comments of style).
+        const std::string text = withMember(before.value_or("{}"), "statusLine", statusLineText(command));
+        const auto check = Json::parseOrdered(text);
+        if (!check || !check->is_object() ||
+            check->size() != doc.size() + (doc.contains("statusLine") ? 0 : 1))
+            return {false, true, shown + " に statusLine を加えられませんでした。変更しませんでした"};
+        // claude may have rewritten the file meanwhile: start again on its new content, and give up
+        // rather than write over a change that keeps coming.
         std::error_code again;
         const auto now = FileIO::readFile(target, kMaxSettings, again);
-        if (attempt < kAttempts && now != before)
-            continue;
-        if (!FileIO::writeAtomic(target, text, mode, error))
+        if (now != before) {
+            if (attempt < kAttempts)
+                continue;
+            return {false, true, shown + " が書き換えられ続けているため、変更しませんでした"};
+        }
+        if (!FileIO::writeAtomic(target, before ? text : text + "\n", mode, error))
             return {false, true, shown + " に書き込めません: " + describe(error)};
         return {true, false, shown + " に statusLine を追加しました: " + std::string(command)};
     }

@@ -3,6 +3,7 @@
 #include "base/FileIO.h"
 #include "base/Json.h"
 #include "base/Paths.h"
+#include "base/Text.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -19,18 +20,14 @@ namespace StatusLineStore {
 namespace {
 
 constexpr std::size_t kMaxFile = 64 * 1024;
+constexpr auto kFutureTolerance = std::chrono::minutes(1);
 // Reset times outside 2001..2200 are not times claude would send (milliseconds, garbage).
 constexpr double kEarliestReset = 978307200;  // 2001-01-01
 constexpr double kLatestReset = 7258118400.0; // 2200-01-01
 
 std::string fileName(std::string_view normalDir) {
-    std::uint64_t hash = 1469598103934665603ull; // FNV-1a, 64 bits
-    for (const unsigned char c : normalDir) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
     char name[32];
-    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(Text::fnv1a64(normalDir)));
     return name;
 }
 
@@ -131,6 +128,10 @@ std::string encode(const StatusLineReading& reading) {
         windows.push_back(std::move(entry));
     }
     json doc{{"configDir", reading.configDir}, {"at", millis(reading.at)}, {"windows", std::move(windows)}};
+    if (reading.account)
+        doc["account"] = *reading.account;
+    if (reading.accountUnknown)
+        doc["accountUnknown"] = *reading.accountUnknown;
     return doc.dump() + "\n";
 }
 
@@ -150,6 +151,10 @@ std::optional<StatusLineReading> decode(std::string_view text) {
     StatusLineReading reading;
     reading.configDir = dirIt->get<std::string>();
     reading.at = *at;
+    for (auto [member, field] :
+         {std::pair{"account", &reading.account}, {"accountUnknown", &reading.accountUnknown}})
+        if (const auto it = doc->find(member); it != doc->end() && it->is_string())
+            *field = it->get<std::string>();
     for (const json& entry : *windowsIt) {
         if (!entry.is_object())
             return std::nullopt;
@@ -193,11 +198,37 @@ bool record(const fs::path& baseDir, const StatusLineReading& reading, std::erro
     const fs::path file = folder / (name + ".json");
     std::error_code readError;
     if (const auto text = FileIO::readFile(file, kMaxFile, readError))
-        if (const auto stored = decode(*text);
-            stored && stored->configDir == reading.configDir && stored->at > reading.at)
-            return true; // a later reading is already there
+        if (const auto stored = decode(*text); stored && stored->configDir == reading.configDir &&
+                                               stored->at > reading.at &&
+                                               stored->at - reading.at <= kFutureTolerance)
+            return true; // a later reading is already there (one far ahead was made by a wrong clock)
     // Rewritten at every redraw and worth nothing after a crash: no flushes.
     return FileIO::writeAtomic(file, encode(reading), 0600, error, FileIO::Durability::unsynced);
+}
+
+std::optional<std::string> liveAccount(std::string_view dir, const fs::path& home,
+                                       std::optional<std::string>& why) {
+    why.reset();
+    const fs::path file =
+        dir == normalDir("~/.claude", home) ? home / ".claude.json" : fs::path(dir) / ".claude.json";
+    std::error_code error;
+    const auto size = fs::file_size(file, error);
+    if (error)
+        return std::nullopt;
+    if (size > kMaxStateFile) {
+        why = file.string() + " が " + std::to_string(kMaxStateFile >> 20) +
+              " MB を超えるため、アカウントを確かめていません";
+        return std::nullopt;
+    }
+    const auto text = FileIO::readFile(file, kMaxStateFile, error);
+    const auto member = text ? Json::quickMember(*text, "oauthAccount") : std::nullopt;
+    const auto account = member ? Json::parse(*member) : std::nullopt;
+    if (!account || !account->is_object())
+        return std::nullopt;
+    const auto email = account->find("emailAddress");
+    if (email == account->end() || !email->is_string() || email->get_ref<const std::string&>().empty())
+        return std::nullopt;
+    return email->get<std::string>();
 }
 
 std::optional<StatusLineReading> load(const fs::path& baseDir, std::string_view configDir,

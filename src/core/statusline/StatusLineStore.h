@@ -3,6 +3,7 @@
 #include "base/DateTime.h"
 #include "usage/UsageWindow.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +17,10 @@ struct StatusLineReading {
     std::string configDir; // normal form (StatusLineStore::normalDir)
     Instant at;            // when the reading was taken
     std::vector<UsageWindow> windows;
+    // The account that was logged in when claude gave the reading (its address); none when it
+    // could not be told, and then `accountUnknown` may say why.
+    std::optional<std::string> account;
+    std::optional<std::string> accountUnknown;
     friend bool operator==(const StatusLineReading&, const StatusLineReading&) = default;
 };
 
@@ -45,8 +50,17 @@ std::optional<Input> parseInput(std::string_view text);
 std::string configDirFor(const char* envConfigDir, const std::optional<std::string>& transcriptPath,
                          const std::filesystem::path& home);
 
+// Which account is logged in to a configuration directory (normal form), as claude's state file
+// names it: ~/.claude.json for ~/.claude, DIR/.claude.json for any other directory. A quick look
+// that reads no token; a state file larger than kMaxStateFile is not read (`why` says so).
+inline constexpr std::uintmax_t kMaxStateFile = std::uintmax_t(8) << 20;
+std::optional<std::string> liveAccount(std::string_view normalDir, const std::filesystem::path& home,
+                                       std::optional<std::string>& why);
+
 // Files the reading (0600, atomically, under a lock per directory); a stored reading taken
-// later than this one is kept. False (with `error`) when it could not be written.
+// later than this one is kept, unless it is dated more than a minute ahead of this one (written
+// while the clock was wrong): a reading from the future is stale. False (with `error`) when it could not be
+// written.
 bool record(const std::filesystem::path& baseDir, const StatusLineReading& reading, std::error_code& error);
 
 // The reading of a configuration directory (any form; normalised with `home`); none when there

@@ -1,5 +1,6 @@
 #include "usage/UsageForecast.h"
 
+#include <cmath>
 #include <vector>
 
 namespace UsageForecast {
@@ -8,6 +9,13 @@ namespace {
 constexpr double kRecentSeconds = 3600;
 constexpr double kMinimumSpanSeconds = 600;
 constexpr std::size_t kMinimumReadings = 3;
+// Windows and forecasts beyond this are not real (a window of 2e8 minutes): none is made, and no
+// conversion to the clock's integer ticks can overflow.
+constexpr double kLongestSeconds = 3650.0 * 24 * 3600;
+
+Instant::duration seconds(double s) {
+    return std::chrono::duration_cast<Instant::duration>(std::chrono::duration<double>(s));
+}
 
 // Percent per second of a least-squares line; none when the times do not spread.
 std::optional<double> slope(const std::vector<Reading>& points, Instant origin) {
@@ -30,13 +38,15 @@ std::optional<double> slope(const std::vector<Reading>& points, Instant origin) 
 
 std::optional<Instant> fullAt(const UsageWindow& window, Instant now, std::span<const Reading> history) {
     const auto length = window.length();
-    if (!window.resetsAt || !length || *window.resetsAt <= now || window.utilization >= 100)
+    if (!window.resetsAt || !length || !(*length > 0 && *length <= kLongestSeconds) ||
+        *window.resetsAt <= now || !(window.utilization >= 0 && window.utilization < 100) ||
+        !(DateTime::secondsBetween(now, *window.resetsAt) <= kLongestSeconds))
         return std::nullopt;
-    const Instant start = *window.resetsAt - std::chrono::duration_cast<Instant::duration>(
-                                                 std::chrono::duration<double>(*length));
+    const Instant start = *window.resetsAt - seconds(*length);
     std::vector<Reading> recent;
     for (const Reading& r : history)
-        if (r.at >= start && r.at < now && DateTime::secondsBetween(r.at, now) <= kRecentSeconds)
+        if (std::isfinite(r.utilization) && r.at >= start && r.at < now &&
+            DateTime::secondsBetween(r.at, now) <= kRecentSeconds)
             recent.push_back(r);
     recent.push_back({now, window.utilization});
 
@@ -49,9 +59,9 @@ std::optional<Instant> fullAt(const UsageWindow& window, Instant now, std::span<
     if (!pace || !(*pace > 0))
         return std::nullopt;
     const double secondsToFull = (100 - window.utilization) / *pace;
-    if (!(secondsToFull < DateTime::secondsBetween(now, *window.resetsAt)))
+    if (!(secondsToFull > 0 && secondsToFull < DateTime::secondsBetween(now, *window.resetsAt)))
         return std::nullopt; // resets first (and no absurd durations are made)
-    return now + std::chrono::duration_cast<Instant::duration>(std::chrono::duration<double>(secondsToFull));
+    return now + seconds(secondsToFull);
 }
 
 } // namespace UsageForecast

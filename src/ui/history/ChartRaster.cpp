@@ -11,6 +11,13 @@ namespace {
 constexpr int kSub = 4;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
+// A pixel index from a coordinate of any size (absurd data included), within [lo, hi].
+int toPixel(double v, int lo, int hi) {
+    if (!(v >= lo))
+        return lo;
+    return v >= hi ? hi : static_cast<int>(v);
+}
+
 // A premultiplied colour, blended with a coverage between 0 and 1.
 struct Ink {
     explicit Ink(const QColor& c)
@@ -50,8 +57,8 @@ void blendColumn(QImage& image, int x, const double (&top)[kSub], const double (
     }
     if (spans == 0)
         return;
-    const int first = std::max(0, static_cast<int>(std::floor(lo)));
-    const int last = std::min(image.height() - 1, static_cast<int>(std::ceil(hi)) - 1);
+    const int first = toPixel(std::floor(lo), 0, image.height());
+    const int last = toPixel(std::ceil(hi), 0, image.height()) - 1;
     const double full = static_cast<double>(spans) / kSub;
     uchar* const bits = image.bits(); // one detach check, not one per pixel
     const qsizetype stride = image.bytesPerLine();
@@ -92,8 +99,8 @@ void fillArea(QImage& image, std::span<const QPointF> points, double baseY, cons
         return;
     const Ink ink(color);
     const double xFirst = points.front().x(), xLast = points.back().x();
-    const int c0 = std::max(0, static_cast<int>(std::floor(xFirst)));
-    const int c1 = std::min(image.width() - 1, static_cast<int>(std::ceil(xLast)));
+    const int c0 = toPixel(std::floor(xFirst), 0, image.width());
+    const int c1 = toPixel(std::ceil(xLast), -1, image.width() - 1);
     std::size_t i = 0;
     for (int c = c0; c <= c1; ++c) {
         double top[kSub], bottom[kSub];
@@ -126,7 +133,8 @@ void strokeLine(QImage& image, std::span<const QPointF> points, double width, co
     const auto cells = static_cast<std::size_t>(std::ceil((end - origin) / cell)) + 1;
     std::vector<double> minY(cells, kInf), maxY(cells, -kInf);
     auto cellOf = [&](double x) {
-        return std::min(cells - 1, static_cast<std::size_t>(std::max(0.0, std::floor((x - origin) / cell))));
+        const double k = std::floor((x - origin) / cell);
+        return !(k > 0) ? std::size_t(0) : k >= double(cells - 1) ? cells - 1 : static_cast<std::size_t>(k);
     };
     auto mark = [&](double x, double y) {
         const std::size_t k = cellOf(x);
@@ -155,8 +163,8 @@ void strokeLine(QImage& image, std::span<const QPointF> points, double width, co
         }
     }
     // Every sub-column takes the span of a disc of the line's radius moved along the line.
-    const int c0 = std::max(0, static_cast<int>(std::floor(points.front().x() - radius)));
-    const int c1 = std::min(image.width() - 1, static_cast<int>(std::ceil(points.back().x() + radius)));
+    const int c0 = toPixel(std::floor(points.front().x() - radius), 0, image.width());
+    const int c1 = toPixel(std::ceil(points.back().x() + radius), -1, image.width() - 1);
     for (int c = c0; c <= c1; ++c) {
         double top[kSub], bottom[kSub];
         for (int s = 0; s < kSub; ++s) {

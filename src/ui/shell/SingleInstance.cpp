@@ -4,21 +4,20 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <QThread>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace {
 const QString kPath = QStringLiteral("/MeterKeeper");
 const QString kInterface = QStringLiteral("io.github.ulmet.MeterKeeper");
-
-QString socketName() {
-    return QStringLiteral("ulmet-") + QString::number(::getuid());
-}
 } // namespace
 
 SingleInstance::SingleInstance(QObject* parent)
@@ -47,16 +46,36 @@ bool SingleInstance::claim() {
     return false;
 }
 
+// Where the lock and the socket live without a bus: a folder that is ours alone
+// ($XDG_RUNTIME_DIR, else a folder of our own in the temp folder), or none. A folder that someone
+// else made first is never used: they could hold our lock and keep us from starting.
+QString SingleInstance::privateDir() {
+    QString dir = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (dir.isEmpty()) {
+        dir = QDir::tempPath() + QStringLiteral("/ulmet-") + QString::number(::getuid());
+        ::mkdir(QFile::encodeName(dir).constData(), 0700);
+    }
+    struct stat st {};
+    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::getuid() || (st.st_mode & 077) != 0)
+        return {};
+    return dir;
+}
+
 bool SingleInstance::claimWithoutBus() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
+    const QString dir = privateDir();
+    if (dir.isEmpty()) {
+        std::fprintf(stderr, "ulmet: no session bus and no private folder for the single-instance lock; "
+                             "starting without it\n");
+        return true;
+    }
+    const QString socketName = dir + QStringLiteral("/ulmet.socket");
     m_lock = std::make_unique<QLockFile>(dir + QStringLiteral("/ulmet.lock"));
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0)) {
         m_server = std::make_unique<QLocalServer>();
-        QLocalServer::removeServer(socketName());
-        m_server->listen(socketName());
+        QLocalServer::removeServer(socketName);
+        m_server->listen(socketName);
         connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
             while (QLocalSocket* s = m_server->nextPendingConnection()) {
                 s->deleteLater();
@@ -68,7 +87,7 @@ bool SingleInstance::claimWithoutBus() {
     // The first process may still be starting its server: try for about a second.
     for (int i = 0; i < 20; ++i) {
         QLocalSocket socket;
-        socket.connectToServer(socketName());
+        socket.connectToServer(socketName);
         if (socket.waitForConnected(50)) {
             socket.disconnectFromServer();
             return false;

@@ -32,6 +32,7 @@ signals:
 
 private:
     bool claimWithoutBus();
+    static QString privateDir();
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<QLocalServer> m_server;
 };

@@ -1,0 +1,483 @@
+// The polling loop, the refresh cycle and the per-profile fetch.
+#include "store/UsageStore.h"
+
+#include "claude/ActiveCredentialStore.h"
+#include "claude/ClaudeAppState.h"
+#include "claude/CredentialResolver.h"
+#include "claude/SlotCustodian.h"
+#include "codex/CodexProvider.h"
+#include "config/ConfigStore.h"
+#include "statusline/StatusLineStore.h"
+#include "store/StoreSteps.h"
+#include "usage/AnthropicAPI.h"
+
+#include <QCoro/QCoroFuture>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+constexpr double kSeedHours = 48;
+constexpr double kMaxSleepSeconds = 365.0 * 24 * 3600; // a poll interval beyond a year waits a year
+
+// The status-line reading of the profile's directory when it may stand for this profile: a
+// reading names the account that was logged in when claude gave it, and serves that account's
+// profile only. One that names none serves only profiles read from the status line. Off the
+// main thread.
+std::optional<StatusLineReading> readingFor(const std::filesystem::path& baseDir,
+                                            const ProfileConfig& profile, const std::filesystem::path& home) {
+    auto reading = StatusLineStore::load(baseDir, profile.configDir, home);
+    if (!reading)
+        return std::nullopt;
+    if (reading->account && reading->account == profile.accountEmail)
+        return reading;
+    if (profile.usageSource == UsageSource::statusLine && (!reading->account || !profile.accountEmail))
+        return reading;
+    return std::nullopt;
+}
+
+} // namespace
+
+void UsageStore::startPolling() {
+    pollLoop(++m_pollGeneration);
+}
+
+QCoro::Task<> UsageStore::pollLoop(std::uint64_t generation) {
+    const auto alive = m_alive;
+    for (;;) {
+        if (!*alive || generation != m_pollGeneration)
+            co_return;
+        co_await refreshAll();
+        if (!*alive || generation != m_pollGeneration)
+            co_return;
+        double interval =
+            std::max(m_config.pollIntervalSec, static_cast<double>(kMinimumPollInterval.count()));
+        if (m_backoffUntil)
+            interval = std::max(interval, DateTime::secondsBetween(now(), *m_backoffUntil));
+        interval = std::min(interval, kMaxSleepSeconds);
+        if (interval > 0)
+            co_await m_deps.sleeper->sleep(
+                std::chrono::milliseconds(static_cast<long long>(interval * 1000)));
+    }
+}
+
+void UsageStore::scheduleSave() {
+    saveAfterDelay(++m_saveGeneration);
+}
+
+QCoro::Task<> UsageStore::saveAfterDelay(std::uint64_t generation) {
+    const auto alive = m_alive;
+    co_await m_deps.sleeper->sleep(kSaveDelay);
+    if (!*alive || generation != m_saveGeneration)
+        co_return; // a later edit asked again
+    saveNow();
+    startPolling();
+}
+
+void UsageStore::saveNow() {
+    if (m_configFileLeftAlone)
+        return; // never over a file we could not read, until the user changes something
+    ConfigStore::save(m_config, m_deps.configDir);
+}
+
+QCoro::Task<UsageStore::FetchOutcome>
+UsageStore::fetch(const StoreDependencies& dependencies, std::shared_ptr<JobGroup> jobs,
+                  std::shared_ptr<SlotCustodian> custodian, ProfileConfig profile,
+                  std::optional<OAuthCredentials> liveOverride, bool includeEmail, int staggerIndex,
+                  StatusLineUse statusLine) {
+    const StoreDependencies deps = dependencies; // the store may be gone before this ends
+    if (staggerIndex >= 1)
+        co_await deps.sleeper->sleep(kStagger * staggerIndex);
+    const Services services = deps.services;
+    // GCC 12 destroys a lambda temporary inside a co_await expression twice: name the job.
+    const std::filesystem::path baseDir = deps.configDir;
+    auto readProfile = jobs->run([services, custodian, profile, liveOverride, includeEmail, statusLine,
+                                  baseDir]() -> FetchOutcome {
+        FetchOutcome outcome;
+        outcome.id = profile.id;
+        const Instant now = services.clock.now();
+        if (profile.provider == Provider::codex) {
+            try {
+                auto windows = CodexProvider::readUsage(profile.configDir, services.home, now);
+                outcome.status = ProfileStatus::ok(std::move(windows), services.clock.now());
+            } catch (const std::exception& e) {
+                outcome.status = ProfileStatus::error(e.what());
+            }
+            return outcome;
+        }
+        // What claude told its status-line command, when the profile is read that way or the
+        // reading is recent enough to spare the endpoint a call.
+        const auto reading = readingFor(baseDir, profile, services.home);
+        const auto fromStatusLine = [&](const StatusLineReading& r, std::vector<UsageWindow> windows) {
+            for (const UsageWindow& w : StatusLineStore::windowsAt(r, now)) {
+                const auto it = std::find_if(windows.begin(), windows.end(),
+                                             [&](const UsageWindow& old) { return old.key == w.key; });
+                if (it != windows.end())
+                    *it = w;
+                else
+                    windows.push_back(w);
+            }
+            outcome.source = UsageSource::statusLine;
+            outcome.status = ProfileStatus::ok(std::move(windows), r.at);
+        };
+        if (profile.usageSource == UsageSource::statusLine) {
+            if (reading)
+                fromStatusLine(*reading, {});
+            else
+                outcome.status = ProfileStatus::error(StatusLineStore::noReadingMessage(profile.configDir));
+            return outcome;
+        }
+        if (reading && reading->at <= now && now - reading->at < statusLine.freshFor) {
+            fromStatusLine(*reading, statusLine.previous); // the endpoint's other windows stay
+            return outcome;
+        }
+        try {
+            OAuthCredentials credentials;
+            if (liveOverride) {
+                credentials = *liveOverride;
+            } else {
+                // claude's own login is not renewed here: once its access token has expired the
+                // account's last status-line reading stands in, or the profile says why there is none.
+                const auto claudeRenews = [&](const std::string& message) {
+                    if (reading && reading->account)
+                        fromStatusLine(*reading, statusLine.previous);
+                    else
+                        outcome.status = ProfileStatus::error(message);
+                };
+                try {
+                    SlotCustodian::ForUse use = custodian->credentialsFor(profile);
+                    if (use.claudes && use.resolved.credentials.expiresAt &&
+                        *use.resolved.credentials.expiresAt <= now) {
+                        claudeRenews(ResolveError::claudeRenews().description());
+                        return outcome;
+                    }
+                    credentials = std::move(use.resolved.credentials);
+                } catch (const ResolveError& e) {
+                    if (e.kind() != ResolveError::Kind::claudeRenews)
+                        throw;
+                    claudeRenews(e.description());
+                    return outcome;
+                }
+            }
+            auto windows = AnthropicAPI::usage(services.http, credentials.accessToken);
+            if (includeEmail)
+                outcome.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
+            outcome.status = ProfileStatus::ok(std::move(windows), services.clock.now());
+        } catch (const APIError& e) {
+            outcome.status = ProfileStatus::error(e.what());
+            if (e.kind() == APIError::Kind::rateLimited) {
+                outcome.rateLimited = true;
+                outcome.retryAfter = e.retryAfter();
+            }
+        } catch (const std::exception& e) {
+            outcome.status = ProfileStatus::error(e.what());
+        }
+        return outcome;
+    });
+    co_return co_await readProfile;
+}
+
+namespace {
+
+struct CycleReads {
+    std::optional<std::string> liveBlob;
+    std::vector<std::pair<Uuid, bool>> presence;
+    std::optional<std::string> statusLineAccount; // see StoreSteps::statusLineAccount()
+};
+
+struct CycleTotals {
+    bool rateLimited = false;
+    double maxRetryAfter = 0;
+};
+
+} // namespace
+
+QCoro::Task<> UsageStore::refreshAll() {
+    if (m_isRefreshing)
+        co_return;
+    m_isRefreshing = true;
+    const auto alive = m_alive;
+    const Services services = m_deps.services;
+
+    std::vector<ProfileConfig> profiles;
+    bool connected = false;
+    CycleReads reads;
+    std::optional<OAuthCredentials> liveCredentials;
+    std::optional<std::string> email;
+    std::optional<Uuid> liveID;
+    std::uint64_t liveChanges = 0;
+    {
+        // Steps 2-9 read the live login and may store its identity: they take a turn on the lane,
+        // so no switch, capture or enrolment changes the login between the reads.
+        const OperationLane::Turn turn = co_await m_lane.take();
+        if (!*alive)
+            co_return;
+        liveChanges = m_liveChanges;
+
+        // 2. The inputs of this cycle.
+        profiles = m_config.profiles;
+        connected = m_config.keychainConnected;
+        const bool readLive = connected && m_config.autoReadLiveClaude;
+
+        // 3. Secret-store and file reads, off the main thread.
+        const auto custodian = m_slots;
+        auto readLiveLoginAndSlots = m_jobs->run([services, custodian, profiles, connected, readLive]() {
+            CycleReads r;
+            if (!connected)
+                return r;
+            if (readLive) {
+                try {
+                    r.liveBlob = ActiveCredentialStore::read(services.secrets, services.home);
+                } catch (const std::exception&) {
+                }
+                r.statusLineAccount = StoreSteps::statusLineAccount(services, profiles);
+            }
+            for (const ProfileConfig& p : profiles)
+                r.presence.emplace_back(p.id, custodian->has(p.id));
+            return r;
+        });
+        reads = co_await readLiveLoginAndSlots;
+        if (!*alive)
+            co_return;
+
+        // 4.
+        if (connected)
+            for (const auto& [id, present] : reads.presence)
+                setSlotPresence(id, present);
+
+        // 5. The live login.
+        if (reads.liveBlob) {
+            try {
+                liveCredentials = CredentialsProvider::parse(*reads.liveBlob, "active");
+            } catch (const std::exception&) {
+            }
+        }
+
+        // 6-7. Its e-mail, looked up once per access token.
+        if (readLive && liveCredentials && reads.statusLineAccount) {
+            email = reads.statusLineAccount;
+        } else if (readLive && liveCredentials) {
+            const std::string token = liveCredentials->accessToken;
+            if (m_cachedLiveToken == token && m_cachedLiveEmail) {
+                email = m_cachedLiveEmail;
+            } else {
+                auto lookUpLiveAddress = m_jobs->run(
+                    [services, token] { return AnthropicAPI::profileEmail(services.http, token); });
+                email = co_await lookUpLiveAddress;
+                if (!*alive)
+                    co_return;
+                m_cachedLiveToken = token;
+                m_cachedLiveEmail = email;
+            }
+        }
+        setLiveEmail(email);
+        if (reads.liveBlob) // its refresh token is claude's (in memory only: no wait)
+            m_slots->noteLive(*reads.liveBlob, email);
+
+        // 8. The profile that is logged in.
+        if (const ProfileConfig* p = StoreSteps::withEmail(profiles, email))
+            liveID = p->id;
+
+        // 9. Its slot follows the live login; its identity is refreshed — but only with an
+        //    identity of its own account (claude may not have rewritten ~/.claude.json yet).
+        if (liveID && reads.liveBlob) {
+            if (!co_await storeLiveLogin(*liveID, *reads.liveBlob, email))
+                co_return;
+            setSlotPresence(*liveID, true);
+        }
+    }
+
+    // 10-12. Fetch order (the live profile first) and profiles sharing an address.
+    const std::map<Uuid, std::string> emailSnapshot = m_emails;
+    std::vector<ProfileConfig> order = profiles;
+    std::stable_partition(order.begin(), order.end(),
+                          [&](const ProfileConfig& p) { return liveID && p.id == *liveID; });
+    std::map<std::string, Uuid> primaryOf;
+    std::vector<std::pair<Uuid, Uuid>> duplicates; // duplicate → primary
+    std::set<Uuid> duplicateIds;
+    for (const ProfileConfig& p : order) {
+        if (!p.accountEmail)
+            continue;
+        const auto [it, added] = primaryOf.try_emplace(*p.accountEmail, p.id);
+        if (!added) {
+            duplicates.emplace_back(p.id, it->second);
+            duplicateIds.insert(p.id);
+        }
+    }
+
+    // 13. Targets, in configured order.
+    std::vector<ProfileConfig> targets;
+    for (const ProfileConfig& p : profiles)
+        if (!duplicateIds.contains(p.id) &&
+            (p.provider == Provider::codex || p.usageSource == UsageSource::statusLine || connected))
+            targets.push_back(p);
+
+    // 14-15. Every target at once, 0.5 s apart; outcomes applied as they arrive.
+    auto totals = std::make_shared<CycleTotals>();
+    std::vector<QCoro::Task<>> children;
+    children.reserve(targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const ProfileConfig& target = targets[i];
+        const bool includeEmail = !emailSnapshot.contains(target.id);
+        const bool live = liveID && target.id == *liveID;
+        std::optional<OAuthCredentials> override;
+        if (live)
+            override = liveCredentials;
+        children.push_back(
+            [](UsageStore* self, std::shared_ptr<bool> alive, std::shared_ptr<CycleTotals> totals,
+               QCoro::Task<FetchOutcome> pending) -> QCoro::Task<> {
+                FetchOutcome outcome = co_await pending;
+                if (!*alive)
+                    co_return;
+                if (outcome.rateLimited) {
+                    totals->rateLimited = true;
+                    if (outcome.retryAfter)
+                        totals->maxRetryAfter = std::max(totals->maxRetryAfter, *outcome.retryAfter);
+                    const auto it = self->m_statuses.find(outcome.id);
+                    if (it == self->m_statuses.end() || !it->second.isOk())
+                        self->setStatus(outcome.id, outcome.status); // the last good reading stays
+                    co_return;
+                }
+                // A status-line reading is recorded once, however many cycles show it.
+                std::optional<Instant> takenBefore;
+                if (const auto it = self->m_statuses.find(outcome.id); it != self->m_statuses.end())
+                    if (const auto* ok = it->second.okValue())
+                        takenBefore = ok->at;
+                self->m_sources[outcome.id] = outcome.source; // announced with the status
+                self->setStatus(outcome.id, outcome.status);
+                if (outcome.email) {
+                    self->setEmail(outcome.id, outcome.email);
+                    self->backfillEmail(outcome.id, *outcome.email);
+                }
+                if (const auto* ok = outcome.status.okValue();
+                    ok && !(outcome.source == UsageSource::statusLine && takenBefore == ok->at)) {
+                    self->m_deps.history->append(HistoryRecord{ok->at, outcome.id, ok->windows});
+                    self->remember(outcome.id, ok->at, ok->windows);
+                }
+            }(this, alive, totals,
+                                                  fetch(m_deps, m_jobs, m_slots, target, override,
+                                                        includeEmail, static_cast<int>(i),
+                                                        statusLineUse(target))));
+    }
+    for (auto& child : children)
+        co_await child;
+    if (!*alive)
+        co_return;
+
+    // 16. Duplicates show their primary's reading and address.
+    for (const auto& [duplicate, primary] : duplicates) {
+        if (const auto it = m_statuses.find(primary); it != m_statuses.end())
+            setStatus(duplicate, it->second);
+        else
+            removeStatus(duplicate);
+        if (const auto it = m_emails.find(primary); it != m_emails.end())
+            setEmail(duplicate, it->second);
+        else
+            setEmail(duplicate, std::nullopt);
+    }
+
+    // 17. Without the secret store no Claude profile can be read.
+    if (!connected && !profiles.empty())
+        for (const ProfileConfig& p : profiles)
+            if (p.provider == Provider::claude && p.usageSource == UsageSource::api) {
+                const auto it = m_statuses.find(p.id);
+                if (it == m_statuses.end() || !it->second.isOk())
+                    setStatus(p.id, ProfileStatus::error("未接続 — 「接続」で認証してください"));
+            }
+
+    // 18. The active profile follows the live login; an unknown live account is offered. When an
+    //     operation changed the login since step 3, what this cycle read is stale: the next
+    //     cycle decides.
+    if (m_config.autoReadLiveClaude && liveChanges == m_liveChanges) {
+        std::optional<Uuid> matchID;
+        if (const ProfileConfig* p = StoreSteps::withEmail(m_config.profiles, email))
+            matchID = p->id;
+        if (m_config.activeProfileID != matchID) {
+            m_config.activeProfileID = matchID;
+            emit configChanged();
+        }
+        if (email && !matchID && reads.liveBlob)
+            setPendingEnroll(email, reads.liveBlob);
+        else
+            setPendingEnroll(std::nullopt, std::nullopt);
+    }
+
+    // 19.
+    saveNow();
+
+    // 20. Back-off after rate limiting.
+    if (totals->rateLimited) {
+        double wait = totals->maxRetryAfter > 0
+                          ? std::min(totals->maxRetryAfter, static_cast<double>(kMaximumBackoff.count()))
+                          : 30.0;
+        setBackoffUntil(now() +
+                        std::chrono::duration_cast<Instant::duration>(std::chrono::duration<double>(wait)));
+        setLastActionMessage("レート制限のため約" + std::to_string(static_cast<long long>(wait)) +
+                             "秒後に自動再取得します（表示は直前の値）");
+    } else {
+        setBackoffUntil(std::nullopt);
+        if (m_lastActionMessage && m_lastActionMessage->starts_with("レート制限"))
+            setLastActionMessage(std::nullopt);
+    }
+
+    // 21-23.
+    setLastRefresh(now());
+    notifyForecast();
+    co_await evaluateAutoSwitch();
+    if (!*alive)
+        co_return;
+    m_isRefreshing = false;
+}
+
+void UsageStore::backfillEmail(const Uuid& id, const std::string& email) {
+    ProfileConfig* p = findProfile(id);
+    if (!p || p->accountEmail)
+        return; // a stored address is never overwritten
+    p->accountEmail = email;
+    emit configChanged();
+    saveNow();
+}
+
+void UsageStore::seedFromHistory() {
+    const auto since = now() - std::chrono::duration_cast<Instant::duration>(
+                                   std::chrono::hours(static_cast<int>(kSeedHours)));
+    std::map<Uuid, const HistoryRecord*> latest;
+    const std::vector<HistoryRecord> records = m_deps.history->load(since);
+    for (const HistoryRecord& r : records) {
+        latest[r.profileID] = &r;
+        remember(r.profileID, r.ts, r.windows);
+    }
+    for (const auto& [id, record] : latest)
+        setStatus(id, ProfileStatus::ok(record->windows, record->ts));
+}
+
+QCoro::Task<bool> UsageStore::storeLiveLogin(Uuid id, std::string blob, std::optional<std::string> email) {
+    const auto alive = m_alive;
+    const Services services = m_deps.services;
+    const auto custodian = m_slots;
+    custodian->noteLive(blob, email);
+    auto copyLiveLogin = m_jobs->run([services, custodian, id, blob] {
+        custodian->storeOrHold(id, blob); // held in memory when the secret store refuses it
+        return ClaudeAppState::readIdentity(services.home);
+    });
+    const std::optional<std::string> identity = co_await copyLiveLogin;
+    if (!*alive)
+        co_return false;
+    if (StoreSteps::identityOf(identity, email))
+        if (ProfileConfig* p = findProfile(id); p && p->accountIdentity != identity) {
+            p->accountIdentity = identity;
+            emit configChanged();
+        }
+    co_return true;
+}
+
+UsageStore::StatusLineUse UsageStore::statusLineUse(const ProfileConfig& profile) const {
+    StatusLineUse use;
+    use.freshFor = std::chrono::seconds(static_cast<long long>(
+        std::max(m_config.pollIntervalSec, static_cast<double>(kMinimumPollInterval.count()))));
+    if (const auto it = m_statuses.find(profile.id); it != m_statuses.end())
+        if (const auto* ok = it->second.okValue())
+            use.previous = ok->windows;
+    return use;
+}

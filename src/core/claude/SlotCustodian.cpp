@@ -1,0 +1,214 @@
+#include "claude/SlotCustodian.h"
+
+#include "base/Clock.h"
+#include "base/Text.h"
+#include "claude/ActiveCredentialStore.h"
+#include "claude/ProfileSlotStore.h"
+#include "secrets/SecretStore.h"
+
+namespace {
+
+std::uint64_t fingerprint(const std::string& refreshToken) {
+    return Text::fnv1a64(refreshToken);
+}
+
+std::optional<std::string> refreshTokenOf(const std::string& blob) {
+    try {
+        return CredentialsProvider::parse(blob, "").refreshToken;
+    } catch (const CredentialsError&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+SlotCustodian::SlotCustodian(Services services)
+    : m_services(std::move(services)) {}
+
+std::shared_ptr<SlotCustodian::Lane> SlotCustodian::laneOf(const Uuid& id) {
+    const std::lock_guard lock(m_mutex);
+    auto& lane = m_lanes[id];
+    if (!lane)
+        lane = std::make_shared<Lane>();
+    return lane;
+}
+
+std::optional<std::string> SlotCustodian::currentLocked(const Uuid& id) {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_removed.contains(id))
+            return std::nullopt;
+        if (const auto it = m_held.find(id); it != m_held.end())
+            return it->second;
+    }
+    SecretRead slot = m_services.secrets.read(ProfileSlotStore::service, id.toString());
+    if (slot.status != SecretStatus::success)
+        return std::nullopt;
+    return std::move(slot.data);
+}
+
+bool SlotCustodian::writeLocked(const Uuid& id, const std::string& blob) {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_removed.contains(id))
+            return true; // nothing to keep for a profile that is gone
+    }
+    // The secret store may rewrite its whole keyring on a write: skip one that changes nothing.
+    const SecretRead stored = m_services.secrets.read(ProfileSlotStore::service, id.toString());
+    if (!(stored.status == SecretStatus::success && stored.data == blob))
+        ProfileSlotStore::write(m_services.secrets, id, blob); // throws when refused
+    const std::lock_guard lock(m_mutex);
+    m_held.erase(id);
+    return true;
+}
+
+std::optional<std::string> SlotCustodian::read(const Uuid& id) {
+    const auto lane = laneOf(id);
+    const std::lock_guard turn(lane->mutex);
+    return currentLocked(id);
+}
+
+bool SlotCustodian::has(const Uuid& id) {
+    if (CredentialResolver::keychainDisabled())
+        return false;
+    return read(id).has_value();
+}
+
+void SlotCustodian::store(const Uuid& id, const std::string& blob) {
+    const auto lane = laneOf(id);
+    const std::lock_guard turn(lane->mutex);
+    writeLocked(id, blob);
+}
+
+bool SlotCustodian::storeOrHold(const Uuid& id, const std::string& blob) {
+    const auto lane = laneOf(id);
+    const std::lock_guard turn(lane->mutex);
+    try {
+        writeLocked(id, blob);
+    } catch (const Error&) {
+        const std::lock_guard lock(m_mutex);
+        if (!m_removed.contains(id))
+            m_held.insert_or_assign(id, blob);
+        return false;
+    }
+    const std::lock_guard lock(m_mutex);
+    return !m_removed.contains(id);
+}
+
+void SlotCustodian::remove(const Uuid& id) {
+    const auto lane = laneOf(id);
+    const std::lock_guard turn(lane->mutex);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_removed.insert(id);
+        m_held.erase(id);
+    }
+    ProfileSlotStore::remove(m_services.secrets, id);
+}
+
+void SlotCustodian::noteLive(const std::string& blob, const std::optional<std::string>& account) {
+    const auto refresh = refreshTokenOf(blob);
+    const std::lock_guard lock(m_mutex);
+    if (account) // claude is on this account now: the others' tokens are no longer its
+        std::erase_if(m_claudes, [&](const auto& entry) { return entry.second && entry.second != account; });
+    if (refresh) {
+        auto& owner = m_claudes[fingerprint(*refresh)];
+        if (account)
+            owner = account;
+    }
+}
+
+void SlotCustodian::handedToClaude(const std::string& blob, const std::optional<std::string>& account) {
+    const auto refresh = refreshTokenOf(blob);
+    const std::lock_guard lock(m_mutex);
+    m_claudes.clear();
+    if (refresh)
+        m_claudes[fingerprint(*refresh)] = account;
+}
+
+std::optional<std::string> SlotCustodian::liveBlob() {
+    try {
+        return ActiveCredentialStore::read(m_services.secrets, m_services.home);
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+bool SlotCustodian::isClaudes(const std::string& refreshToken) {
+    const std::lock_guard lock(m_mutex);
+    return m_claudes.contains(fingerprint(refreshToken));
+}
+
+ResolvedCredentials SlotCustodian::credentialsAsStored(const ProfileConfig& profile) {
+    const auto lane = laneOf(profile.id);
+    const std::lock_guard turn(lane->mutex);
+    std::optional<std::string> held;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (const auto it = m_held.find(profile.id); it != m_held.end())
+            held = it->second;
+    }
+    return CredentialResolver::resolve(m_services, profile, false, held);
+}
+
+SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile) {
+    // One at a time per slot: a caller that waited here finds the renewal of the one before.
+    const auto lane = laneOf(profile.id);
+    const std::lock_guard turn(lane->mutex);
+    std::optional<std::string> held;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (const auto it = m_held.find(profile.id); it != m_held.end())
+            held = it->second;
+    }
+    if (held) { // written now when the secret store takes it again
+        try {
+            writeLocked(profile.id, *held);
+            held.reset();
+        } catch (const Error&) {
+        }
+    }
+    ForUse use{CredentialResolver::resolve(m_services, profile, false, held)};
+    const Instant now = m_services.clock.now();
+    if (!CredentialResolver::needsRenewal(use.resolved, now))
+        return use;
+
+    // The refresh token may be claude's: the live login's own, or one handed to claude.
+    if (const auto& refresh = use.resolved.credentials.refreshToken) {
+        if (const auto live = liveBlob()) {
+            noteLive(*live, std::nullopt);
+            try {
+                OAuthCredentials liveCredentials = CredentialsProvider::parse(*live, "active (Claude Code)");
+                if (liveCredentials.refreshToken == refresh) {
+                    use.resolved =
+                        ResolvedCredentials{std::move(liveCredentials), *live, CredSource::activeItem};
+                    use.claudes = true;
+                    return use;
+                }
+            } catch (const CredentialsError&) {
+            }
+        }
+        if (isClaudes(*refresh))
+            throw ResolveError::claudeRenews();
+    }
+
+    const std::string renewedFrom = use.resolved.raw;
+    ResolvedCredentials renewed = CredentialResolver::renew(m_services, use.resolved);
+    // Stored only over the blob that was renewed: a slot that changed meanwhile keeps its new
+    // content, and a removed profile's slot stays gone.
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_removed.contains(profile.id))
+            return ForUse{std::move(renewed)};
+    }
+    if (const auto current = currentLocked(profile.id); current && *current != renewedFrom)
+        return ForUse{CredentialResolver::resolve(m_services, profile, false, current)};
+    try {
+        writeLocked(profile.id, renewed.raw);
+    } catch (const Error&) {
+        renewed.unsaved = true; // the old refresh token is spent: keep the new ones here
+        const std::lock_guard lock(m_mutex);
+        m_held.insert_or_assign(profile.id, renewed.raw);
+    }
+    return ForUse{std::move(renewed)};
+}
