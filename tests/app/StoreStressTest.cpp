@@ -53,20 +53,21 @@ protected:
             {"claudeAiOauth", {{"accessToken", token}, {"refreshToken", "r-" + token}, {"expiresAt", ms}}}}
             .dump();
     }
-    std::optional<std::string> liveRefresh() {
+    // The token object of claude's live credential; null when there is none.
+    json liveLogin() {
         const auto text = readFile(ActiveCredentialStore::filePath(home.path()));
         const json j = text ? json::parse(*text, nullptr, false) : json();
-        if (!j.is_object() || !j.contains("claudeAiOauth"))
-            return std::nullopt;
-        return j["claudeAiOauth"].value("refreshToken", "");
+        return j.is_object() && j.contains("claudeAiOauth") ? j["claudeAiOauth"] : json();
+    }
+    std::optional<std::string> liveRefresh() {
+        const json inner = liveLogin();
+        return inner.is_object() ? std::optional(inner.value("refreshToken", "")) : std::nullopt;
     }
     // claude renews its own login when its token has expired, as it does when it runs.
     void claudeRenews() {
-        const auto text = readFile(ActiveCredentialStore::filePath(home.path()));
-        const json j = text ? json::parse(*text, nullptr, false) : json();
-        if (!j.is_object() || !j.contains("claudeAiOauth"))
+        const json inner = liveLogin();
+        if (!inner.is_object())
             return;
-        const auto& inner = j["claudeAiOauth"];
         if (inner.value("expiresAt", 0LL) >
             duration_cast<milliseconds>(clock.now().time_since_epoch()).count())
             return;

@@ -17,32 +17,33 @@ TokenEndpoint::TokenEndpoint(TestHttpServer& server) {
         m_received.push_back(refresh);
         if (claudes)
             m_whileClaudes.push_back(refresh);
-        if (refresh.empty() || !m_spent.insert(refresh).second) {
+        const auto granted = spend(refresh);
+        if (!granted) {
             res.status = 400;
             res.set_content(R"({"error":"invalid_grant"})", "application/json");
             return;
         }
-        const auto [access, next] = issue(refresh);
+        const auto& [access, next] = *granted;
         res.set_content(
             nlohmann::json{{"access_token", access}, {"refresh_token", next}, {"expires_in", 3600}}.dump(),
             "application/json");
     });
 }
 
-std::pair<std::string, std::string> TokenEndpoint::issue(const std::string& refresh) {
+std::optional<std::pair<std::string, std::string>> TokenEndpoint::spend(const std::string& refresh) {
+    if (refresh.empty() || !m_spent.insert(refresh).second)
+        return std::nullopt;
     ++m_count;
     // "r-tok-a~2.3" → "tok-a~2"
     std::string base = refresh.starts_with("r-") ? refresh.substr(2) : refresh;
     base = base.substr(0, base.find('.'));
     const std::string access = base + "." + std::to_string(m_count);
-    return {access, "r-" + access};
+    return std::pair{access, "r-" + access};
 }
 
 std::optional<std::pair<std::string, std::string>> TokenEndpoint::grantForClaude(const std::string& refresh) {
     const std::lock_guard lock(m_mutex);
-    if (refresh.empty() || !m_spent.insert(refresh).second)
-        return std::nullopt;
-    return issue(refresh);
+    return spend(refresh);
 }
 
 std::vector<std::string> TokenEndpoint::sentWhileClaudes() const {
@@ -63,11 +64,6 @@ std::vector<std::string> TokenEndpoint::reused() const {
         if (!seen.insert(r).second)
             out.push_back(r);
     return out;
-}
-
-int TokenEndpoint::renewals() const {
-    const std::lock_guard lock(m_mutex);
-    return m_count;
 }
 
 } // namespace testsupport

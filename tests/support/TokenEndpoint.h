@@ -32,10 +32,10 @@ public:
     std::vector<std::string> received() const;
     // Refresh tokens that came more than once.
     std::vector<std::string> reused() const;
-    int renewals() const;
 
 private:
-    std::pair<std::string, std::string> issue(const std::string& refresh); // under m_mutex
+    // Under m_mutex: the new tokens for a refresh token not spent before, which it now is.
+    std::optional<std::pair<std::string, std::string>> spend(const std::string& refresh);
     mutable std::mutex m_mutex;
     std::vector<std::string> m_whileClaudes;
     std::vector<std::string> m_received;

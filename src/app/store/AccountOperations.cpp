@@ -224,6 +224,8 @@ QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
     const Outgoing outgoing = co_await readOutgoingLogin;
     if (!*alive)
         co_return false;
+    if (outgoing.blob) // claude's until this switch hands it another login
+        m_slots->noteLive(*outgoing.blob, outgoing.email);
     if (outgoing.email) {
         // The identity is the outgoing account's only when claude has written it already. When the
         // outgoing account is the target's own, its slot takes the live login too: that is the

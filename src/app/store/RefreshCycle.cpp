@@ -139,24 +139,23 @@ UsageStore::fetch(const StoreDependencies& dependencies, std::shared_ptr<JobGrou
             } else {
                 // claude's own login is not renewed here: once its access token has expired the
                 // account's last status-line reading stands in, or the profile says why there is none.
-                const auto claudeRenews = [&](const std::string& message) {
-                    if (reading && reading->account)
-                        fromStatusLine(*reading, statusLine.previous);
-                    else
-                        outcome.status = ProfileStatus::error(message);
-                };
+                std::optional<std::string> claudeRenews;
                 try {
                     SlotCustodian::ForUse use = custodian->credentialsFor(profile);
-                    if (use.claudes && use.resolved.credentials.expiresAt &&
-                        *use.resolved.credentials.expiresAt <= now) {
-                        claudeRenews(ResolveError::claudeRenews().description());
-                        return outcome;
-                    }
+                    const auto& expiresAt = use.resolved.credentials.expiresAt;
+                    if (use.claudes && expiresAt && *expiresAt <= now)
+                        claudeRenews = ResolveError::claudeRenews().description();
                     credentials = std::move(use.resolved.credentials);
                 } catch (const ResolveError& e) {
                     if (e.kind() != ResolveError::Kind::claudeRenews)
                         throw;
-                    claudeRenews(e.description());
+                    claudeRenews = e.description();
+                }
+                if (claudeRenews) {
+                    if (reading && reading->account)
+                        fromStatusLine(*reading, statusLine.previous);
+                    else
+                        outcome.status = ProfileStatus::error(*claudeRenews);
                     return outcome;
                 }
             }
@@ -456,7 +455,6 @@ QCoro::Task<bool> UsageStore::storeLiveLogin(Uuid id, std::string blob, std::opt
     const auto alive = m_alive;
     const Services services = m_deps.services;
     const auto custodian = m_slots;
-    custodian->noteLive(blob, email);
     auto copyLiveLogin = m_jobs->run([services, custodian, id, blob] {
         custodian->storeOrHold(id, blob); // held in memory when the secret store refuses it
         return ClaudeAppState::readIdentity(services.home);

@@ -33,33 +33,49 @@ std::shared_ptr<SlotCustodian::Lane> SlotCustodian::laneOf(const Uuid& id) {
     return lane;
 }
 
+std::optional<std::string> SlotCustodian::heldOf(const Uuid& id) {
+    const std::lock_guard lock(m_mutex);
+    const auto it = m_held.find(id);
+    return it == m_held.end() ? std::nullopt : std::optional(it->second);
+}
+
+bool SlotCustodian::isRemoved(const Uuid& id) {
+    const std::lock_guard lock(m_mutex);
+    return m_removed.contains(id);
+}
+
 std::optional<std::string> SlotCustodian::currentLocked(const Uuid& id) {
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_removed.contains(id))
-            return std::nullopt;
-        if (const auto it = m_held.find(id); it != m_held.end())
-            return it->second;
-    }
+    if (isRemoved(id))
+        return std::nullopt;
+    if (auto held = heldOf(id))
+        return held;
     SecretRead slot = m_services.secrets.read(ProfileSlotStore::service, id.toString());
     if (slot.status != SecretStatus::success)
         return std::nullopt;
     return std::move(slot.data);
 }
 
-bool SlotCustodian::writeLocked(const Uuid& id, const std::string& blob) {
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_removed.contains(id))
-            return true; // nothing to keep for a profile that is gone
-    }
+void SlotCustodian::writeLocked(const Uuid& id, const std::string& blob) {
+    if (isRemoved(id))
+        return; // nothing to keep for a profile that is gone
     // The secret store may rewrite its whole keyring on a write: skip one that changes nothing.
     const SecretRead stored = m_services.secrets.read(ProfileSlotStore::service, id.toString());
     if (!(stored.status == SecretStatus::success && stored.data == blob))
         ProfileSlotStore::write(m_services.secrets, id, blob); // throws when refused
     const std::lock_guard lock(m_mutex);
     m_held.erase(id);
-    return true;
+}
+
+bool SlotCustodian::storeOrHoldLocked(const Uuid& id, const std::string& blob) {
+    try {
+        writeLocked(id, blob);
+        return true;
+    } catch (const Error&) {
+        const std::lock_guard lock(m_mutex);
+        if (!m_removed.contains(id))
+            m_held.insert_or_assign(id, blob);
+        return false;
+    }
 }
 
 std::optional<std::string> SlotCustodian::read(const Uuid& id) {
@@ -83,16 +99,7 @@ void SlotCustodian::store(const Uuid& id, const std::string& blob) {
 bool SlotCustodian::storeOrHold(const Uuid& id, const std::string& blob) {
     const auto lane = laneOf(id);
     const std::lock_guard turn(lane->mutex);
-    try {
-        writeLocked(id, blob);
-    } catch (const Error&) {
-        const std::lock_guard lock(m_mutex);
-        if (!m_removed.contains(id))
-            m_held.insert_or_assign(id, blob);
-        return false;
-    }
-    const std::lock_guard lock(m_mutex);
-    return !m_removed.contains(id);
+    return storeOrHoldLocked(id, blob) && !isRemoved(id);
 }
 
 void SlotCustodian::remove(const Uuid& id) {
@@ -139,28 +146,11 @@ bool SlotCustodian::isClaudes(const std::string& refreshToken) {
     return m_claudes.contains(fingerprint(refreshToken));
 }
 
-ResolvedCredentials SlotCustodian::credentialsAsStored(const ProfileConfig& profile) {
-    const auto lane = laneOf(profile.id);
-    const std::lock_guard turn(lane->mutex);
-    std::optional<std::string> held;
-    {
-        const std::lock_guard lock(m_mutex);
-        if (const auto it = m_held.find(profile.id); it != m_held.end())
-            held = it->second;
-    }
-    return CredentialResolver::resolve(m_services, profile, false, held);
-}
-
 SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile) {
     // One at a time per slot: a caller that waited here finds the renewal of the one before.
     const auto lane = laneOf(profile.id);
     const std::lock_guard turn(lane->mutex);
-    std::optional<std::string> held;
-    {
-        const std::lock_guard lock(m_mutex);
-        if (const auto it = m_held.find(profile.id); it != m_held.end())
-            held = it->second;
-    }
+    std::optional<std::string> held = heldOf(profile.id);
     if (held) { // written now when the secret store takes it again
         try {
             writeLocked(profile.id, *held);
@@ -195,20 +185,10 @@ SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile
     const std::string renewedFrom = use.resolved.raw;
     ResolvedCredentials renewed = CredentialResolver::renew(m_services, use.resolved);
     // Stored only over the blob that was renewed: a slot that changed meanwhile keeps its new
-    // content, and a removed profile's slot stays gone.
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_removed.contains(profile.id))
-            return ForUse{std::move(renewed)};
-    }
+    // content, and a removed profile's slot stays gone (writeLocked skips it).
     if (const auto current = currentLocked(profile.id); current && *current != renewedFrom)
         return ForUse{CredentialResolver::resolve(m_services, profile, false, current)};
-    try {
-        writeLocked(profile.id, renewed.raw);
-    } catch (const Error&) {
-        renewed.unsaved = true; // the old refresh token is spent: keep the new ones here
-        const std::lock_guard lock(m_mutex);
-        m_held.insert_or_assign(profile.id, renewed.raw);
-    }
+    // The old refresh token is spent: when the slot refuses the new ones they are held here.
+    renewed.unsaved = !storeOrHoldLocked(profile.id, renewed.raw);
     return ForUse{std::move(renewed)};
 }

@@ -68,17 +68,18 @@ public:
     // CredentialResolver::resolve does, ResolveError::refreshFailed, or ResolveError::claudeRenews
     // when the slot's refresh token was handed to claude and may be spent.
     ForUse credentialsFor(const ProfileConfig& profile);
-    // The same without any renewal (a profile read from claude's status line).
-    ResolvedCredentials credentialsAsStored(const ProfileConfig& profile);
 
 private:
     struct Lane {
         std::mutex mutex;
     };
     std::shared_ptr<Lane> laneOf(const Uuid& id);
+    std::optional<std::string> heldOf(const Uuid& id);
+    bool isRemoved(const Uuid& id);
     // Under the slot's lane.
     std::optional<std::string> currentLocked(const Uuid& id);
-    bool writeLocked(const Uuid& id, const std::string& blob); // false when the store refused
+    void writeLocked(const Uuid& id, const std::string& blob);       // throws when the store refuses
+    bool storeOrHoldLocked(const Uuid& id, const std::string& blob); // false when held instead
     std::optional<std::string> liveBlob();
     bool isClaudes(const std::string& refreshToken);
 
