@@ -36,12 +36,15 @@ class StoreStressTest : public StoreTest {
 protected:
     std::minstd_rand random;
     std::uint64_t sequence = 0;
-    std::uint64_t loginAt = 0;   // when claude itself last logged in
+    // When claude itself last logged in or a profile was removed: a message from before that says
+    // nothing about the accounts now.
+    std::uint64_t changedAt = 0;
     std::uint64_t messageAt = 0; // when lastActionMessage last changed
     std::vector<std::string> enrolledTwice;
     TokenEndpoint tokens{server};
     int logins = 0;
     std::set<Uuid> removed;
+    std::set<std::string> removedNames;
     std::vector<std::string> claudeLoggedOut;
     std::size_t reusedSeen = 0, whileClaudesSeen = 0;
 
@@ -102,7 +105,7 @@ protected:
         writeFile(ActiveCredentialStore::filePath(home.path()),
                   expiring(account.token + "~" + std::to_string(++logins)));
         writeFile(home / ".claude.json", identityOf(account.email));
-        loginAt = ++sequence;
+        changedAt = ++sequence;
     }
 
     static std::optional<std::string> emailOfToken(const std::string& token) {
@@ -148,10 +151,12 @@ protected:
         }
         const std::string message = store->lastActionMessage().value_or("");
         const std::string switched = "」に切替えました。";
-        if (messageAt > loginAt && message.starts_with("「") && message.find(switched) != std::string::npos) {
+        if (messageAt > changedAt && message.starts_with("「") &&
+            message.find(switched) != std::string::npos) {
             const std::string name = message.substr(3, message.find(switched) - 3);
             const auto& ps = store->config().profiles;
-            if (std::none_of(ps.begin(), ps.end(), [&](const ProfileConfig& p) {
+            if (!removedNames.contains(name) &&
+                std::none_of(ps.begin(), ps.end(), [&](const ProfileConfig& p) {
                     return p.name == name && p.accountEmail == live;
                 }))
                 found.push_back("says switched to " + name + " but " + live.value_or("?") + " is logged in");
@@ -224,7 +229,11 @@ protected:
         } else if (choice < 78 && profiles.size() > 2) {
             const Uuid id = profiles[static_cast<std::size_t>(pick(int(profiles.size())))].id;
             removed.insert(id);
+            for (const ProfileConfig& p : profiles)
+                if (p.id == id)
+                    removedNames.insert(p.name); // a switch to it under way still says so
             store->removeProfile(id);
+            changedAt = ++sequence;
         } else if (choice < 84) {
             AppConfig config = store->config();
             config.autoSwitchEnabled = !config.autoSwitchEnabled;

@@ -410,6 +410,23 @@ TEST_F(CustodianTest, CallersAtOnceShareOneRenewal) {
     EXPECT_EQ(refreshIn(slotNow()), "r-a.1");
 }
 
+TEST_F(CustodianTest, ARefreshTokenIsSentOnceWhicheverSlotsHoldIt) {
+    // A capture put one login into two profiles: the second gets the first one's renewal.
+    const ProfileConfig q = profile("~/.y");
+    const std::string shared = blob("old", msFromNow(-10), "r-s");
+    putSlot(p, shared);
+    putSlot(q, shared);
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "s.1");
+    EXPECT_EQ(custodian.credentialsFor(q).resolved.credentials.accessToken, "s.1");
+    EXPECT_EQ(refreshIn(*store.get(ProfileSlotStore::service, q.id.toString())), "r-s.1");
+    // A token the endpoint refused (claude had spent it) is not sent again.
+    ASSERT_TRUE(tokens.grantForClaude("r-gone"));
+    putSlot(p, blob("old", msFromNow(-10), "r-gone"));
+    const std::string refused = errorText([&] { (void)custodian.credentialsFor(p); });
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }), refused);
+    EXPECT_EQ(tokens.received(), (std::vector<std::string>{"r-s", "r-gone"}));
+}
+
 TEST_F(CustodianTest, ARenewalNeverOverwritesWhatCameMeanwhileNorRecreatesARemovedSlot) {
     // The endpoint answers slowly; a capture and then a removal arrive during the renewal.
     std::atomic<bool> inRenewal{false};

@@ -107,9 +107,11 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
             setLastActionMessage("登録失敗: " + *stored.error);
             co_return;
         }
+        ProfileConfig* target = findProfile(targetId);
+        if (!target)
+            co_return; // removed by the user meanwhile: the account stays on offer
         if (StoreSteps::identityOf(stored.identity, email))
-            if (ProfileConfig* p = findProfile(targetId))
-                p->accountIdentity = stored.identity;
+            target->accountIdentity = stored.identity;
         m_config.activeProfileID = targetId;
         m_config.keychainConnected = true;
         ++m_liveChanges;
@@ -279,9 +281,11 @@ QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
         setLastActionMessage("切替失敗: " + *written.error);
         co_return false;
     }
-    m_config.activeProfileID = target.id;
-    emit configChanged();
-    saveNow();
+    if (findProfile(target.id)) { // not a profile the user removed meanwhile
+        m_config.activeProfileID = target.id;
+        emit configChanged();
+        saveNow();
+    }
     setLastActionMessage("「" + target.name +
                          "」に切替えました。開いている claude は一度終了し、新しく起動し直してください");
     co_return true;

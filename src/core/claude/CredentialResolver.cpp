@@ -13,8 +13,10 @@
 
 namespace fs = std::filesystem;
 
-ResolveError ResolveError::refreshFailed(const std::string& message) {
-    return ResolveError(Kind::refreshFailed, "トークン更新失敗（再ログイン→取り込みが必要です）: " + message);
+ResolveError ResolveError::refreshFailed(const std::string& message, bool refused) {
+    ResolveError error(Kind::refreshFailed, "トークン更新失敗（再ログイン→取り込みが必要です）: " + message);
+    error.m_refused = refused;
+    return error;
 }
 
 ResolveError ResolveError::noSlot() {
@@ -124,6 +126,10 @@ ResolvedCredentials renew(const Services& services, const ResolvedCredentials& r
     std::string renewed;
     try {
         renewed = AnthropicAPI::refreshTokens(services.http, services.clock, resolved.raw);
+    } catch (const APIError& e) {
+        // A 4xx answer (invalid_grant above all) refuses this refresh token for good.
+        const bool refused = e.kind() == APIError::Kind::http && e.status() >= 400 && e.status() < 500;
+        throw ResolveError::refreshFailed(e.description(), refused);
     } catch (const Error& e) {
         throw ResolveError::refreshFailed(e.description());
     }

@@ -25,7 +25,9 @@ public:
     enum class Kind { refreshFailed, noSlot, claudeRenews };
 
     // "トークン更新失敗（再ログイン→取り込みが必要です）: " + message
-    static ResolveError refreshFailed(const std::string& message);
+    // `refused`: the token endpoint refused the refresh token itself (it must not be sent again),
+    // rather than the exchange failing.
+    static ResolveError refreshFailed(const std::string& message, bool refused = false);
     // "未取込。このアカウントで claude にログイン中に、…"
     static ResolveError noSlot();
     // The slot's tokens were handed to claude, which may hold or have spent them: claude renews
@@ -33,12 +35,14 @@ public:
     static ResolveError claudeRenews();
 
     Kind kind() const { return m_kind; }
+    bool refused() const { return m_refused; }
 
 private:
     ResolveError(Kind kind, const std::string& description)
         : Error(description)
         , m_kind(kind) {}
     Kind m_kind;
+    bool m_refused = false;
 };
 
 // Which OAuth credentials belong to a Claude profile right now. Stateless; reads everything anew.

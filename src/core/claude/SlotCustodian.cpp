@@ -141,6 +141,57 @@ std::optional<std::string> SlotCustodian::liveBlob() {
     }
 }
 
+ResolvedCredentials SlotCustodian::grant(const ResolvedCredentials& resolved) {
+    // One exchange per refresh token, whichever slots hold it (a capture may have put one login
+    // into two profiles): the first slot's renewal or refusal is every other slot's too.
+    const std::uint64_t key = fingerprint(resolved.credentials.refreshToken.value_or(""));
+    std::shared_ptr<Lane> lane;
+    {
+        const std::lock_guard lock(m_mutex);
+        auto& slot = m_grantLanes[key];
+        if (!slot)
+            slot = std::make_shared<Lane>();
+        lane = slot;
+    }
+    const std::lock_guard turn(lane->mutex);
+    std::optional<Spent> spent;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (const auto it = m_spent.find(key); it != m_spent.end())
+            spent = it->second;
+    }
+    if (spent && spent->refusal)
+        throw *spent->refusal;
+    if (spent && spent->renewed)
+        return ResolvedCredentials{CredentialsProvider::parse(*spent->renewed, "ulmet slot (refreshed)"),
+                                   *spent->renewed, CredSource::slot};
+    if (spent) // spent long ago: its renewal is no longer kept, and it is never sent again
+        throw ResolveError::refreshFailed("このトークンは既に更新に使われています", true);
+    try {
+        ResolvedCredentials renewed = CredentialResolver::renew(m_services, resolved);
+        remember(key, Spent{renewed.raw, std::nullopt});
+        return renewed;
+    } catch (const ResolveError& e) {
+        if (e.refused())
+            remember(key, Spent{std::nullopt, e});
+        throw;
+    }
+}
+
+void SlotCustodian::remember(std::uint64_t key, Spent spent) {
+    const std::lock_guard lock(m_mutex);
+    m_spent.insert_or_assign(key, std::move(spent));
+    if (!m_spent.at(key).renewed)
+        return;
+    // Renewed blobs are kept for the latest renewals only; older ones leave their fingerprint.
+    m_recentGrants.push_back(key);
+    if (m_recentGrants.size() > kKeptGrants) {
+        if (const auto it = m_spent.find(m_recentGrants.front()); it != m_spent.end())
+            it->second.renewed.reset();
+        m_recentGrants.pop_front();
+    }
+}
+
 bool SlotCustodian::isClaudes(const std::string& refreshToken) {
     const std::lock_guard lock(m_mutex);
     return m_claudes.contains(fingerprint(refreshToken));
@@ -183,7 +234,7 @@ SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile
     }
 
     const std::string renewedFrom = use.resolved.raw;
-    ResolvedCredentials renewed = CredentialResolver::renew(m_services, use.resolved);
+    ResolvedCredentials renewed = grant(use.resolved);
     // Stored only over the blob that was renewed: a slot that changed meanwhile keeps its new
     // content, and a removed profile's slot stays gone (writeLocked skips it).
     if (const auto current = currentLocked(profile.id); current && *current != renewedFrom)

@@ -5,7 +5,9 @@
 #include "claude/CredentialResolver.h"
 #include "config/AppConfig.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,7 +28,9 @@
 //   handed to claude (a switch wrote it live, or it was seen live) until claude has moved on to
 //   another account: claude may still have it, or may have spent it already;
 // - renewed tokens whose slot write failed are held here, in memory, and used instead of the slot
-//   until a write succeeds.
+//   until a write succeeds;
+// - a refresh token is sent at most once, whichever slots hold it: a slot that holds a token spent
+//   before gets that renewal (or its refusal) instead.
 //
 // Safe to use from several threads at once; blocking (secret store, files, the token endpoint):
 // never call it on the main thread. Tokens are compared in memory and never leave it.
@@ -82,6 +86,17 @@ private:
     bool storeOrHoldLocked(const Uuid& id, const std::string& blob); // false when held instead
     std::optional<std::string> liveBlob();
     bool isClaudes(const std::string& refreshToken);
+    // What a refresh token was spent for: its renewed blob (kept for the latest kKeptGrants) or
+    // the endpoint's refusal; a fingerprint without either was spent long ago.
+    struct Spent {
+        std::optional<std::string> renewed;
+        std::optional<ResolveError> refusal;
+    };
+    static constexpr std::size_t kKeptGrants = 64;
+    // The renewal of slot credentials, once per refresh token: a token spent before is never sent
+    // again, and a slot holding it gets what the first renewal got.
+    ResolvedCredentials grant(const ResolvedCredentials& resolved);
+    void remember(std::uint64_t key, Spent spent);
 
     Services m_services;
     std::mutex m_mutex; // guards everything below
@@ -90,4 +105,7 @@ private:
     std::set<Uuid> m_removed;
     // Fingerprints of refresh tokens that claude has or had since the last switch → their account.
     std::map<std::uint64_t, std::optional<std::string>> m_claudes;
+    std::map<std::uint64_t, std::shared_ptr<Lane>> m_grantLanes; // one exchange per refresh token
+    std::map<std::uint64_t, Spent> m_spent;                      // refresh tokens sent, by fingerprint
+    std::deque<std::uint64_t> m_recentGrants;                    // whose renewed blobs are kept
 };
