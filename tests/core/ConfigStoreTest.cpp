@@ -118,8 +118,9 @@ TEST_F(ConfigStoreTest, DamagedFileIsSetAsideAndTheBackupRestored) {
     const AppConfig backup = configWith({"from-backup"});
     writeFile(bak, *backup.encode());
     writeFile(file, "{\"profiles\": [");
-    const AppConfig config = ConfigStore::loadOrCreate(dir, home);
-    EXPECT_EQ(config, backup);
+    const ConfigStore::Loaded loaded = ConfigStore::load(dir, home);
+    EXPECT_EQ(loaded.config, backup);
+    EXPECT_FALSE(loaded.fileLeftAlone) << "set aside and restored: the file may be written again";
     EXPECT_EQ(readFile(corrupt), "{\"profiles\": [");
     EXPECT_EQ(AppConfig::decode(*readFile(file)), backup);
 }

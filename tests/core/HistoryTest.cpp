@@ -124,6 +124,8 @@ TEST_F(HistoryStoreTest, AppendsGoToTheFileOfTheirOwnLocalDayAndLoadSeesThem) {
     };
     EXPECT_EQ(lines(lateYesterday), 1);
     EXPECT_EQ(lines(today), 2);
+    EXPECT_EQ(testsupport::fileMode(dir / HistoryStore::dayFileName(today)), 0600u)
+        << "the readings are private";
 }
 
 TEST_F(HistoryStoreTest, LoadReadsOnlyTheDaysFromSinceAndDropsEarlierRecords) {

@@ -106,6 +106,13 @@ TEST(ProfileStatus, OkAndErrorCases) {
     EXPECT_NE(ok, err);
 }
 
+TEST(DateTime, DatesOfTheSameDayNumberInOtherMonthsParseApart) {
+    // One after the other, as the history reader meets them: no day is taken for another.
+    for (const char* text : {"2026-01-15T08:00:00Z", "2026-02-15T08:00:00Z", "2027-02-15T08:00:00Z",
+                             "2027-02-16T08:00:00Z", "2026-01-15T08:00:00Z"})
+        EXPECT_EQ(DateTime::formatIso8601(*DateTime::parseIso8601(text)), text);
+}
+
 TEST(DateTime, FormatsUtcWithoutFraction) {
     EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(1748779200.75)), "2025-06-01T12:00:00Z");
     EXPECT_EQ(DateTime::formatIso8601(DateTime::fromUnixSeconds(0)), "1970-01-01T00:00:00Z");
