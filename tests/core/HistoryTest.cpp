@@ -152,7 +152,7 @@ TEST_F(HistoryStoreTest, DamagedLinesAndFilesLoseOnlyThemselves) {
     const std::string file = HistoryStore::dayFileName(t);
     writeFile(dir / file, good + "\n\nnot json\n" + std::string("\xff\xfe\n") + good + good.substr(0, 40));
     // A future day's file is never read, a record with a future time in today's file is.
-    writeFile(dir / HistoryStore::dayFileName(localTime(1, 12)), good);
+    writeFile(dir / HistoryStore::dayFileName(localTime(2, 12)), good); // future even past a midnight
     HistoryStore store(dir);
     EXPECT_EQ(store.load(localTime(0, 0)).size(), 2u);
 }
@@ -185,6 +185,9 @@ TEST_F(HistoryStoreTest, AppendsFromTwoStoresInterleaveWholeLines) {
 }
 
 TEST_F(HistoryStoreTest, DaylightSavingDaysAreSteppedThroughTheCalendar) {
+    struct ReadZoneAgain {
+        ~ReadZoneAgain() { tzset(); }
+    } readZoneAgain; // once TZ is restored: localtime_r would keep Berlin for the tests after
     ScopedEnv tz("TZ", "Europe/Berlin");
     tzset();
     // 2026-03-29 has 23 hours in Berlin, 2026-10-25 has 25.
