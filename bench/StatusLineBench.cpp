@@ -79,10 +79,14 @@ int main(int argc, char** argv) {
         const auto stateFile = home / ".claude.json";
         std::filesystem::remove(stateFile);
         if (megabytes > 0) {
+            // Projects with a history of prompts, as claude keeps them.
             std::string text = "{\"projects\": {";
             for (int i = 0; text.size() < megabytes * 1000000; ++i)
-                text += (i ? ",\"/home/dev/p" : "\"/home/dev/p") + std::to_string(i) +
-                        "\": {\"history\": [{\"display\": \"fix the {tests} \\\"now\\\"\", \"n\": 3}]}";
+                text +=
+                    (i ? ",\"/home/dev/p" : "\"/home/dev/p") + std::to_string(i) +
+                    "\": {\"allowedTools\": [], \"history\": [{\"display\": \"fix the failing {tests} in "
+                    "the parser and explain why \\\"the old one\\\" broke on empty input; keep the public "
+                    "interface as it is\", \"pastedContents\": {}}], \"hasTrustDialogAccepted\": true}";
             text += "}, \"oauthAccount\": {\"emailAddress\": \"dev@example.com\"}}";
             std::ofstream(stateFile) << text;
         }

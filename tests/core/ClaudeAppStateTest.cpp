@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <random>
+#include <utility>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -119,6 +120,21 @@ TEST_F(ClaudeAppStateTest, AnIdentityWithOnlyOneMemberLeavesTheOther) {
     const json after = json::parse(*readFile(state));
     EXPECT_EQ(after["userID"], "3c5d9e0a7b1f");
     EXPECT_EQ(ClaudeAppState::readEmail(home.path()), "n@x");
+}
+
+TEST_F(ClaudeAppStateTest, AStateFileRewrittenByClaudeMeanwhileKeepsClaudesChange) {
+    writeFile(state, kState);
+    bool rewritten = false;
+    ClaudeAppState::writeIdentity(home.path(), R"({"userID":"mine"})", [&] {
+        if (std::exchange(rewritten, true))
+            return;
+        json changed = json::parse(kState);
+        changed["numStartups"] = 99; // claude's own write, between our read and our write
+        writeFile(state, changed.dump());
+    });
+    const json after = json::parse(*readFile(state));
+    EXPECT_EQ(after["numStartups"], 99);
+    EXPECT_EQ(after["userID"], "mine");
 }
 
 TEST_F(ClaudeAppStateTest, TheBackupHoldsTheStateBeforeTheLatestWrite) {

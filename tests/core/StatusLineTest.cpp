@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -131,6 +132,28 @@ TEST(StatusLineReadings, ConcurrentCallsForTwoDirectoriesKeepTheNewest) {
         t.join();
     EXPECT_EQ(StatusLineStore::load(tmp.path(), "/h/a", "/h")->at, t0 + 399ms);
     EXPECT_EQ(StatusLineStore::load(tmp.path(), "/h/b", "/h")->at, t0 + 398ms);
+}
+
+TEST(StatusLineCommandTest, EachReadingNamesTheAccountOfTheStateFileAsItIsNow) {
+    TempDir home;
+    const fs::path base = home / "data";
+    const std::string configDir = (home / ".claude").string();
+    writeFile(home / "input.json", kFixture);
+    const auto call = [&](Instant now) {
+        const int fd = ::open((home / "input.json").c_str(), O_RDONLY);
+        std::ostringstream out;
+        StatusLineCommand::run(fd, out, {base, home.path(), configDir.c_str(), now});
+        ::close(fd);
+        return StatusLineStore::load(base, "~/.claude", home.path())->account;
+    };
+    const Instant t0 = DateTime::fromUnixSeconds(1'789'380'000);
+    writeFile(home / ".claude.json", R"({"oauthAccount": {"emailAddress": "a@x"}})");
+    EXPECT_EQ(call(t0), "a@x");
+    EXPECT_EQ(call(t0 + 1s), "a@x"); // the file unchanged: taken from the last reading
+    writeFile(home / ".claude.json", R"({"numStartups": 2, "oauthAccount": {"emailAddress": "b@x"}})");
+    EXPECT_EQ(call(t0 + 2s), "b@x");
+    fs::remove(home / ".claude.json");
+    EXPECT_EQ(call(t0 + 3s), std::nullopt);
 }
 
 TEST(StatusLineCommandTest, ReadsBoundedInputAndPrintsTheLine) {

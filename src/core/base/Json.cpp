@@ -1,6 +1,8 @@
 #include "base/Json.h"
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace Json {
@@ -51,16 +53,22 @@ namespace {
 
 constexpr std::string_view kSpace = " \t\r\n";
 
-// The end of the string whose opening quote is at `at`; npos when it does not end.
+// The end of the string whose opening quote is at `at`; npos when it does not end. memchr finds
+// the next quote fast; the run of backslashes before it decides whether it ends the string.
 std::size_t stringEnd(std::string_view text, std::size_t at) {
-    for (std::size_t i = at + 1;;) {
-        i = text.find_first_of("\"\\", i);
-        if (i == std::string_view::npos)
-            return i;
-        if (text[i] == '"')
-            return i + 1;
-        i += 2; // an escape and the character it escapes
+    for (std::size_t i = at + 1; i < text.size();) {
+        const void* hit = std::memchr(text.data() + i, '"', text.size() - i);
+        if (!hit)
+            return std::string_view::npos;
+        const auto quote = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+        std::size_t backslashes = 0;
+        while (quote - backslashes > at + 1 && text[quote - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            return quote + 1;
+        i = quote + 1;
     }
+    return std::string_view::npos;
 }
 
 // The end of the value that starts at `at`; npos when it does not end.
@@ -73,26 +81,27 @@ std::size_t valueEnd(std::string_view text, std::size_t at) {
         const std::size_t end = text.find_first_of(",}] \t\r\n", at);
         return end == at ? std::string_view::npos : end;
     }
+    static constexpr auto kSpecial = [] {
+        std::array<bool, 256> special{};
+        for (const unsigned char c : std::string_view("\"{}[]"))
+            special[c] = true;
+        return special;
+    }();
     int depth = 0;
-    for (std::size_t i = at; i < text.size();) {
-        i = text.find_first_of("\"{}[]", i);
-        if (i == std::string_view::npos)
-            return i;
-        switch (text[i]) {
-        case '"':
+    for (std::size_t i = at; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!kSpecial[static_cast<unsigned char>(c)])
+            continue;
+        if (c == '"') {
             i = stringEnd(text, i);
             if (i == std::string_view::npos)
                 return i;
-            continue;
-        case '{':
-        case '[':
+            --i; // the loop steps past the closing quote
+        } else if (c == '{' || c == '[') {
             ++depth;
-            break;
-        default:
-            if (--depth == 0)
-                return i + 1;
+        } else if (--depth == 0) {
+            return i + 1;
         }
-        ++i;
     }
     return std::string_view::npos;
 }

@@ -105,7 +105,8 @@ std::optional<std::string> identityEmail(std::string_view identity) {
     return emailOfAccount(*account);
 }
 
-void writeIdentity(const fs::path& home, std::string_view identityBytes) {
+void writeIdentity(const fs::path& home, std::string_view identityBytes,
+                   const std::function<void()>& afterRead) {
     const auto identity = Json::parse(identityBytes);
     if (!identity || !identity->is_object())
         throw StateError(1, "identity が不正です");
@@ -161,6 +162,8 @@ void writeIdentity(const fs::path& home, std::string_view identityBytes) {
 
         // claude may have rewritten the file meanwhile: start again on its new content rather
         // than undo its change, a few times at most.
+        if (afterRead)
+            afterRead();
         const auto now = stampOf(target);
         if (attempt < kAttempts && before && now && !now->sameAs(*before))
             continue;

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,7 +43,9 @@ std::optional<std::string> identityEmail(std::string_view identity);
 // Writes the identity's members into the state file, every other member kept with its value; the
 // file is rewritten pretty-printed with sorted keys and keeps its permission bits. The previous
 // bytes are saved first as the backup file. Throws StateError or FileError; on failure the state
-// file is as it was.
-void writeIdentity(const std::filesystem::path& home, std::string_view identity);
+// file is as it was. When claude rewrites the file meanwhile the write starts again on its new
+// content (a few times at most); `afterRead`, for tests, runs between the read and that check.
+void writeIdentity(const std::filesystem::path& home, std::string_view identity,
+                   const std::function<void()>& afterRead = {});
 
 } // namespace ClaudeAppState

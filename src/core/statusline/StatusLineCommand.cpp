@@ -76,15 +76,19 @@ std::string statusLineText(std::string_view command) {
 // `text` (a JSON object) with the member `name` set to `value`: a member there (null) has its
 // value replaced, otherwise the member is added after the last one. Every other byte is kept.
 std::string withMember(const std::string& text, std::string_view name, const std::string& value) {
+    const std::string_view all = text;
+    std::string out;
+    out.reserve(text.size() + name.size() + value.size() + 16);
     if (const auto there = Json::quickMember(text, name)) {
         const std::size_t at = static_cast<std::size_t>(there->data() - text.data());
-        return text.substr(0, at) + value + text.substr(at + there->size());
+        out.append(all.substr(0, at)).append(value).append(all.substr(at + there->size()));
+        return out;
     }
     const std::size_t close = text.find_last_of('}');
     const std::size_t last = text.find_last_not_of(" \t\r\n", close - 1);
-    const bool empty = text[last] == '{';
-    const std::string member = "\"" + std::string(name) + "\": " + value;
-    return text.substr(0, last + 1) + (empty ? "\n  " : ",\n  ") + member + "\n" + text.substr(close);
+    out.append(all.substr(0, last + 1)).append(text[last] == '{' ? "\n  \"" : ",\n  \"");
+    out.append(name).append("\": ").append(value).append("\n").append(all.substr(close));
+    return out;
 }
 
 std::string describe(const std::error_code& error) {
@@ -148,7 +152,16 @@ int run(int inputFd, std::ostream& out, const Environment& env) {
         if (input && !input->windows.empty()) {
             std::error_code error; // a reading that cannot be filed still makes the line
             StatusLineReading reading{dir, env.now, input->windows, std::nullopt, std::nullopt};
-            reading.account = StatusLineStore::liveAccount(dir, env.home, reading.accountUnknown);
+            // The account is read from claude's state file only when that has changed since the
+            // last reading: at every redraw it costs a stat.
+            reading.stateStamp = StatusLineStore::stateStamp(dir, env.home);
+            const auto before = StatusLineStore::load(env.baseDir, dir, env.home);
+            if (before && !reading.stateStamp.empty() && before->stateStamp == reading.stateStamp) {
+                reading.account = before->account;
+                reading.accountUnknown = before->accountUnknown;
+            } else {
+                reading.account = StatusLineStore::liveAccount(dir, env.home, reading.accountUnknown);
+            }
             StatusLineStore::record(env.baseDir, reading, error);
             windows = input->windows;
         } else if (const auto stored = StatusLineStore::load(env.baseDir, dir, env.home)) {

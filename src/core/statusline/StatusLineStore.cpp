@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -132,6 +133,8 @@ std::string encode(const StatusLineReading& reading) {
         doc["account"] = *reading.account;
     if (reading.accountUnknown)
         doc["accountUnknown"] = *reading.accountUnknown;
+    if (!reading.stateStamp.empty())
+        doc["stateStamp"] = reading.stateStamp;
     return doc.dump() + "\n";
 }
 
@@ -155,6 +158,8 @@ std::optional<StatusLineReading> decode(std::string_view text) {
          {std::pair{"account", &reading.account}, {"accountUnknown", &reading.accountUnknown}})
         if (const auto it = doc->find(member); it != doc->end() && it->is_string())
             *field = it->get<std::string>();
+    if (const auto it = doc->find("stateStamp"); it != doc->end() && it->is_string())
+        reading.stateStamp = it->get<std::string>();
     for (const json& entry : *windowsIt) {
         if (!entry.is_object())
             return std::nullopt;
@@ -206,11 +211,22 @@ bool record(const fs::path& baseDir, const StatusLineReading& reading, std::erro
     return FileIO::writeAtomic(file, encode(reading), 0600, error, FileIO::Durability::unsynced);
 }
 
+fs::path stateFileOf(std::string_view dir, const fs::path& home) {
+    return dir == normalDir("~/.claude", home) ? home / ".claude.json" : fs::path(dir) / ".claude.json";
+}
+
+std::string stateStamp(std::string_view dir, const fs::path& home) {
+    struct stat st {};
+    if (::stat(stateFileOf(dir, home).c_str(), &st) != 0)
+        return {};
+    return std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
 std::optional<std::string> liveAccount(std::string_view dir, const fs::path& home,
                                        std::optional<std::string>& why) {
     why.reset();
-    const fs::path file =
-        dir == normalDir("~/.claude", home) ? home / ".claude.json" : fs::path(dir) / ".claude.json";
+    const fs::path file = stateFileOf(dir, home);
     std::error_code error;
     const auto size = fs::file_size(file, error);
     if (error)

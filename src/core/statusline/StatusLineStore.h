@@ -21,6 +21,9 @@ struct StatusLineReading {
     // could not be told, and then `accountUnknown` may say why.
     std::optional<std::string> account;
     std::optional<std::string> accountUnknown;
+    // Which version of claude's state file told the account (stateStamp()): while it is the same,
+    // the next reading takes the account from this one instead of reading the file again.
+    std::string stateStamp = {};
     friend bool operator==(const StatusLineReading&, const StatusLineReading&) = default;
 };
 
@@ -56,6 +59,8 @@ std::string configDirFor(const char* envConfigDir, const std::optional<std::stri
 inline constexpr std::uintmax_t kMaxStateFile = std::uintmax_t(8) << 20;
 std::optional<std::string> liveAccount(std::string_view normalDir, const std::filesystem::path& home,
                                        std::optional<std::string>& why);
+// The state file's identity and version (inode, size, modification time); empty when there is none.
+std::string stateStamp(std::string_view normalDir, const std::filesystem::path& home);
 
 // Files the reading (0600, atomically, under a lock per directory); a stored reading taken
 // later than this one is kept, unless it is dated more than a minute ahead of this one (written
