@@ -12,8 +12,11 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <map>
 #include <random>
+#include <set>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 
@@ -86,6 +89,47 @@ TEST(CrashConsistency, EveryFileIsTheOldOrTheNewContentAfterAKill) {
         }
     }
     EXPECT_EQ(killedMidWrite, iterations());
+}
+
+// What a kill cannot show: every file is flushed before it replaces the old one (else a power
+// cut could leave an empty file in its place).
+TEST(CrashConsistency, EveryFileIsFlushedBeforeItTakesItsPlace) {
+    TempDir home;
+    const fs::path configDir = home / "config";
+    writeFile(home / ".claude/.credentials.json", crashcontents::credential(0));
+    writeFile(home / ".claude.json", R"({"userID": "v0"})");
+    const fs::path log = home / "fsync.log";
+    std::vector<std::string> args{CRASH_WRITER, home.path().string(), configDir.string(), "2"};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env{std::string("LD_PRELOAD=") + FSYNC_LOG, "ULMET_FSYNC_LOG=" + log.string(),
+                                 "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, CRASH_WRITER, nullptr, nullptr, argv.data(), envp.data()), 0);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    std::set<std::string> flushed;
+    std::map<std::string, int> replaced; // target → renames onto it, each after a flush
+    std::istringstream lines(readFile(log).value_or(""));
+    for (std::string what, a, b; lines >> what >> a;) {
+        if (what == "fsync") {
+            flushed.insert(a);
+            continue;
+        }
+        lines >> b;
+        EXPECT_TRUE(flushed.contains(a)) << a << " took the place of " << b << " unflushed";
+        ++replaced[fs::path(b).filename().string()];
+    }
+    for (const char* name : {"config.json", ".credentials.json", ".claude.json"})
+        EXPECT_EQ(replaced[name], 2) << name;
 }
 
 } // namespace
