@@ -872,6 +872,9 @@ TEST_F(StoreTest, AFillingSessionWindowIsForecastAndToldOncePerWindow) {
     EXPECT_EQ(notifications[0].first, "使用量の予測");
     EXPECT_TRUE(notifications[0].second.starts_with("「a」のセッションはこのペースだと "))
         << notifications[0].second;
+    // Told as of now: a quarter of an hour later (the endpoint silent) that moment has passed.
+    clock.advance(seconds(900));
+    EXPECT_FALSE(store->forecast(a.id, status.windows[0], status.at));
 }
 
 } // namespace storetest
