@@ -1,7 +1,9 @@
 #include "history/HistoryChart.h"
+#include "history/HistoryRetention.h"
 #include "history/HistoryStore.h"
 
 #include "ScopedEnv.h"
+#include "SyntheticHistory.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -215,6 +217,151 @@ TEST_F(HistoryStoreTest, AppendRecreatesAVanishedDirectoryAndLoadSeesItAtOnce) {
     fs::remove_all(dir);
     store.append(record(system_clock::now(), kA));
     EXPECT_EQ(store.load(system_clock::now() - hours(1)).size(), 1u);
+}
+
+// ---- Retention ------------------------------------------------------------------------------
+
+TEST(HistoryRetention, FatesByAgeNamesAndSizes) {
+    using HistoryRetention::Fate;
+    const sys_days today = sys_days(2026y / December / 7);
+    const struct {
+        const char* name;
+        Fate fate;
+    } cases[] = {
+        {"2026-12-07.jsonl", Fate::keepWhole}, {"2026-12-31.jsonl", Fate::keepWhole}, // today, the future
+        {"2026-11-02.jsonl", Fate::keepWhole}, {"2026-11-01.jsonl", Fate::thin},      // 35, 36 days
+        {"2025-11-02.jsonl", Fate::thin},      {"2025-11-01.jsonl", Fate::remove},    // 400, 401
+        {"2025-02-29.jsonl", Fate::keepWhole}, {"2026-13-01.jsonl", Fate::keepWhole}, // no such day
+        {"notes.txt", Fate::keepWhole},        {"2020-01-01.jsonl.bak", Fate::keepWhole},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HistoryRetention::fateOf(c.name, today), c.fate) << c.name;
+    EXPECT_EQ(HistoryRetention::fileName(today - days(400)), "2025-11-02.jsonl");
+    EXPECT_EQ(HistoryRetention::fileName(HistoryRetention::localDay(localTime(-3, 23, 59))),
+              HistoryStore::dayFileName(localTime(-3, 23, 59)));
+
+    EXPECT_EQ(HistoryRetention::describe({0, 0}), "none");
+    EXPECT_EQ(HistoryRetention::describe({512, 1}), "512 B, 1 day");
+    EXPECT_EQ(HistoryRetention::describe({12'345'678, 412}), "12.3 MB, 412 days");
+}
+
+// A quarter hour keeps its last reading per profile, and the last one before a reset; a reset
+// time that wobbles by seconds is no reset; kept lines keep their bytes, whatever their form.
+TEST(HistoryRetention, ThinningKeepsQuartersAndResetsByteForByte) {
+    const Instant q = DateTime::fromUnixSeconds(1'789'000'200); // a quarter hour's start
+    auto five = [](double u, Instant reset) { return std::vector<UsageWindow>{{"five_hour", u, reset, {}}}; };
+    const Instant resetA = q + hours(2), resetB = q + hours(7);
+    const std::string lines[] = {
+        *HistoryStore::encodeLine(record(q + minutes(1), kA, five(10, resetA))),
+        *HistoryStore::encodeLine(record(q + minutes(1), kB, five(1, resetA))),
+        *HistoryStore::encodeLine(record(q + minutes(6), kA, five(90, resetA + seconds(1)))), // peak
+        *HistoryStore::encodeLine(record(q + minutes(7), kA, five(0, resetB))), // after the reset
+        *HistoryStore::encodeLine(record(q + minutes(9), kA, five(2, resetB - seconds(1)))),
+        // profile B's last of the quarter, in another member order and spacing
+        "{ \"profileID\": \"" + kB.toString() + "\", \"ts\": \"" + DateTime::formatIso8601(q + minutes(14)) +
+            "\", \"windows\": [] }\n",
+        *HistoryStore::encodeLine(record(q + minutes(8), kA, five(1, resetB))),  // out of order
+        *HistoryStore::encodeLine(record(q + minutes(15), kA, five(3, resetB))), // next quarter
+        *HistoryStore::encodeLine(record(q + minutes(16), kA, {{"five_hour", 4, std::nullopt, {}}})),
+    };
+    std::string text;
+    for (const auto& l : lines)
+        text += l;
+    const std::string expected = lines[2] + lines[4] + lines[5] + lines[7] + lines[8];
+    EXPECT_EQ(HistoryRetention::thin(text), expected);
+    EXPECT_EQ(HistoryRetention::thin(expected), expected) << "thinning twice changes nothing";
+    EXPECT_EQ(HistoryRetention::thin(lines[0] + "\n" + lines[8].substr(0, lines[8].size() - 1)),
+              lines[0] + lines[8])
+        << "blank lines go, a last line without its line feed gets one";
+    EXPECT_FALSE(HistoryRetention::thin(text + "not a record\n" + lines[0]));
+    EXPECT_FALSE(HistoryRetention::holdsOnlyRecords(lines[0] + lines[1].substr(0, 30)));
+    EXPECT_TRUE(HistoryRetention::holdsOnlyRecords(text + "\n"));
+}
+
+// Fourteen months of readings, three profiles, one a minute: the last 36 days stay as written,
+// older days keep each quarter's last reading and every reading before a reset, days beyond 400
+// go; what is not purely records is left alone; a second pass changes nothing.
+TEST_F(HistoryStoreTest, AYearOfReadingsIsThinnedWithinItsBounds) {
+    const testsupport::SyntheticHistory synthetic;
+    const Instant now = localTime(0, 12);
+    const auto written = synthetic.write(dir, localTime(-405, 0), localTime(1, 0));
+    const auto size = [&] { return HistoryRetention::measure(dir).bytes; };
+    const std::uintmax_t before = size();
+
+    const std::string thinDay = HistoryStore::dayFileName(localTime(-100, 12));
+    const std::string oldDay = HistoryStore::dayFileName(localTime(-402, 12));
+    const std::string damaged = readFile(dir / thinDay)->substr(0, 5000) + "\n{\"ts\":1}\n";
+    writeFile(dir / thinDay, damaged);
+    writeFile(dir / oldDay, damaged);
+    writeFile(dir / "notes.txt", "mine");
+    writeFile(dir / "2025-01-01.jsonl.bak", "mine too");
+    writeFile(dir / (oldDay + ".tmp-aB3dE9"), "left by a crash");
+    fs::last_write_time(dir / (oldDay + ".tmp-aB3dE9"), fs::file_time_type::clock::now() - hours(2));
+
+    {
+        HistoryStore store(dir);
+        store.applyRetention(now);
+        const sys_days today = HistoryRetention::localDay(now);
+        int thinned = 0;
+        for (const auto& day : written) {
+            if (day.name == thinDay || day.name == oldDay)
+                continue;
+            const auto text = readFile(dir / day.name);
+            switch (HistoryRetention::fateOf(day.name, today)) {
+            case HistoryRetention::Fate::remove:
+                EXPECT_FALSE(text) << day.name;
+                break;
+            case HistoryRetention::Fate::thin: {
+                ASSERT_TRUE(text) << day.name;
+                EXPECT_EQ(*text, synthetic.text(day, true)) << day.name;
+                std::size_t first = 0; // profile 0's resets fall on quarters' boundaries
+                for (std::size_t at = 0;
+                     (at = text->find(synthetic.id(0).toString(), at)) != std::string::npos; ++at)
+                    ++first;
+                EXPECT_EQ(first, static_cast<std::size_t>((day.end - day.begin) / minutes(15))) << day.name;
+                ++thinned;
+                break;
+            }
+            case HistoryRetention::Fate::keepWhole:
+                EXPECT_EQ(text, synthetic.text(day, false)) << day.name;
+                break;
+            }
+        }
+        EXPECT_GE(thinned, 364);
+        EXPECT_EQ(readFile(dir / thinDay), damaged);
+        EXPECT_EQ(readFile(dir / oldDay), damaged);
+        EXPECT_EQ(readFile(dir / "notes.txt"), "mine");
+        EXPECT_EQ(readFile(dir / "2025-01-01.jsonl.bak"), "mine too");
+        EXPECT_FALSE(fs::exists(dir / (oldDay + ".tmp-aB3dE9")));
+        EXPECT_EQ(testsupport::fileMode(dir / HistoryStore::dayFileName(localTime(-50, 12))), 0600u);
+        EXPECT_LE(size() * 5, before) << size() << " of " << before;
+        // The readers see the same: the month's chart and the start's 48 hours.
+        const auto month = store.load(localTime(-30, 0));
+        EXPECT_EQ(month.size(), static_cast<std::size_t>(
+                                    3 * duration_cast<minutes>(localTime(1, 0) - localTime(-30, 0)).count()));
+        EXPECT_TRUE(std::is_sorted(month.begin(), month.end(), [](auto& a, auto& b) { return a.ts < b.ts; }));
+    }
+    const auto after = size();
+    HistoryStore(dir).applyRetention(now + hours(1));
+    EXPECT_EQ(size(), after);
+}
+
+// The first append of a run starts the pass by itself, a couple of files at a time behind the
+// store's other work; loads queued meanwhile are answered in between.
+TEST_F(HistoryStoreTest, AnAppendStartsThePassAndLoadsAreAnsweredMeanwhile) {
+    const testsupport::SyntheticHistory synthetic;
+    const auto written = synthetic.write(dir, localTime(-48, 0), localTime(-38, 0));
+    HistoryStore store(dir);
+    store.append(record(system_clock::now(), kA));
+    const auto deadline = steady_clock::now() + seconds(60);
+    bool done = false;
+    while (!done && steady_clock::now() < deadline) {
+        EXPECT_EQ(store.load(system_clock::now() - hours(1)).size(), 1u);
+        done = readFile(dir / ".retention") == written.back().name + "\n";
+    }
+    ASSERT_TRUE(done);
+    for (const auto& day : written)
+        EXPECT_EQ(readFile(dir / day.name), synthetic.text(day, true)) << day.name;
 }
 
 // ---- Chart data ----------------------------------------------------------------------------

@@ -5,7 +5,9 @@
 #include "CrashContents.h"
 #include "claude/ClaudeAppState.h"
 #include "config/ConfigStore.h"
+#include "history/HistoryRetention.h"
 
+#include "SyntheticHistory.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +91,68 @@ TEST(CrashConsistency, EveryFileIsTheOldOrTheNewContentAfterAKill) {
         }
     }
     EXPECT_EQ(killedMidWrite, iterations());
+}
+
+// Thinning killed at random moments: every day file is wholly as written or wholly thinned, and
+// the days it keeps whole are never touched. A pass that finished starts the next round afresh.
+TEST(CrashConsistency, ThinningKilledAnywhereLeavesWholeFiles) {
+    TempDir tmp;
+    const fs::path dir = tmp / "history";
+    const testsupport::SyntheticHistory synthetic;
+    const auto now = std::chrono::system_clock::now();
+    const auto days =
+        synthetic.write(dir, now - std::chrono::hours(24 * 48), now - std::chrono::hours(24 * 33));
+    std::map<std::string, std::pair<std::string, std::string>> texts; // before, after
+    for (const auto& day : days)
+        texts[day.name] = {synthetic.text(day, false), synthetic.text(day, true)};
+    const auto today = HistoryRetention::localDay(now);
+    auto restore = [&] {
+        for (const auto& [name, text] : texts)
+            writeFile(dir / name, text.first);
+        fs::remove(dir / ".retention");
+    };
+
+    auto spawn = [&] {
+        std::vector<std::string> args{CRASH_THINNER, dir.string()};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        EXPECT_EQ(::posix_spawn(&pid, CRASH_THINNER, nullptr, nullptr, argv.data(), environ), 0);
+        return pid;
+    };
+    // How long one whole pass takes here, to kill at any point of it.
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    ::waitpid(spawn(), &status, 0);
+    const auto pass =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    restore();
+
+    std::mt19937 rng(54321);
+    int killedMidPass = 0, thinnedFiles = 0;
+    for (int i = 0; i < iterations(); ++i) {
+        const pid_t pid = spawn();
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % pass.count()));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        killedMidPass += WIFSIGNALED(status);
+        for (const auto& [name, text] : texts) {
+            const auto found = readFile(dir / name);
+            ASSERT_TRUE(found) << name << " lost after kill " << i;
+            if (HistoryRetention::fateOf(name, today) == HistoryRetention::Fate::keepWhole) {
+                ASSERT_EQ(*found, text.first) << name << " is kept whole, yet changed after kill " << i;
+                continue;
+            }
+            ASSERT_TRUE(*found == text.first || *found == text.second) << name << " torn after kill " << i;
+            thinnedFiles += *found == text.second;
+        }
+        if (WIFEXITED(status))
+            restore();
+    }
+    EXPECT_GT(killedMidPass, iterations() / 2);
+    EXPECT_GT(thinnedFiles, 0);
 }
 
 // What a kill cannot show: every file is flushed before it replaces the old one (else a power

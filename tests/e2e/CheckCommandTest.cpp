@@ -62,6 +62,7 @@ TEST_F(CheckCommand, FirstRunDetectsProfilesAndListsThem) {
                               configFile.string() +
                               "\n"
                               "profiles: 3\n"
+                              "history: none\n"
                               "\n"
                               "== main [Claude] (~/.claude) [active]\n" +
                               missing + "/.claude/.credentials.json" + rest +
@@ -99,7 +100,8 @@ TEST_F(CheckCommand, NoProfilesPrintsThreeLines) {
          {std::vector<std::string>{"--check"}, {"--raw", "--check"}, {"--option", "--check"}}) {
         const auto result = run(args);
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.out, "ulmet --check\nconfig: " + configFile.string() + "\nprofiles: 0\n");
+        EXPECT_EQ(result.out,
+                  "ulmet --check\nconfig: " + configFile.string() + "\nprofiles: 0\nhistory: none\n");
     }
 }
 
@@ -189,6 +191,7 @@ protected:
                           configFile.string() +
                           "\n"
                           "profiles: 7\n"
+                          "history: none\n"
                           "\n== main [Claude] (~/.claude) [active]\n"
                           "  creds: file: " +
                           h +

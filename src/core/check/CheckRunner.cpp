@@ -7,6 +7,7 @@
 #include "codex/CodexProvider.h"
 #include "config/AppConfig.h"
 #include "config/ConfigStore.h"
+#include "history/HistoryRetention.h"
 #include "history/HistoryStore.h"
 #include "statusline/StatusLineStore.h"
 #include "usage/AnthropicAPI.h"
@@ -134,6 +135,8 @@ void run(std::span<const std::string> args, std::ostream& out, const Services& s
     out << "ulmet --check\n";
     out << "config: " << (ConfigStore::baseDir() / "config.json").string() << '\n';
     out << "profiles: " << config.profiles.size() << '\n';
+    out << "history: "
+        << HistoryRetention::describe(HistoryRetention::measure(ConfigStore::baseDir() / "history")) << '\n';
     const std::vector<HistoryRecord> history = recentHistory(services.clock.now());
     for (const ProfileConfig& profile : config.profiles) {
         const bool active = config.activeProfileID && *config.activeProfileID == profile.id;

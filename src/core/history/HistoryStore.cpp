@@ -4,6 +4,7 @@
 #include "base/Json.h"
 #include "base/Text.h"
 #include "config/ConfigStore.h"
+#include "history/HistoryRetention.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +16,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <future>
+#include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -272,15 +275,16 @@ std::tm localDay(Instant t) {
     return local;
 }
 
-// "YYYY-MM-DD.jsonl"
-bool isDayFileName(std::string_view name) {
-    constexpr std::string_view pattern = "dddd-dd-dd.jsonl";
-    if (name.size() != pattern.size())
+constexpr const char* kRetentionMarker = ".retention";
+constexpr std::size_t kFilesPerStep = 2;
+
+// A temporary file of an atomic write of ours ("<name>.tmp-XXXXXX") that a crash left behind.
+bool isLeftoverTemp(std::string_view name) {
+    const auto at = name.rfind(".tmp-");
+    if (at == std::string_view::npos || name.size() != at + 11)
         return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (pattern[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(name[i])) : name[i] != pattern[i])
-            return false;
-    return true;
+    const std::string_view base = name.substr(0, at);
+    return base == kRetentionMarker || HistoryStore::isDayFileName(base);
 }
 
 std::string fileNameOf(const std::tm& day) {
@@ -336,7 +340,126 @@ void HistoryStore::post(std::function<void()> task) {
 }
 
 void HistoryStore::append(HistoryRecord record) {
-    post([this, record = std::move(record)] { write(record); });
+    post([this, record = std::move(record)] {
+        write(record);
+        const Instant now = std::chrono::system_clock::now();
+        if (m_pass || now < m_nextRetention)
+            return;
+        startRetention(now);
+        if (retentionStep(0))
+            post([this] { continueRetention(); });
+    });
+}
+
+void HistoryStore::continueRetention() {
+    bool stopping;
+    {
+        std::lock_guard lock(m_mutex);
+        stopping = m_stopping;
+    }
+    // When the store ends mid-pass the rest waits for the next one: the marker says where to go on.
+    if (!stopping && retentionStep(kFilesPerStep))
+        post([this] { continueRetention(); });
+}
+
+void HistoryStore::applyRetention(Instant now) {
+    std::promise<void> done;
+    auto future = done.get_future();
+    post([this, now, &done] {
+        startRetention(now);
+        while (retentionStep(std::numeric_limits<std::size_t>::max())) {
+        }
+        done.set_value();
+    });
+    future.get();
+}
+
+void HistoryStore::startRetention(Instant now) {
+    m_nextRetention = now + std::chrono::hours(24);
+    RetentionPass pass;
+    std::error_code error;
+    if (auto marker = FileIO::readFile(m_dir / kRetentionMarker, 64, error)) {
+        const std::string_view name = std::string_view(*marker).substr(0, marker->find('\n'));
+        if (isDayFileName(name))
+            pass.thinnedThrough = name;
+    }
+    const auto today = HistoryRetention::localDay(now);
+    std::vector<std::pair<std::string, bool>> files;
+    for (fs::directory_iterator it(m_dir, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        switch (HistoryRetention::fateOf(name, today)) {
+        case HistoryRetention::Fate::remove:
+            files.emplace_back(std::move(name), false);
+            break;
+        case HistoryRetention::Fate::thin:
+            if (name > pass.thinnedThrough)
+                files.emplace_back(std::move(name), true);
+            break;
+        case HistoryRetention::Fate::keepWhole:
+            if (isLeftoverTemp(name)) {
+                // Only this worker writes them: one older than a minute belongs to no write.
+                std::error_code e;
+                const auto age = fs::file_time_type::clock::now() - fs::last_write_time(it->path(), e);
+                if (!e && age > std::chrono::minutes(1))
+                    fs::remove(it->path(), e);
+            }
+            break;
+        }
+    }
+    std::sort(files.begin(), files.end());
+    for (auto& [name, thinning] : files) {
+        pass.names.push_back(std::move(name));
+        pass.thinning.push_back(thinning);
+    }
+    m_pass = std::move(pass);
+}
+
+bool HistoryStore::retentionStep(std::size_t maxFiles) {
+    if (!m_pass)
+        return false;
+    RetentionPass& pass = *m_pass;
+    std::string marker;
+    for (std::size_t n = 0; n < maxFiles && pass.next < pass.names.size(); ++n, ++pass.next) {
+        const std::string& name = pass.names[pass.next];
+        const bool done = retire(name, pass.thinning[pass.next]);
+        if (!pass.thinning[pass.next])
+            continue;
+        pass.advancing = pass.advancing && done;
+        if (pass.advancing)
+            marker = name;
+    }
+    if (!marker.empty()) {
+        std::error_code error; // worth nothing after a crash: the next pass only looks again
+        FileIO::writeAtomic(m_dir / kRetentionMarker, marker + "\n", 0600, error,
+                            FileIO::Durability::unsynced);
+    }
+    if (pass.next < pass.names.size())
+        return true;
+    m_pass.reset();
+    return false;
+}
+
+bool HistoryStore::retire(const std::string& name, bool thinning) {
+    const fs::path file = m_dir / name;
+    std::error_code error;
+    const auto text = FileIO::readFile(file, kMaxDayFile, error);
+    if (!text)
+        return error == std::errc::no_such_file_or_directory || error == std::errc::file_too_large;
+    if (!thinning) {
+        // A file that holds anything but records is the user's, whatever its name.
+        if (HistoryRetention::holdsOnlyRecords(*text))
+            fs::remove(file, error);
+        return true;
+    }
+    const auto thinned = HistoryRetention::thin(*text);
+    if (!thinned || *thinned == *text)
+        return true; // not ours to rewrite, or nothing to drop
+    // A record appended since it was read (another instance with a clock set back) stays: the
+    // file is replaced only while it is still the one that was read.
+    struct stat now {};
+    if (::stat(file.c_str(), &now) != 0 || static_cast<std::size_t>(now.st_size) != text->size())
+        return false;
+    return FileIO::writeAtomic(file, *thinned, 0600, error);
 }
 
 std::vector<HistoryRecord> HistoryStore::load(Instant since) {
@@ -388,6 +511,16 @@ std::optional<HistoryRecord> HistoryStore::decodeLine(std::string_view line) {
     if (auto record = FastLine(line).read())
         return record;
     return decodeGeneral(line);
+}
+
+bool HistoryStore::isDayFileName(std::string_view name) {
+    constexpr std::string_view pattern = "dddd-dd-dd.jsonl";
+    if (name.size() != pattern.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (pattern[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(name[i])) : name[i] != pattern[i])
+            return false;
+    return true;
 }
 
 std::string HistoryStore::dayFileName(Instant t) {
