@@ -1,6 +1,8 @@
 #include "BenchData.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -97,6 +99,54 @@ std::vector<Uuid> writeHistory(const fs::path& dir, int profiles, int days, Inst
             out << *HistoryStore::encodeLine(r);
         }
     }
+    return ids;
+}
+
+std::vector<Uuid> writeRealisticHistory(const fs::path& dir, int profiles, int days, Instant end) {
+    fs::create_directories(dir);
+    std::vector<Uuid> ids;
+    for (int p = 0; p < profiles; ++p)
+        ids.push_back(Uuid::random());
+    const Instant start = std::chrono::floor<std::chrono::minutes>(end - std::chrono::hours(24 * days));
+    auto seconds = [](Instant t) {
+        return std::chrono::floor<std::chrono::seconds>(t).time_since_epoch().count();
+    };
+    auto at = [](long long s) { return Instant(std::chrono::seconds(s)); };
+    // The next reset after s of a window of `period` seconds whose resets fall `offset` past its marks.
+    auto next = [](long long s, long long period, long long offset) {
+        return ((s - offset) / period + 1) * period + offset;
+    };
+    std::string currentFile, buffer;
+    auto flush = [&] {
+        if (currentFile.empty())
+            return;
+        std::ofstream(dir / currentFile, std::ios::binary | std::ios::app) << buffer;
+        buffer.clear();
+    };
+    for (Instant t = start; t <= end; t += std::chrono::seconds(60)) {
+        const std::string name = HistoryStore::dayFileName(t);
+        if (name != currentFile) {
+            flush();
+            currentFile = name;
+        }
+        const long long s = seconds(t);
+        const long long wobble = (s / 60) % 2;
+        for (int p = 0; p < profiles; ++p) {
+            const long long fiveOffset = 600LL * p + 59, weekOffset = 86400LL * (p + 1) + 3599;
+            const long long five = next(s, 5 * 3600, fiveOffset), week = next(s, 7 * 86400, weekOffset);
+            const double fiveUsed = std::min(100.0, static_cast<double>(5 * 3600 - (five - s)) / 180);
+            const double weekUsed = std::min(100.0, static_cast<double>(7 * 86400 - (week - s)) / 6048);
+            HistoryRecord r{t, ids[p], {}};
+            r.windows.push_back({"five_hour", std::round(fiveUsed), at(five - wobble), std::nullopt});
+            r.windows.push_back({"seven_day", std::round(weekUsed), at(week - wobble), std::nullopt});
+            r.windows.push_back(
+                {"seven_day_sonnet", std::round(weekUsed / 2), at(week - wobble), std::nullopt});
+            r.windows.push_back(
+                {"seven_day_scoped:Opus", std::round(weekUsed / 5), at(week - wobble), std::nullopt});
+            buffer += *HistoryStore::encodeLine(r);
+        }
+    }
+    flush();
     return ids;
 }
 

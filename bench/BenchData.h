@@ -24,6 +24,12 @@ void writeCodexLog(const std::filesystem::path& file, std::uint64_t bytes, int r
 // written as day files into `dir`. Returns the profile ids.
 std::vector<Uuid> writeHistory(const std::filesystem::path& dir, int profiles, int days, Instant end);
 
+// History shaped like a real account's: `profiles` profiles polled every 60 s for `days` days up
+// to `end`, four Claude windows each, whose reset times stay put between resets (give or take the
+// second the endpoint wobbles by) and whose use climbs until its reset.
+std::vector<Uuid> writeRealisticHistory(const std::filesystem::path& dir, int profiles, int days,
+                                        Instant end);
+
 // Peak resident set of this process so far, KiB.
 long peakRssKb();
 

@@ -4,15 +4,23 @@
 //
 //   history_bench [google benchmark flags]
 //   history_bench --memory    peak RSS growth of one load + chart
+//   history_bench --year      a year of three profiles (four windows each, polled every 60 s):
+//                             its size before and after thinning, the thinning of one day file,
+//                             the whole first pass, and the month's chart and the start's 48 hours
+//                             read before and after it
 
 #include "BenchData.h"
+#include "base/FileIO.h"
 #include "history/HistoryChart.h"
+#include "history/HistoryRetention.h"
 #include "history/HistoryStore.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -87,9 +95,86 @@ BENCHMARK(BM_Load30DaysAndChart)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_LoadOnly)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_Append)->Unit(benchmark::kMicrosecond)->Range(1, 1)->Iterations(20000);
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+template <typename F>
+std::vector<double> timesMs(int n, F&& f) {
+    std::vector<double> out;
+    for (int i = 0; i < n; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        f();
+        out.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    return out;
+}
+
+int year() {
+    const fs::path dir = benchdata::root() / "history-year";
+    fs::remove_all(dir);
+    const Instant now = std::chrono::system_clock::now();
+    const auto ids = benchdata::writeRealisticHistory(dir, 3, 366, now - std::chrono::minutes(1));
+    const auto before = HistoryRetention::measure(dir);
+
+    // The readers, on the same folder before and after.
+    std::vector<HistoryChart::ProfileName> names;
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        names.push_back({ids[i], "profile-" + std::to_string(i)});
+    auto readers = [&](const char* when) {
+        HistoryStore store(dir);
+        const auto month = timesMs(7, [&] {
+            const auto loaded = store.load(now - std::chrono::hours(24 * 30));
+            benchmark::DoNotOptimize(HistoryChart::compute(loaded, names, "five_hour").keys.size());
+        });
+        const auto seed =
+            timesMs(7, [&] { benchmark::DoNotOptimize(store.load(now - std::chrono::hours(48)).size()); });
+        std::printf("%-7s month load + chart %7.1f ms   48-hour seed %6.1f ms   (medians of 7)\n", when,
+                    median(month), median(seed));
+    };
+    readers("before");
+
+    // One day file at a time: listing, reading, thinning and the flushed atomic rewrite.
+    const fs::path one = benchdata::root() / "history-one-day";
+    fs::remove_all(one);
+    fs::create_directories(one);
+    const std::string name = HistoryStore::dayFileName(now - std::chrono::hours(24 * 100));
+    std::string text;
+    std::error_code error;
+    FileIO::readFileInto(dir / name, std::size_t(1) << 30, text, error);
+    std::vector<double> day;
+    for (int i = 0; i < 30; ++i) {
+        { std::ofstream(one / name, std::ios::binary | std::ios::trunc) << text; }
+        fs::remove(one / ".retention");
+        HistoryStore store(one);
+        day.push_back(timesMs(1, [&] { store.applyRetention(now); })[0]);
+    }
+    const auto thinOnly =
+        timesMs(30, [&] { benchmark::DoNotOptimize(HistoryRetention::thin(text)->size()); });
+
+    const auto pass = timesMs(1, [&] { HistoryStore(dir).applyRetention(now); })[0];
+    const auto after = HistoryRetention::measure(dir);
+    const auto again = timesMs(1, [&] { HistoryStore(dir).applyRetention(now + std::chrono::hours(24)); })[0];
+    readers("after");
+
+    std::printf("year of history: %s before, %s after thinning (%.1f %%)\n",
+                HistoryRetention::describe(before).c_str(), HistoryRetention::describe(after).c_str(),
+                100.0 * static_cast<double>(after.bytes) / static_cast<double>(before.bytes));
+    std::printf(
+        "one day file (%.2f MB): thin + rewrite median %.1f ms, max %.1f ms; thin alone median %.1f ms\n",
+        static_cast<double>(text.size()) / 1e6, median(day), *std::max_element(day.begin(), day.end()),
+        median(thinOnly));
+    std::printf("first pass over the year: %.0f ms; the next day's pass: %.1f ms\n", pass, again);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--year") == 0)
+        return year();
     if (argc > 1 && std::strcmp(argv[1], "--memory") == 0) {
         const Data& d = data();
         HistoryStore store(d.dir);

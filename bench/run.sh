@@ -15,4 +15,5 @@ for op in readIdentity readEmail fullParse writeIdentity; do "$bin/state_file_be
 for set in 64 1024 worst; do "$bin/codex_bench" --memory=$set; done
 "$bin/history_bench" "$@"
 "$bin/history_bench" --memory
+"$bin/history_bench" --year
 "$bin/statusline_bench" build/bench/ulmet tests/data/statusline-input.json
