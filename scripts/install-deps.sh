@@ -21,7 +21,7 @@ packages=(
     # the tray under a real X server
     xvfb xauth x11-utils xdotool trayer
     # fuzzing: clang's libFuzzer
-    clang libclang-rt-14-dev
+    clang libclang-rt-dev
 )
 
 missing=()

@@ -8,12 +8,15 @@
 #include "statusline/StatusLineCommand.h"
 
 #include <dlfcn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -102,6 +105,66 @@ int runFull(int argc, char** argv) {
     return 1;
 }
 
+constexpr const char* kUsage =
+    "usage: ulmet [--check [--raw] | --statusline | --statusline-install DIR | --help | --version]\n"
+    "  (none)                    run MeterKeeper in the tray (a second start shows the running one's panel)\n"
+    "  --check                   print every profile's login, account and usage windows as text, and exit\n"
+    "  --raw                     with --check: also print the HTTP status and body of each usage answer\n"
+    "  --statusline              what claude runs as its status line: file its reading, print one line\n"
+    "  --statusline-install DIR  make ulmet the status line of the claude configuration directory DIR\n"
+    "  --help                    print this help, and exit\n"
+    "  --version                 print the version, and exit\n";
+
+// Whether a connection to `path` (a listening Unix socket; '@' names an abstract one) is accepted.
+bool socketAnswers(const std::string& path) {
+    sockaddr_un address{};
+    if (path.empty() || path.size() >= sizeof address.sun_path)
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    socklen_t length = sizeof address;
+    if (path[0] == '@') {
+        address.sun_path[0] = '\0';
+        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Whether a display is there to show the tray application on. Qt gives up on a display it
+// cannot reach by aborting the process, so the common cases are asked first: no display at all
+// (a text console, SSH without forwarding) or a local one that is gone. A display reached
+// otherwise (over TCP), or a platform chosen through QT_QPA_PLATFORM, is left to Qt.
+bool displayAvailable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform)
+        return true;
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        const std::string path =
+            wayland[0] == '/' ? std::string(wayland) : std::string(runtime ? runtime : "") + "/" + wayland;
+        if (socketAnswers(path))
+            return true;
+    }
+    const char* x = std::getenv("DISPLAY");
+    if (!x || !*x)
+        return false;
+    std::string display = x;
+    if (display.rfind("unix:", 0) == 0)
+        display.erase(0, 4);
+    if (display[0] != ':')
+        return true; // host:N, or a socket path: Qt's to try
+    const std::string number = display.substr(1, display.find('.') - 1);
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return true;
+    const std::string socket = "/tmp/.X11-unix/X" + number;
+    return socketAnswers(socket) || socketAnswers("@" + socket);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -110,5 +173,33 @@ int main(int argc, char** argv) {
         return runStatusLine();
     if (std::find(args.begin(), args.end(), "--statusline-install") != args.end())
         return runStatusLineInstall(args);
+    // The check takes whatever else is given (older scripts pass more); everything else is exact.
+    if (std::find(args.begin(), args.end(), "--check") != args.end())
+        return runFull(argc, argv);
+    if (!args.empty()) {
+        if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+            std::cout << "MeterKeeper: how much of each rate-limit window your claude (and codex) accounts "
+                         "have used.\n"
+                      << kUsage;
+            return 0;
+        }
+        if (args.size() == 1 && (args[0] == "--version" || args[0] == "-V")) {
+            std::cout << "ulmet " << ULMET_VERSION << '\n';
+            return 0;
+        }
+        const auto odd = std::find_if(args.begin(), args.end(), [](const std::string& a) {
+            return a != "--help" && a != "-h" && a != "--version" && a != "-V";
+        });
+        std::cerr << "ulmet: " << (odd == args.end() ? "one option at a time" : "unknown option " + *odd)
+                  << '\n'
+                  << kUsage;
+        return 2;
+    }
+    if (!displayAvailable()) {
+        std::cerr
+            << "ulmet: no graphical display to show the tray on (DISPLAY and WAYLAND_DISPLAY lead to none); "
+               "`ulmet --check` prints the same facts as text\n";
+        return 1;
+    }
     return runFull(argc, argv);
 }

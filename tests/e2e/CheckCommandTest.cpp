@@ -82,16 +82,47 @@ TEST_F(CheckCommand, FirstRunDetectsProfilesAndListsThem) {
     EXPECT_EQ(readFile(configFile), text);
 }
 
-TEST_F(CheckCommand, OnlyTheWholeArgumentSelectsTheCheck) {
-    // Anything else starts the tray application: with a display platform that does not exist it
-    // stops at once, before anything is read or written.
-    for (const char* arg : {"--check=1", "-check", "--CHECK", "check", "--raw"}) {
-        const auto result = run({arg}, {{"QT_QPA_PLATFORM", "no-such-platform"}});
-        EXPECT_NE(result.exitCode, 0) << arg;
+// Without a display (a text console, SSH): help, version and a wrong option answer at once and
+// never load the program module; a plain start says there is no display. Nothing aborts, and
+// nothing but the check reads or writes the configuration.
+TEST_F(CheckCommand, TheCommandLineWithoutADisplay) {
+    const std::map<std::string, std::string> traced{{"LD_DEBUG", "files"}};
+    auto loadsModule = [](const testsupport::ProcessResult& r) {
+        return r.err.find("ulmet-full.so") != std::string::npos;
+    };
+    const auto help = run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option :
+         {"--check", "--raw", "--statusline", "--statusline-install DIR", "--help", "--version"})
+        EXPECT_NE(help.out.find("\n  " + std::string(option) + " "), std::string::npos) << option << help.out;
+    EXPECT_FALSE(loadsModule(run({"--help"}, traced)));
+
+    const auto version = run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "ulmet 0.1.0\n");
+    EXPECT_FALSE(loadsModule(run({"--version"}, traced)));
+
+    for (const char* arg : {"--check=1", "-check", "--CHECK", "check", "--raw", "--bogus"}) {
+        const auto result = run({arg});
+        EXPECT_EQ(result.exitCode, 2) << arg;
         EXPECT_EQ(result.out, "") << arg;
-        EXPECT_NE(result.err.find("no-such-platform"), std::string::npos) << arg << ": " << result.err;
-        EXPECT_FALSE(fs::exists(configFile)) << arg << ": no configuration outside the check";
+        EXPECT_EQ(result.err.rfind("ulmet: unknown option " + std::string(arg) + "\nusage: ulmet ", 0), 0u)
+            << result.err;
+        EXPECT_FALSE(loadsModule(run({arg}, traced))) << arg;
     }
+    EXPECT_EQ(run({"--help", "--version"}).exitCode, 2);
+
+    const auto plain = run({});
+    EXPECT_EQ(plain.exitCode, 1) << plain.err;
+    EXPECT_EQ(std::count(plain.err.begin(), plain.err.end(), '\n'), 1) << plain.err;
+    EXPECT_NE(plain.err.find("ulmet --check"), std::string::npos) << plain.err;
+    // A display named but gone is no display either.
+    EXPECT_EQ(run({}, {{"DISPLAY", ":97"},
+                       {"WAYLAND_DISPLAY", "wayland-97"},
+                       {"XDG_RUNTIME_DIR", home.path().string()}})
+                  .exitCode,
+              1);
+    EXPECT_FALSE(fs::exists(configFile)) << "no configuration outside the check";
 }
 
 TEST_F(CheckCommand, NoProfilesPrintsThreeLines) {

@@ -14,7 +14,8 @@ QDateTime toQt(std::optional<Instant> t) {
     if (!t)
         return {};
     return QDateTime::fromMSecsSinceEpoch(
-        std::chrono::duration_cast<std::chrono::milliseconds>(t->time_since_epoch()).count(), Qt::UTC);
+               std::chrono::duration_cast<std::chrono::milliseconds>(t->time_since_epoch()).count())
+        .toUTC();
 }
 
 } // namespace
