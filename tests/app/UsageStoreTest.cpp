@@ -110,9 +110,9 @@ TEST_F(StoreTest, ARateLimitWithoutDelayBacksOffThirtySecondsAndOtherMessagesSta
               "レート制限のため約30秒後に自動再取得します（表示は直前の値）");
     answer("tok-a", ok(usageBody(5)));
     store->disconnectKeychain();
-    EXPECT_EQ(store->lastActionMessage().value_or(""), "Keychain 接続を解除しました");
+    EXPECT_EQ(store->lastActionMessage().value_or(""), PlatformWords::current.disconnectedMessage);
     sleeper.advance(seconds(40));
-    EXPECT_EQ(store->lastActionMessage().value_or(""), "Keychain 接続を解除しました");
+    EXPECT_EQ(store->lastActionMessage().value_or(""), PlatformWords::current.disconnectedMessage);
 }
 
 TEST_F(StoreTest, ProfilesSharingAnAddressAreFetchedOnce) {
@@ -396,7 +396,8 @@ TEST_F(StoreTest, CaptureStoresTheLiveLoginInTheChosenProfile) {
     fs::remove(ActiveCredentialStore::filePath(home.path()));
     await(sleeper, store->captureActive(a));
     EXPECT_EQ(store->lastActionMessage().value_or(""),
-              "取り込み失敗: Keychain に「Claude Code-credentials」がありません");
+              std::string("取り込み失敗: ") +
+                  CredentialsError::keychain(-25300, "Claude Code-credentials").what());
 }
 
 TEST_F(StoreTest, ACallWhileACycleRunsReturnsAtOnceAndARestartSleepsAFullInterval) {

@@ -39,6 +39,11 @@ using testsupport::writeFile;
 
 namespace {
 
+// The text of a missing secret-store item (its wording is pinned by PlatformWords.TextsByPlatform).
+std::string missingItem(const std::string& service) {
+    return CredentialsError::keychain(SecretStatus::itemNotFound, service).what();
+}
+
 std::string blob(const std::string& access, std::optional<double> expiresAtMs = std::nullopt,
                  const std::string& refresh = "refresh-" + std::string("1")) {
     json inner{{"accessToken", access}, {"refreshToken", refresh}, {"scopes", {"user:inference"}}};
@@ -86,13 +91,77 @@ TEST(CredentialsParse, Failures) {
               "top");
 }
 
-TEST(CredentialsError, KeychainDescriptions) {
-    EXPECT_STREQ(CredentialsError::keychain(-25300, "Claude Code-credentials").what(),
-                 "Keychain に「Claude Code-credentials」がありません");
-    EXPECT_STREQ(CredentialsError::keychain(0, "Claude Code-credentials").what(),
-                 "Keychain 読み取りエラー（Claude Code-credentials, status 0）");
-    EXPECT_STREQ(CredentialsError::keychain(-25308, "svc").what(),
-                 "Keychain 読み取りエラー（svc, status -25308）");
+// The texts that name the desktop's facilities, in both sets: macOS keeps its words, Linux says
+// what Linux calls it and drops hints about dialogs it does not have.
+TEST(PlatformWords, TextsByPlatform) {
+    using PlatformWords::kLinux;
+    using PlatformWords::kMacOS;
+    const std::string live = "Claude Code-credentials";
+    auto e = [](const CredentialsError& error) { return std::string(error.what()); };
+    const struct {
+        std::string macOS, linux;
+        std::string (*make)(const PlatformWords::Words&);
+    } cases[] = {
+        {"Keychain に「Claude Code-credentials」がありません",
+         "キーリングに「Claude Code-credentials」がありません",
+         [](auto& w) {
+             return std::string(CredentialsError::keychain(-25300, "Claude Code-credentials", w).what());
+         }},
+        {"Keychain 読み取りエラー（svc, status -25291）",
+         "キーリング（Secret Service）に接続できません（svc）",
+         [](auto& w) { return std::string(CredentialsError::keychain(-25291, "svc", w).what()); }},
+        {"Keychain 読み取りエラー（svc, status -25308）", "キーリングがロックされています（svc）",
+         [](auto& w) { return std::string(CredentialsError::keychain(-25308, "svc", w).what()); }},
+        {"Keychain 読み取りエラー（svc, status 0）", "キーリング読み取りエラー（svc）",
+         [](auto& w) { return std::string(CredentialsError::keychain(0, "svc", w).what()); }},
+        {"claude のログインが見つかりません（/h/.claude/.credentials.json が無く、Keychain "
+         "にも接続できません）。"
+         "claude を起動してログインしてください",
+         "claude のログインが見つかりません（/h/.claude/.credentials.json "
+         "が無く、キーリングにも接続できません）。"
+         "claude を起動してログインしてください",
+         [](auto& w) {
+             return std::string(
+                 CredentialsError::noLogin(-25291, "/h/.claude/.credentials.json", "x", w).what());
+         }},
+        {"claude のログインが見つかりません（f が無く、Keychain にも「s」がありません）。claude "
+         "を起動してログインしてください",
+         "claude のログインが見つかりません（f が無く、キーリングにも「s」がありません）。claude "
+         "を起動してログインしてください",
+         [](auto& w) { return std::string(CredentialsError::noLogin(-25300, "f", "s", w).what()); }},
+        {"Keychain 未接続", "キーリング未接続", [](auto& w) { return std::string(w.disconnected); }},
+        {"Keychain 接続済み", "キーリング接続済み", [](auto& w) { return std::string(w.connected); }},
+        {"Keychain に接続しました（許可ダイアログが出たら「常に許可」を）", "キーリングに接続しました",
+         [](auto& w) { return std::string(w.connectedMessage); }},
+        {"Keychain 接続を解除しました", "キーリング接続を解除しました",
+         [](auto& w) { return std::string(w.disconnectedMessage); }},
+        {"メニューバー", "トレイ", [](auto& w) { return std::string(w.trayPage); }},
+        {"メニューバーメトリクス", "トレイメトリクス",
+         [](auto& w) { return std::string(w.trayMetricsTitle); }},
+        {"ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません",
+         "ULMET_NO_KEYCHAIN=1 のためキーリングは参照しません",
+         [](auto& w) { return std::string(w.notReadBecauseDisabled); }},
+        {"keychain: ", "keyring: ", [](auto& w) { return std::string(w.secretStoreSource); }},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.make(kMacOS), c.macOS);
+        EXPECT_EQ(c.make(kLinux), c.linux);
+    }
+    // Apart from the facility's name, the texts are the same word for word; no Linux text names
+    // a macOS facility or a dialog.
+    auto fields = [](const PlatformWords::Words& w) {
+        return std::vector<std::string_view>{
+            w.disconnected,     w.connected,       w.connectedMessage, w.disconnectedMessage,
+            w.disconnectedNote, w.liveLoginOn,     w.liveLoginOff,     w.trayPage,
+            w.trayMetricsTitle, w.trayMetricsNote, w.profilesNote,     w.notReadBecauseDisabled,
+            w.unreachable,      w.locked};
+    };
+    for (const std::string_view text : fields(kLinux))
+        for (const char* macOnly : {"Keychain", "メニューバー", "許可", "ダイアログ"})
+            EXPECT_EQ(text.find(macOnly), std::string_view::npos) << text;
+    EXPECT_EQ(&PlatformWords::current, &kLinux);
+    EXPECT_EQ(e(CredentialsError::keychain(-25300, live)),
+              "キーリングに「Claude Code-credentials」がありません");
     EXPECT_STREQ(CredentialsError::notFound("x y").what(), "認証情報が見つかりません（x y）");
 }
 
@@ -103,7 +172,7 @@ TEST(KeychainRead, EmptyAccountMeansAnyAccount) {
     EXPECT_EQ(CredentialsProvider::keychainRead(store, "svc", ""), "data");
     EXPECT_EQ(CredentialsProvider::keychainRead(store, "svc", "someone"), "data");
     EXPECT_EQ(errorText([&] { CredentialsProvider::keychainRead(store, "svc", "other"); }),
-              "Keychain に「svc」がありません");
+              missingItem("svc"));
 }
 
 // ---- Stores ------------------------------------------------------------------------------
@@ -118,7 +187,7 @@ TEST(ProfileSlots, WriteReplacesAndAFailedWriteKeepsThePreviousSlot) {
 
     store.failWrites(-25308);
     EXPECT_EQ(errorText([&] { ProfileSlotStore::write(store, id, "three"); }),
-              "Keychain 読み取りエラー（" + std::string(ProfileSlotStore::service) + ", status -25308）");
+              CredentialsError::keychain(-25308, std::string(ProfileSlotStore::service)).what());
     store.failWrites(0);
     EXPECT_EQ(store.get(ProfileSlotStore::service, id.toString()), "two");
 
@@ -171,7 +240,7 @@ TEST_F(LiveCredentialTest, ALinkedFileStaysALink) {
 
 TEST_F(LiveCredentialTest, WithoutTheFileTheKeychainItemIsUpdatedOrAdded) {
     EXPECT_EQ(errorText([&] { ActiveCredentialStore::read(store, home.path()); }),
-              "Keychain に「Claude Code-credentials」がありません");
+              missingItem("Claude Code-credentials"));
     ActiveCredentialStore::write(store, home.path(), "first");
     EXPECT_FALSE(fs::exists(file)) << "the file is never created";
     EXPECT_EQ(store.size(), 1u);
@@ -182,7 +251,7 @@ TEST_F(LiveCredentialTest, WithoutTheFileTheKeychainItemIsUpdatedOrAdded) {
     EXPECT_EQ(store.get("Claude Code-credentials", "second-account"), "both");
     store.failWrites(-25291);
     EXPECT_EQ(errorText([&] { ActiveCredentialStore::write(store, home.path(), "x"); }),
-              "Keychain 読み取りエラー（Claude Code-credentials, status -25291）");
+              CredentialsError::keychain(-25291, "Claude Code-credentials").what());
 }
 
 // ---- Resolver ----------------------------------------------------------------------------
@@ -245,11 +314,12 @@ TEST_F(ResolverTest, KeychainOverrideAndItsErrors) {
     store.store("custom-svc", "acct", blob("custom-token"));
     const auto r = CredentialResolver::resolve(services, p, false);
     EXPECT_EQ(r.source, CredSource::customKeychain);
-    EXPECT_EQ(r.credentials.sourceDescription, "keychain: custom-svc");
+    EXPECT_EQ(r.credentials.sourceDescription,
+              std::string(PlatformWords::current.secretStoreSource) + "custom-svc");
     auto withAccount = p;
     withAccount.keychainAccount = "other";
     EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, withAccount, false); }),
-              "Keychain に「custom-svc」がありません");
+              missingItem("custom-svc"));
     store.store("bad-svc", "a", "not json");
     EXPECT_EQ(
         errorText([&] { CredentialResolver::resolve(services, profile("~/.nowhere", "bad-svc"), false); }),
@@ -263,17 +333,16 @@ TEST_F(ResolverTest, NoKeychainMeansNoKeychainForAnyProfile) {
     store.store("custom-svc", "a", blob("t"));
     putSlot(p, blob("slot"));
     const std::string expected = "認証情報が見つかりません（" +
-                                 (home / ".claude-x/.credentials.json").string() +
-                                 " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません）";
+                                 (home / ".claude-x/.credentials.json").string() + " が無く、" +
+                                 std::string(PlatformWords::current.notReadBecauseDisabled) + "）";
     EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, p, false); }), expected);
     EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, p, true); }), expected);
     // An inactive ~/.claude profile: the file is there, but it is the live account's.
     writeFile(liveFile, blob("live"));
-    EXPECT_EQ(
-        errorText([&] { CredentialResolver::resolve(services, profile("~/.claude"), false); }),
-        "認証情報が見つかりません（" + liveFile.string() +
-            " は現在ログイン中のアカウントのもので、このプロファイルには使いません。ULMET_NO_KEYCHAIN=1 "
-            "のため Keychain は参照しません）");
+    EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, profile("~/.claude"), false); }),
+              "認証情報が見つかりません（" + liveFile.string() +
+                  " は現在ログイン中のアカウントのもので、このプロファイルには使いません。" +
+                  std::string(PlatformWords::current.notReadBecauseDisabled) + "）");
     EXPECT_EQ(store.readCount(), 0);
     for (const char* other : {"true", "", "0", "1 "}) {
         ScopedEnv e("ULMET_NO_KEYCHAIN", std::string(other));
@@ -299,8 +368,13 @@ TEST_F(ResolverTest, ActiveProfilePrefersTheLiveLoginThenItsSlotThenReportsTheLi
     EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, p, true); }),
               "認証情報を解析できません（JSON ではありません）");
     store.remove("Claude Code-credentials", "me");
+    // No file and no item: claude has no login here, and the text says what to do.
     EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, p, true); }),
-              "Keychain に「Claude Code-credentials」がありません");
+              CredentialsError::noLogin(-25300, liveFile.string(), "Claude Code-credentials").what());
+    store.failReads(-25308); // a locked keyring is not a missing login
+    EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, p, true); }),
+              CredentialsError::keychain(-25308, "Claude Code-credentials").what());
+    store.failReads(0);
     EXPECT_EQ(errorText([&] { CredentialResolver::resolve(services, p, false); }),
               "未取込。このアカウントで claude "
               "にログイン中に、メニューの「現在のログインをここに取り込む」を実行してください");

@@ -56,7 +56,7 @@ TEST_F(CheckCommand, FirstRunDetectsProfilesAndListsThem) {
     const auto result = run({"--check"}, {{"ULMET_NO_KEYCHAIN", "1"}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     const std::string missing = "  ERROR: 認証情報が見つかりません（" + home.path().string();
-    const std::string rest = " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません）\n";
+    const std::string rest = " が無く、ULMET_NO_KEYCHAIN=1 のためキーリングは参照しません）\n";
     EXPECT_EQ(result.out, "ulmet --check\n"
                           "config: " +
                               configFile.string() +
@@ -123,6 +123,24 @@ TEST_F(CheckCommand, TheCommandLineWithoutADisplay) {
                   .exitCode,
               1);
     EXPECT_FALSE(fs::exists(configFile)) << "no configuration outside the check";
+}
+
+// A fresh machine where claude has never logged in: one line says what is missing and what to
+// do, with no secret service at all and with an empty keyring (a case run on a private one).
+TEST_F(CheckCommand, AFirstCheckWithoutAnyLoginSaysWhatToDo) {
+    std::map<std::string, std::string> env;
+    std::string missing = "キーリングにも接続できません";
+    if (std::getenv("ULMET_TEST_SECRET_SERVICE")) {
+        env["DBUS_SESSION_BUS_ADDRESS"] = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        missing = "キーリングにも「Claude Code-credentials」がありません";
+    }
+    const auto result = run({"--check"}, env);
+    EXPECT_EQ(result.exitCode, 0);
+    const std::string expected = "\n== main [Claude] (~/.claude) [active]\n"
+                                 "  ERROR: claude のログインが見つかりません（" +
+                                 (home / ".claude/.credentials.json").string() + " が無く、" + missing +
+                                 "）。claude を起動してログインしてください\n";
+    EXPECT_TRUE(result.out.ends_with(expected)) << result.out;
 }
 
 TEST_F(CheckCommand, NoProfilesPrintsThreeLines) {

@@ -2,6 +2,7 @@
 // profile list's edits.
 #include "store/UsageStore.h"
 
+#include "base/PlatformWords.h"
 #include "claude/ActiveCredentialStore.h"
 #include "claude/ClaudeAppState.h"
 #include "claude/SlotCustodian.h"
@@ -25,7 +26,7 @@ QCoro::Task<> UsageStore::connectKeychain() {
     m_config.keychainConnected = true;
     emit configChanged();
     saveNow();
-    setLastActionMessage("Keychain に接続しました（許可ダイアログが出たら「常に許可」を）");
+    setLastActionMessage(std::string(PlatformWords::current.connectedMessage));
     co_await refreshAll();
 }
 
@@ -35,7 +36,7 @@ void UsageStore::disconnectKeychain() {
     emit configChanged();
     saveNow();
     setLiveEmail(std::nullopt);
-    setLastActionMessage("Keychain 接続を解除しました");
+    setLastActionMessage(std::string(PlatformWords::current.disconnectedMessage));
 }
 
 QCoro::Task<> UsageStore::enrollDetectedAccount() {

@@ -83,7 +83,9 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
             account = *profile.keychainAccount;
         std::string raw =
             CredentialsProvider::keychainRead(services.secrets, *profile.keychainService, account);
-        return parsed(std::move(raw), "keychain: " + *profile.keychainService, CredSource::customKeychain);
+        return parsed(std::move(raw),
+                      std::string(PlatformWords::current.secretStoreSource) + *profile.keychainService,
+                      CredSource::customKeychain);
     }
 
     // 3. Nothing else may be read.
@@ -91,9 +93,10 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
         if (isLiveFile)
             throw CredentialsError::notFound(file.string() +
                                              " は現在ログイン中のアカウントのもので、このプロファイルには使い"
-                                             "ません。ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません");
-        throw CredentialsError::notFound(file.string() +
-                                         " が無く、ULMET_NO_KEYCHAIN=1 のため Keychain は参照しません");
+                                             "ません。" +
+                                             std::string(PlatformWords::current.notReadBecauseDisabled));
+        throw CredentialsError::notFound(file.string() + " が無く、" +
+                                         std::string(PlatformWords::current.notReadBecauseDisabled));
     }
 
     // 4. The live login, when this is the logged-in profile; a failure here is passed over.
@@ -111,9 +114,20 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
     if (slot.status == SecretStatus::success)
         return parsed(std::move(slot.data), "ulmet slot", CredSource::slot);
 
-    // 6. The live login again, now with its failure.
-    if (isActive)
-        return fromLiveLogin(services);
+    // 6. The live login again, now with its failure. No file and no item (or no store at all) is
+    // a machine where claude has never logged in: say so, and what to do.
+    if (isActive) {
+        try {
+            return fromLiveLogin(services);
+        } catch (const CredentialsError& e) {
+            if (e.kind() == CredentialsError::Kind::keychain &&
+                e.service() == ActiveCredentialStore::keychainService &&
+                (e.status() == SecretStatus::itemNotFound || e.status() == SecretStatus::notAvailable))
+                throw CredentialsError::noLogin(
+                    e.status(), ActiveCredentialStore::filePath(services.home).string(), e.service());
+            throw;
+        }
+    }
     throw ResolveError::noSlot();
 }
 

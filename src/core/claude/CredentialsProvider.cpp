@@ -11,11 +11,41 @@ CredentialsError CredentialsError::parse(const std::string& detail) {
     return CredentialsError(Kind::parse, "認証情報を解析できません（" + detail + "）");
 }
 
-CredentialsError CredentialsError::keychain(int status, const std::string& service) {
-    std::string description =
-        status == SecretStatus::itemNotFound
-            ? "Keychain に「" + service + "」がありません"
-            : "Keychain 読み取りエラー（" + service + ", status " + std::to_string(status) + "）";
+namespace {
+
+// The store's name at the start of a sentence: a Latin word is set off by a space.
+std::string lead(const PlatformWords::Words& words) {
+    std::string out(words.secretStore);
+    if (!out.empty() && static_cast<unsigned char>(out.back()) < 0x80)
+        out.push_back(' ');
+    return out;
+}
+
+} // namespace
+
+CredentialsError CredentialsError::keychain(int status, const std::string& service,
+                                            const PlatformWords::Words& words) {
+    std::string description;
+    if (status == SecretStatus::itemNotFound)
+        description = lead(words) + "に「" + service + "」がありません";
+    else if (words.unreachable.empty())
+        description =
+            lead(words) + "読み取りエラー（" + service + ", status " + std::to_string(status) + "）";
+    else if (status == SecretStatus::notAvailable)
+        description = std::string(words.unreachable) + "（" + service + "）";
+    else if (status == SecretStatus::interactionNotAllowed)
+        description = std::string(words.locked) + "（" + service + "）";
+    else
+        description = lead(words) + "読み取りエラー（" + service + "）";
+    return CredentialsError(Kind::keychain, description, status, service);
+}
+
+CredentialsError CredentialsError::noLogin(int status, const std::string& file, const std::string& service,
+                                           const PlatformWords::Words& words) {
+    std::string description = "claude のログインが見つかりません（" + file + " が無く、" + lead(words);
+    description +=
+        status == SecretStatus::itemNotFound ? "にも「" + service + "」がありません" : "にも接続できません";
+    description += "）。claude を起動してログインしてください";
     return CredentialsError(Kind::keychain, description, status, service);
 }
 

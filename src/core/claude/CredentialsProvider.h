@@ -2,6 +2,7 @@
 
 #include "base/DateTime.h"
 #include "base/Errors.h"
+#include "base/PlatformWords.h"
 
 #include <cstddef>
 #include <optional>
@@ -27,9 +28,15 @@ public:
     static CredentialsError notFound(const std::string& detail);
     // "認証情報を解析できません（detail）"
     static CredentialsError parse(const std::string& detail);
-    // "Keychain に「service」がありません" for an item not found, else
-    // "Keychain 読み取りエラー（service, status N）" (for writes too).
-    static CredentialsError keychain(int status, const std::string& service);
+    // "<store> に「service」がありません" for an item not found; else on macOS
+    // "Keychain 読み取りエラー（service, status N）", elsewhere what failed in words (the status
+    // numbers are macOS's own and would mislead). For writes too.
+    static CredentialsError keychain(int status, const std::string& service,
+                                     const PlatformWords::Words& words = PlatformWords::current);
+    // claude has no login at all: no credentials file `file` and no item `service` in the store
+    // (or no store to ask). Says what to do.
+    static CredentialsError noLogin(int status, const std::string& file, const std::string& service,
+                                    const PlatformWords::Words& words = PlatformWords::current);
 
     Kind kind() const { return m_kind; }
     int status() const { return m_status; }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import MeterKeeper
 
 // The panel that opens from the tray icon: one section per profile, the banners above them, the
 // last message and the footer below.
@@ -68,7 +69,7 @@ Rectangle {
             accent: "#ff9500"
             backgroundOpacity: 0.12
             iconName: "changes-prevent"
-            title: "Keychain 未接続"
+            title: DesktopWords.text.disconnected
             detail: "接続すると認証して使用量を読み込みます"
             buttonText: "接続"
             onActivated: root.store.requestConnectKeychain()

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import MeterKeeper
 
 // The settings: profiles, menu-bar metrics, automatic switching, general options.
 Rectangle {
@@ -17,7 +18,7 @@ Rectangle {
 
     readonly property var categories: [
         { key: "profiles", title: "プロファイル", icon: "system-users" },
-        { key: "menubar", title: "メニューバー", icon: "view-list-details" },
+        { key: "menubar", title: DesktopWords.text.trayPage, icon: "view-list-details" },
         { key: "autoswitch", title: "自動切替", icon: "view-refresh" },
         { key: "general", title: "一般", icon: "preferences-system" }
     ]
@@ -143,7 +144,7 @@ Rectangle {
                 }
             }
             Note {
-                text: "各プロファイルの「取り込む」で、上記の現在ログイン中アカウントをそのプロファイルに保存します。▲▼ で並べ替え（メニューバー表示順・自動切替の優先順位に反映）。"
+                text: DesktopWords.text.profilesNote
             }
             Repeater {
                 model: root.profiles
@@ -179,8 +180,8 @@ Rectangle {
             objectName: "menubarPage"
             spacing: 12
             Item { height: 6 }
-            Title { text: "メニューバーメトリクス" }
-            Note { text: "メニューバーに表示するメトリクスを選択（アクティブ口座の値）" }
+            Title { text: DesktopWords.text.trayMetricsTitle }
+            Note { text: DesktopWords.text.trayMetricsNote }
             Card {
                 inset: 12
                 radius: 10
@@ -335,11 +336,11 @@ Rectangle {
                         Layout.fillWidth: true
                         Label {
                             objectName: "keychainState"
-                            text: root.settings.keychainConnected ? "Keychain 接続済み" : "Keychain 未接続"
+                            text: root.settings.keychainConnected ? DesktopWords.text.connected : DesktopWords.text.disconnected
                             color: root.settings.keychainConnected ? "#34c759" : "#ff9500"
                             font.bold: true
                         }
-                        Note { text: "未接続の間は Keychain に一切触れません（起動時に許可ダイアログが出ない）。接続を押すと認証し、以後は静かに読み込みます。"; font.pixelSize: 10 }
+                        Note { text: DesktopWords.text.disconnectedNote; font.pixelSize: 10 }
                     }
                     SmallButton {
                         objectName: "keychainButton"
@@ -403,8 +404,8 @@ Rectangle {
                 Note {
                     font.pixelSize: 10
                     text: root.settings.autoReadLiveClaude
-                          ? "オン: 使用中の自動判定・認証の自動ミラーを行います（初回に Keychain 確認 → 常に許可）"
-                          : "オフ: Keychain 確認ダイアログが出ません。各口座は取り込み済み認証から監視します"
+                          ? DesktopWords.text.liveLoginOn
+                          : DesktopWords.text.liveLoginOff
                 }
             }
             Item { height: 12 }

@@ -1,0 +1,19 @@
+#include "popover/DesktopWords.h"
+
+#include "base/PlatformWords.h"
+
+QVariantMap DesktopWords::text() {
+    const PlatformWords::Words& w = PlatformWords::current;
+    auto q = [](std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); };
+    return {
+        {QStringLiteral("disconnected"), q(w.disconnected)},
+        {QStringLiteral("connected"), q(w.connected)},
+        {QStringLiteral("disconnectedNote"), q(w.disconnectedNote)},
+        {QStringLiteral("liveLoginOn"), q(w.liveLoginOn)},
+        {QStringLiteral("liveLoginOff"), q(w.liveLoginOff)},
+        {QStringLiteral("trayPage"), q(w.trayPage)},
+        {QStringLiteral("trayMetricsTitle"), q(w.trayMetricsTitle)},
+        {QStringLiteral("trayMetricsNote"), q(w.trayMetricsNote)},
+        {QStringLiteral("profilesNote"), q(w.profilesNote)},
+    };
+}
