@@ -68,6 +68,15 @@ TEST(UsageWindowLabels, LongAndCompactFormsWithTheirTwoMiddleDots) {
     EXPECT_EQ(UsageWindow::label(""), "");
 }
 
+TEST(UsageWindowLabels, KeysSideBySideAreToldApart) {
+    using L = std::vector<std::string>;
+    EXPECT_EQ(UsageWindow::distinctCompactLabels({"five_hour", "seven_day", "codex_5h", "codex_week"}),
+              (L{"5時間", "週·全", "5時間 (Codex)", "週"}));
+    EXPECT_EQ(UsageWindow::distinctCompactLabels({"codex_5h", "codex_week"}), (L{"5時間", "週"}));
+    EXPECT_EQ(UsageWindow::distinctCompactLabels({"seven_day_other", "seven day other"}),
+              (L{"seven day other [seven_day_other]", "seven day other [seven day other]"}));
+}
+
 TEST(UsageWindowElapsed, FractionOfTheWindowThatHasPassed) {
     EXPECT_DOUBLE_EQ(*window("five_hour", kNow + minutes(150)).elapsedFraction(kNow), 0.5);
     EXPECT_DOUBLE_EQ(*window("five_hour", kNow + hours(6)).elapsedFraction(kNow), 0.0);

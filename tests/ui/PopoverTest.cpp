@@ -559,9 +559,15 @@ TEST_F(HistoryWindowTest, ReferenceImageOfTheHistoryChart) {
         const Instant at = clock.now() - minutes(24 * 60 - m);
         record(main, at, {{"five_hour", std::fmod(m / 3.2, 100.0), std::nullopt, std::nullopt}});
         record(work, at, {{"five_hour", std::fmod(m / 5.0 + 40, 90.0), std::nullopt, std::nullopt}});
+        record(config.profiles[2], at,
+               {{"codex_5h", std::fmod(m / 4.0 + 10, 80.0), std::nullopt, std::nullopt},
+                {"codex_week", 30 + m / 100.0, std::nullopt, std::nullopt}});
     }
     start(config);
     openHistory();
+    // Both providers have a five-hour window: their buttons are told apart.
+    EXPECT_EQ(model->property("keyLabels").toStringList(),
+              (QStringList{QStringLiteral("5時間 (Codex)"), QStringLiteral("5時間"), QStringLiteral("週")}));
     compareWithReference(view->grabWindow(), QStringLiteral("history.png"));
 }
 

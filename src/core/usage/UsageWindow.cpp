@@ -69,6 +69,25 @@ std::string UsageWindow::compactLabel(std::string_view key) {
     return label(key);
 }
 
+std::vector<std::string> UsageWindow::distinctCompactLabels(const std::vector<std::string>& keys) {
+    std::vector<std::string> labels;
+    for (const std::string& key : keys)
+        labels.push_back(compactLabel(key));
+    auto shared = [&](std::size_t i) { return std::count(labels.begin(), labels.end(), labels[i]) > 1; };
+    std::vector<bool> clash(labels.size());
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        clash[i] = shared(i);
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        if (clash[i] && keys[i].starts_with("codex_"))
+            labels[i] += " (Codex)";
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        clash[i] = shared(i);
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        if (clash[i])
+            labels[i] += " [" + keys[i] + "]";
+    return labels;
+}
+
 std::optional<double> UsageWindow::length() const {
     if (windowSeconds)
         return windowSeconds;

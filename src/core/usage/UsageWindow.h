@@ -24,6 +24,10 @@ struct UsageWindow {
     static std::string label(std::string_view key);
     // Short label for narrow cells ("週·全", ...; with the Latin middle dot U+00B7).
     static std::string compactLabel(std::string_view key);
+    // The compact labels of several keys shown side by side, told apart where they would read
+    // the same: a Codex key's gets " (Codex)" ("5時間" beside "5時間 (Codex)"), and any that
+    // still match get their key in brackets.
+    static std::vector<std::string> distinctCompactLabels(const std::vector<std::string>& keys);
     // The length used for the elapsed fraction: windowSeconds, else the key's default.
     std::optional<double> length() const;
 

@@ -59,9 +59,12 @@ void HistoryModel::setWindowKey(const QString& key) {
 }
 
 QStringList HistoryModel::keyLabels() const {
-    QStringList labels;
+    std::vector<std::string> keys;
     for (const QString& key : m_keys)
-        labels.push_back(qs(UsageWindow::compactLabel(key.toStdString())));
+        keys.push_back(key.toStdString());
+    QStringList labels;
+    for (const std::string& label : UsageWindow::distinctCompactLabels(keys))
+        labels.push_back(qs(label));
     return labels;
 }
 

@@ -29,7 +29,8 @@ int run(int argc, char** argv) {
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication app(argc, argv); // QSystemTrayIcon needs QApplication
     QApplication::setApplicationName(QStringLiteral("MeterKeeper"));
-    QApplication::setApplicationDisplayName(QStringLiteral("MeterKeeper"));
+    // No display name: Qt would append " — MeterKeeper" to every window title that does not end
+    // with it, and the history window's title already names the program.
     QApplication::setDesktopFileName(QStringLiteral("io.github.ulmet.MeterKeeper"));
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral("io.github.ulmet.MeterKeeper"),
