@@ -220,6 +220,98 @@ TEST_F(PopoverTest, DraggingTheThirdRowOverTheFirstReordersLiveAndSavesOnDrop) {
     EXPECT_NEAR(section("three")->opacity(), 1.0, 0.01);
 }
 
+// A Claude row's own menu: a right click opens it, "現在のログインをここに取り込む" stores the live
+// login in that profile (the place the "未取込" text sends the user to), "切替" applies only
+// where the button does, and "設定…" opens the settings. The Menu key opens it too; a Codex row
+// has none.
+TEST_F(PopoverTest, TheRowMenuCapturesTheLiveLoginIntoItsProfile) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    config.profiles = {a, b, codexProfile()};
+    config.activeProfileID = a.id;
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-live"));
+    writeFile(home / ".claude.json", identityOf("b@x"));
+    account("tok-live", "b@x");
+    start(config);
+    finishCycle();
+    open();
+    QQuickView* view = popover->view();
+    // A row's menu, and one of its items (found through the objects: they live in the window's
+    // overlay while the menu is open).
+    auto menuOf = [&](const std::string& row) {
+        return section(row)->findChild<QObject*>(QStringLiteral("profileMenu"));
+    };
+    auto menuItem = [&](const std::string& row, const char* name) {
+        return menuOf(row)->findChild<QQuickItem*>(QString::fromLatin1(name));
+    };
+    auto click = [&](QQuickItem* item) {
+        QTest::mouseClick(view, Qt::LeftButton, {},
+                          item->mapToScene(item->boundingRect().center()).toPoint());
+        render();
+    };
+    auto rightClick = [&](const std::string& row) {
+        QQuickItem* s = section(row);
+        QTest::mouseClick(view, Qt::RightButton, {}, s->mapToScene(QPointF(s->width() / 2, 10)).toPoint());
+        render();
+    };
+
+    rightClick("b");
+    ASSERT_TRUE(menuOf("b")->property("opened").toBool());
+    EXPECT_FALSE(menuItem("b", "switchItem")->isEnabled()) << "b has no slot yet";
+    click(menuItem("b", "captureItem"));
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, b.id.toString()), blob("tok-live"));
+    EXPECT_EQ(store->lastActionMessage().value_or(""), "「b」に現在のログインを取り込みました");
+
+    bool settingsOpened = false;
+    QObject::connect(&actions, &PopoverActions::settingsRequested, [&] { settingsOpened = true; });
+    view->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+    section("a")->forceActiveFocus();
+    QTest::keyClick(view, Qt::Key_Menu);
+    render();
+    ASSERT_TRUE(menuOf("a")->property("opened").toBool()) << "the Menu key opens it";
+    EXPECT_FALSE(menuItem("a", "switchItem")->isEnabled()) << "a has no slot";
+    click(menuItem("a", "settingsItem"));
+    EXPECT_TRUE(settingsOpened);
+
+    rightClick("codex");
+    EXPECT_FALSE(menuOf("codex")->property("opened").toBool()) << "no menu on a Codex row";
+}
+
+// An address is never cut while its row could show it: it moves under the name when the header
+// has no room for all of it, and is cut (in the middle) only when even that line is too short.
+TEST_F(PopoverTest, AddressesAreCutOnlyWhenTheyCannotFit) {
+    AppConfig config;
+    auto a = claude("main", "me@example.com");
+    auto b = claude("work", "a.rather.long.address.for.work.and.more@subdomain.example.com");
+    auto c = claude("c", "c@x.io");
+    config.profiles = {a, b, c};
+    config.activeProfileID = a.id;
+    start(config);
+    finishCycle();
+    open();
+    // Where the address is shown ("header" or "below") and whether it is cut.
+    auto shown = [&](const std::string& row) {
+        QQuickItem* header = one(QStringLiteral("emailLabel"), section(row));
+        QQuickItem* below = one(QStringLiteral("emailBelowLabel"), section(row));
+        EXPECT_NE(header->isVisible(), below->isVisible()) << row;
+        QQuickItem* label = header->isVisible() ? header : below;
+        EXPECT_EQ(label->property("elide").toInt(), int(Qt::ElideMiddle));
+        return std::string(header->isVisible() ? "header" : "below") +
+               (label->property("truncated").toBool() ? ", cut" : "");
+    };
+    EXPECT_EQ(shown("main"), "below") << "beside the 使用中 badge there is no room";
+    EXPECT_EQ(shown("c"), "header");
+    EXPECT_EQ(shown("work"), "below, cut");
+    for (const char* row : {"main", "work", "c"})
+        section(row)->setWidth(900);
+    render();
+    EXPECT_EQ(shown("main"), "header");
+    EXPECT_EQ(shown("work"), "header");
+}
+
 // ---- The history window ----------------------------------------------------------------------
 
 class HistoryWindowTest : public PopoverTest {

@@ -273,6 +273,12 @@ void UsageStore::requestSwitch(const QString& profileId) {
         switchTo(*p);
 }
 
+void UsageStore::requestCapture(const QString& profileId) {
+    const auto id = Uuid::parse(profileId.toStdString());
+    if (const ProfileConfig* p = id ? findProfile(*id) : nullptr)
+        captureActive(*p);
+}
+
 void UsageStore::moveProfileBy(const QString& profileId, int by) {
     if (const auto id = Uuid::parse(profileId.toStdString()))
         moveProfile(*id, by);

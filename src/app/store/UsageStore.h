@@ -188,6 +188,7 @@ public:
     Q_INVOKABLE void requestConnectKeychain();
     Q_INVOKABLE void requestEnroll();
     Q_INVOKABLE void requestSwitch(const QString& profileId);
+    Q_INVOKABLE void requestCapture(const QString& profileId);
     Q_INVOKABLE void moveProfileBy(const QString& profileId, int by);
     Q_INVOKABLE void moveProfileBefore(const QString& profileId, const QString& beforeId);
     // The drop of a dragged row: writes the configuration as it now is.

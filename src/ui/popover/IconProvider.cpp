@@ -1,5 +1,6 @@
 #include "popover/IconProvider.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
@@ -22,8 +23,11 @@ QImage IconProvider::requestImage(const QString& id, QSize* size, const QSize& r
     const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1;
     const int asked = std::max(requestedSize.width(), requestedSize.height());
     const int logical = asked > 0 ? std::max(1, int(std::lround(asked / dpr))) : 16;
-    QImage image = icon(name)
-                       .pixmap(QSize(logical, logical), dpr)
+    // A tinted icon is one of the panel's own symbols: always ours, whatever the theme draws
+    // under that name (a theme's arrows can be all but invisible in another colour).
+    const QString own = QStringLiteral(":/icons/") + name + QStringLiteral(".svg");
+    const QIcon source = tint.isValid() && QFile::exists(own) ? QIcon(own) : icon(name);
+    QImage image = source.pixmap(QSize(logical, logical), dpr)
                        .toImage()
                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const int side = int(std::lround(logical * dpr));

@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 
-// A borderless button showing one icon, with a tooltip.
+// A borderless button showing one of our symbols, with a tooltip (also its accessible name).
 ToolButton {
     id: button
     property string iconName
@@ -11,7 +11,8 @@ ToolButton {
     padding: 2
     implicitWidth: iconSize + 8
     implicitHeight: iconSize + 8
-    icon.source: "image://icon/" + iconName
+    // Our own symbol in the text colour of the palette: legible on light and dark themes alike.
+    icon.source: "image://icon/" + iconName + "?" + palette.buttonText
     icon.width: iconSize
     icon.height: iconSize
     icon.color: "transparent"

@@ -100,6 +100,8 @@ Rectangle {
                     width: list.width
                     opacity: root.draggingId === profileId ? 0.4 : 1
                     onSwitchRequested: root.store.requestSwitch(profileId)
+                    onCaptureRequested: root.store.requestCapture(profileId)
+                    onSettingsRequested: root.actions.openSettings()
                     onMoveRequested: (by) => root.store.moveProfileBy(profileId, by)
                     onDragStarted: root.draggingId = profileId
                     onDragMoved: (point) => root.dragOver(point)

@@ -23,6 +23,8 @@ Rectangle {
     required property var windows
 
     signal switchRequested()
+    signal captureRequested()
+    signal settingsRequested()
     signal moveRequested(int by)
     signal dragStarted()
     signal dragMoved(point point)   // in the popover's coordinates
@@ -32,6 +34,29 @@ Rectangle {
     readonly property string switchTip: isActive ? "使用中のアカウントです"
                                       : hasSlot ? "このアカウントに切り替え"
                                                 : "未取り込みのため切替できません"
+
+    // The address sits in the header when all of it fits beside the rest, else on a line of its
+    // own under it (cut in the middle only when even that line is too narrow): a short address is
+    // never cut.
+    readonly property bool emailInline: email !== "" && emailMetrics.advanceWidth <= headerRoom()
+    TextMetrics {
+        id: emailMetrics
+        text: section.email
+        font.pixelSize: 10
+    }
+    function headerRoom() {
+        let used = 0
+        let others = 0
+        for (let i = 0; i < header.children.length; ++i) {
+            const item = header.children[i]
+            if (item === inlineEmail || item === headerSpacer || !item.visible)
+                continue
+            used += item.implicitWidth
+            ++others
+        }
+        // The header spans the content's width (known before the header is laid out).
+        return content.width - used - header.spacing * others
+    }
 
     implicitHeight: content.implicitHeight + 16
     radius: 10
@@ -60,10 +85,48 @@ Rectangle {
                 section.dragEnded()
             dragging = false
         }
+        onPressAndHold: (mouse) => {
+            if (!dragging)
+                section.openMenu(mouse.x, mouse.y)
+        }
         onCanceled: {
             if (dragging)
                 section.dragEnded()
             dragging = false
+        }
+    }
+
+    // A Claude row's own menu (right click, the Menu key, a long press): capture the live login
+    // into this profile, switch to it, or open the settings.
+    TapHandler {
+        acceptedButtons: Qt.RightButton
+        onTapped: (eventPoint) => section.openMenu(eventPoint.position.x, eventPoint.position.y)
+    }
+    activeFocusOnTab: section.provider !== "codex"
+    Keys.onMenuPressed: section.openMenu(16, 16)
+    function openMenu(x, y) {
+        if (section.provider === "codex")
+            return
+        profileMenu.popup(section, x, y)
+    }
+    Menu {
+        id: profileMenu
+        objectName: "profileMenu"
+        MenuItem {
+            objectName: "captureItem"
+            text: "現在のログインをここに取り込む"
+            onTriggered: section.captureRequested()
+        }
+        MenuItem {
+            objectName: "switchItem"
+            text: "切替"
+            enabled: !section.isActive && section.hasSlot
+            onTriggered: section.switchRequested()
+        }
+        MenuItem {
+            objectName: "settingsItem"
+            text: "設定…"
+            onTriggered: section.settingsRequested()
         }
     }
 
@@ -75,6 +138,7 @@ Rectangle {
         spacing: 6
 
         RowLayout {
+            id: header
             Layout.fillWidth: true
             spacing: 6
             Rectangle {
@@ -132,17 +196,18 @@ Rectangle {
                 backgroundOpacity: 0.20
             }
             Label {
+                id: inlineEmail
                 objectName: "emailLabel"
-                visible: section.email !== ""
+                visible: section.emailInline
                 text: section.email
                 font.pixelSize: 10
                 opacity: 0.6
                 elide: Text.ElideMiddle
                 Layout.fillWidth: true
-                Layout.minimumWidth: 20
             }
             Item {
-                visible: section.email === ""
+                id: headerSpacer
+                visible: !section.emailInline
                 Layout.fillWidth: true
             }
             IconButton {
@@ -173,6 +238,17 @@ Rectangle {
                 // A disabled button gets no hover of its own: the tip shows all the same.
                 HoverHandler { id: switchHover }
             }
+        }
+
+        Label {
+            objectName: "emailBelowLabel"
+            visible: section.email !== "" && !section.emailInline
+            text: section.email
+            font.pixelSize: 10
+            opacity: 0.6
+            elide: Text.ElideMiddle
+            Layout.fillWidth: true
+            Layout.topMargin: -4
         }
 
         Label {
