@@ -16,6 +16,9 @@ ToolButton {
     icon.width: iconSize
     icon.height: iconSize
     icon.color: "transparent"
+    Accessible.name: tip
+    Accessible.description: tip
+    Accessible.onPressAction: if (button.enabled) button.clicked()
     ToolTip.text: tip
     ToolTip.visible: hovered && tip !== ""
     ToolTip.delay: 600

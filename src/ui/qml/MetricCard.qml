@@ -36,6 +36,7 @@ Card {
         Item { Layout.fillWidth: true }
         Switch {
             objectName: "metricSwitch"
+            Accessible.name: card.title
             checked: card.enabledValue
             onToggled: card.enabledEdited(checked)
         }
@@ -51,6 +52,13 @@ Card {
             model: card.settings.styles
             delegate: Rectangle {
                 objectName: "styleTile"
+                Accessible.role: Accessible.RadioButton
+                Accessible.name: card.settings.styleNames[index]
+                Accessible.checkable: true
+                Accessible.checked: chosen
+                Accessible.onPressAction: card.styleEdited(modelData)
+                activeFocusOnTab: true
+                Keys.onSpacePressed: card.styleEdited(modelData)
                 required property int index
                 required property string modelData
                 readonly property bool chosen: modelData === card.styleValue
@@ -97,6 +105,7 @@ Card {
         }
         Switch {
             objectName: "remainingSwitch"
+            Accessible.name: "次のセッションまでの時間を表示"
             checked: card.remainingValue
             onToggled: card.remainingEdited(checked)
         }

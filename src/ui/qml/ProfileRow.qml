@@ -39,6 +39,7 @@ Rectangle {
                 IconButton {
                     objectName: "rowUp"
                     iconName: "go-up"
+                    tip: "上へ移動"
                     iconSize: 10
                     enabled: !row.isFirst
                     opacity: enabled ? 0.6 : 0.25
@@ -47,6 +48,7 @@ Rectangle {
                 IconButton {
                     objectName: "rowDown"
                     iconName: "go-down"
+                    tip: "下へ移動"
                     iconSize: 10
                     enabled: !row.isLast
                     opacity: enabled ? 0.6 : 0.25
@@ -56,6 +58,7 @@ Rectangle {
             Rectangle { width: 9; height: 9; radius: 4.5; color: row.profileColor }
             TextField {
                 objectName: "nameField"
+                Accessible.name: placeholderText
                 Layout.preferredWidth: 120
                 placeholderText: "名前"
                 text: row.name
@@ -63,6 +66,7 @@ Rectangle {
             }
             ComboBox {
                 objectName: "providerPicker"
+                Accessible.name: "種類"
                 Layout.preferredWidth: 90
                 model: ["Claude", "Codex"]
                 currentIndex: row.provider === "codex" ? 1 : 0
@@ -70,6 +74,7 @@ Rectangle {
             }
             ComboBox {
                 objectName: "colorPicker"
+                Accessible.name: "色"
                 Layout.preferredWidth: 96
                 model: row.settings.colorNames
                 currentIndex: row.settings.colorNames.indexOf(row.colorName)
@@ -86,6 +91,8 @@ Rectangle {
 
         TextField {
             objectName: "directoryField"
+            Accessible.name: "設定ディレクトリ"
+            Accessible.description: placeholderText
             Layout.fillWidth: true
             placeholderText: "設定ディレクトリ（例: ~/.claude, ~/.codex）"
             text: row.configDir
@@ -126,6 +133,7 @@ Rectangle {
             Label { text: "使用量の取得"; font.pixelSize: 10; opacity: 0.6 }
             ComboBox {
                 objectName: "sourcePicker"
+                Accessible.name: "使用量の取得"
                 Layout.preferredWidth: 150
                 model: ["API（トークン）", "ステータスライン"]
                 currentIndex: row.usageSource === "statusLine" ? 1 : 0

@@ -103,6 +103,8 @@ Rectangle {
         onTapped: (eventPoint) => section.openMenu(eventPoint.position.x, eventPoint.position.y)
     }
     activeFocusOnTab: section.provider !== "codex"
+    Accessible.role: Accessible.Grouping
+    Accessible.name: section.name
     Keys.onMenuPressed: section.openMenu(16, 16)
     function openMenu(x, y) {
         if (section.provider === "codex")
@@ -213,6 +215,7 @@ Rectangle {
             IconButton {
                 objectName: "upButton"
                 iconName: "go-up"
+                tip: "上へ移動"
                 iconSize: 9
                 enabled: !section.isFirst
                 opacity: enabled ? 0.6 : 0.25
@@ -221,6 +224,7 @@ Rectangle {
             IconButton {
                 objectName: "downButton"
                 iconName: "go-down"
+                tip: "下へ移動"
                 iconSize: 9
                 enabled: !section.isLast
                 opacity: enabled ? 0.6 : 0.25
@@ -230,6 +234,7 @@ Rectangle {
                 objectName: "switchButton"
                 visible: section.provider !== "codex"
                 text: "切替"
+                Accessible.description: section.switchTip
                 enabled: !section.isActive && section.hasSlot
                 onClicked: section.switchRequested()
                 ToolTip.text: section.switchTip

@@ -1,7 +1,8 @@
 import QtQuick
 import QtQuick.Controls
 
-// A segmented control: one segment per text, exactly one chosen.
+// A segmented control: one segment per text, exactly one chosen. To assistive tools and the
+// keyboard each segment is a radio button (Tab reaches it, Space picks it).
 Rectangle {
     id: control
     property var model: []
@@ -22,6 +23,13 @@ Rectangle {
             model: control.model
             delegate: Rectangle {
                 objectName: "segment"
+                Accessible.role: Accessible.RadioButton
+                Accessible.name: modelData
+                Accessible.checkable: true
+                Accessible.checked: chosen
+                Accessible.onPressAction: control.picked(index)
+                activeFocusOnTab: true
+                Keys.onSpacePressed: control.picked(index)
                 required property int index
                 required property string modelData
                 readonly property bool chosen: index === control.current

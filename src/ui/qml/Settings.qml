@@ -41,6 +41,13 @@ Rectangle {
                     delegate: Rectangle {
                         objectName: "category_" + modelData.key
                         required property var modelData
+                        Accessible.role: Accessible.PageTab
+                        Accessible.name: modelData.title
+                        Accessible.checkable: true
+                        Accessible.checked: root.selection === modelData.key
+                        Accessible.onPressAction: root.selection = modelData.key
+                        activeFocusOnTab: true
+                        Keys.onSpacePressed: root.selection = modelData.key
                         width: parent.width
                         height: 28
                         radius: 6
@@ -262,6 +269,7 @@ Rectangle {
                     }
                     Slider {
                         objectName: "thresholdSlider"
+                        Accessible.name: "しきい値"
                         Layout.fillWidth: true
                         from: 80
                         to: 100
@@ -378,6 +386,7 @@ Rectangle {
                     Layout.fillWidth: true
                     Slider {
                         objectName: "intervalSlider"
+                        Accessible.name: "更新間隔"
                         Layout.fillWidth: true
                         from: 30
                         to: 600
