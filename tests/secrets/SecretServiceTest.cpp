@@ -145,7 +145,7 @@ TEST(NoSecretService, IsAClearErrorWithinSeconds) {
         ActiveCredentialStore::read(store, home.path());
         FAIL();
     } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "Keychain 読み取りエラー（Claude Code-credentials, status -25291）");
+        EXPECT_STREQ(e.what(), "キーリング（Secret Service）に接続できません（Claude Code-credentials）");
     }
 }
 
