@@ -2,7 +2,8 @@
 # Installs what is missing, builds with AddressSanitizer + UndefinedBehaviorSanitizer and runs
 # every test (the tray tests on private X servers); runs the core and store tests again under
 # libfaketime at two awkward moments; builds, checks and installs the Debian package; runs each fuzz target for a
-# few seconds; then runs the store and core tests again under ThreadSanitizer.
+# few seconds; runs the store and core tests again under ThreadSanitizer; and builds and tests the
+# project on the next Debian release in a chroot.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$ULMET_ROOT"
@@ -40,3 +41,6 @@ cmake --preset tsan
 cmake --build --preset tsan --target app_tests core_tests
 ctest --preset tsan -j"$(nproc)" -E 'AYearOfReadings' \
     -R '^(StoreTest|StoreStressTest|HistoryStoreTest|HistoryChart|CodexTest|ResolverTest|CustodianTest|StatusLineReadings)\.'
+
+# The next Debian (its package names, compiler and Qt) in a chroot kept under build/distro.
+bash scripts/check-distro.sh trixie

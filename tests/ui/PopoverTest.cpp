@@ -6,6 +6,7 @@
 #include "glyphs/MenuGlyphs.h"
 #include "models/ProfileListModel.h"
 #include "platform/LaunchAtLogin.h"
+#include "popover/IconProvider.h"
 #include "popover/PopoverWindow.h"
 #include "shell/SceneWindows.h"
 
@@ -310,6 +311,37 @@ TEST_F(PopoverTest, AddressesAreCutOnlyWhenTheyCannotFit) {
     render();
     EXPECT_EQ(shown("main"), "header");
     EXPECT_EQ(shown("work"), "header");
+}
+
+// The panel's symbols (asked for with a colour) are ours whatever the icon theme has under their
+// names; an icon asked for without one is still the theme's.
+TEST(IconProviderTest, TintedSymbolsAreOursWhateverTheTheme) {
+    testsupport::TempDir themes;
+    testsupport::writeFile(themes / "Blocky/index.theme",
+                           "[Icon Theme]\nName=Blocky\nDirectories=scalable\n\n[scalable]\nSize=16\n"
+                           "MinSize=8\nMaxSize=512\nType=Scalable\n");
+    testsupport::writeFile(themes / "Blocky/scalable/go-up.svg",
+                           R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16">)"
+                           R"(<rect width="16" height="16" fill="#888"/></svg>)");
+    const QStringList paths = QIcon::themeSearchPaths();
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({QString::fromStdString(themes.path().string())});
+    QIcon::setThemeName(QStringLiteral("Blocky"));
+    auto coverage = [](const QImage& image) {
+        int opaque = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                opaque += qAlpha(image.pixel(x, y)) > 128;
+        return double(opaque) / (image.width() * image.height());
+    };
+    IconProvider provider;
+    QSize size;
+    EXPECT_GT(coverage(provider.requestImage(QStringLiteral("go-up"), &size, QSize(16, 16))), 0.9)
+        << "untinted: the theme's block";
+    const QImage ours = provider.requestImage(QStringLiteral("go-up?#102030"), &size, QSize(16, 16));
+    EXPECT_LT(coverage(ours), 0.4) << "tinted: our thin arrow";
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(theme);
 }
 
 // ---- The history window ----------------------------------------------------------------------
