@@ -11,6 +11,7 @@
 #include "StoreFixture.h"
 #include "TokenEndpoint.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 

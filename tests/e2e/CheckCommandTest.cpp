@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
+
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::runProcess;
@@ -346,8 +348,10 @@ TEST_F(CheckCommand, AServerThatHangsUpMidAnswerCostsOnlyItsProfile) {
     });
     const auto result = run({"--check"}, {{"ULMET_NO_KEYCHAIN", "1"}});
     EXPECT_EQ(result.exitCode, 0);
+    // libcurl's words for it vary by version; the count of bytes that never came is in all of them.
+    EXPECT_NE(result.out.find("99994 bytes"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("== a [Claude] (~/.claude-a)\n  creds: file: " +
-                              (home / ".claude-a/.credentials.json").string() + "\n  ERROR: transfer closed"),
+                              (home / ".claude-a/.credentials.json").string() + "\n  ERROR: "),
               std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find("== b [Claude] (~/.claude-b)\n  creds: file: " +

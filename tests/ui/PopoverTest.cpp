@@ -20,6 +20,8 @@
 #include <QtQml/qqmlextensionplugin.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 Q_IMPORT_QML_PLUGIN(MeterKeeperPlugin)
 
 using namespace storetest;

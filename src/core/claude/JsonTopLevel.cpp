@@ -3,6 +3,7 @@
 #include "base/FileIO.h"
 #include "base/Text.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
