@@ -299,10 +299,11 @@ TEST_F(PopoverTest, AddressesAreCutOnlyWhenTheyCannotFit) {
     auto shown = [&](const std::string& row) {
         QQuickItem* header = one(QStringLiteral("emailLabel"), section(row));
         QQuickItem* below = one(QStringLiteral("emailBelowLabel"), section(row));
-        EXPECT_NE(header->isVisible(), below->isVisible()) << row;
-        QQuickItem* label = header->isVisible() ? header : below;
+        const bool inHeader = header->opacity() > 0;
+        EXPECT_NE(inHeader, below->isVisible()) << row;
+        QQuickItem* label = inHeader ? header : below;
         EXPECT_EQ(label->property("elide").toInt(), int(Qt::ElideMiddle));
-        return std::string(header->isVisible() ? "header" : "below") +
+        return std::string(inHeader ? "header" : "below") +
                (label->property("truncated").toBool() ? ", cut" : "");
     };
     EXPECT_EQ(shown("main"), "below") << "beside the 使用中 badge there is no room";

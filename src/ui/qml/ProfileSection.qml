@@ -37,26 +37,9 @@ Rectangle {
 
     // The address sits in the header when all of it fits beside the rest, else on a line of its
     // own under it (cut in the middle only when even that line is too narrow): a short address is
-    // never cut.
-    readonly property bool emailInline: email !== "" && emailMetrics.advanceWidth <= headerRoom()
-    TextMetrics {
-        id: emailMetrics
-        text: section.email
-        font.pixelSize: 10
-    }
-    function headerRoom() {
-        let used = 0
-        let others = 0
-        for (let i = 0; i < header.children.length; ++i) {
-            const item = header.children[i]
-            if (item === inlineEmail || item === headerSpacer || !item.visible)
-                continue
-            used += item.implicitWidth
-            ++others
-        }
-        // The header spans the content's width (known before the header is laid out).
-        return content.width - used - header.spacing * others
-    }
+    // never cut. The header's label always takes the room that is left, so whether the address
+    // fits there is what the layout itself measured.
+    readonly property bool emailInline: email !== "" && !inlineEmail.truncated
 
     implicitHeight: content.implicitHeight + 16
     radius: 10
@@ -200,16 +183,11 @@ Rectangle {
             Label {
                 id: inlineEmail
                 objectName: "emailLabel"
-                visible: section.emailInline
                 text: section.email
                 font.pixelSize: 10
-                opacity: 0.6
+                opacity: section.emailInline ? 0.6 : 0
+                Accessible.ignored: !section.emailInline
                 elide: Text.ElideMiddle
-                Layout.fillWidth: true
-            }
-            Item {
-                id: headerSpacer
-                visible: !section.emailInline
                 Layout.fillWidth: true
             }
             IconButton {
@@ -247,7 +225,7 @@ Rectangle {
 
         Label {
             objectName: "emailBelowLabel"
-            visible: section.email !== "" && !section.emailInline
+            visible: section.email !== "" && inlineEmail.truncated
             text: section.email
             font.pixelSize: 10
             opacity: 0.6
