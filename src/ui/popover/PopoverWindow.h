@@ -46,6 +46,7 @@ public:
     void toggle(std::optional<QRect> anchor = std::nullopt);
     bool isVisible() const;
     void setMode(Mode mode);
+    Mode mode() const { return m_mode; }
 
     // The window, once made (tests look inside).
     QQuickView* view() const { return m_view.get(); }

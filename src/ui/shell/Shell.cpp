@@ -34,13 +34,18 @@ Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QOb
     m_popover =
         std::make_unique<PopoverWindow>(store, profiles, m_actions.get(), PopoverWindow::Mode::popover);
     connect(m_actions.get(), &PopoverActions::quitRequested, qApp, &QCoreApplication::quit);
-    // The settings and history windows hide the panel first, as the popover does.
-    connect(m_actions.get(), &PopoverActions::settingsRequested, this, [this] {
-        m_popover->hide();
+    // The panel beside a tray icon gives way to the window it opens, as a popover does; the
+    // window that stands in for a missing tray stays, for it is all there is of the program.
+    auto giveWay = [this] {
+        if (m_popover->mode() == PopoverWindow::Mode::popover)
+            m_popover->hide();
+    };
+    connect(m_actions.get(), &PopoverActions::settingsRequested, this, [this, giveWay] {
+        giveWay();
         m_windows->openSettings();
     });
-    connect(m_actions.get(), &PopoverActions::historyRequested, this, [this] {
-        m_popover->hide();
+    connect(m_actions.get(), &PopoverActions::historyRequested, this, [this, giveWay] {
+        giveWay();
         m_windows->openHistory();
     });
 
