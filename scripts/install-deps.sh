@@ -10,7 +10,7 @@ packages=(
     debhelper dpkg-dev lintian devscripts desktop-file-utils appstream
     # libraries
     nlohmann-json3-dev libcurl4-openssl-dev libsecret-1-dev
-    qt6-base-dev qcoro-qt6-dev qt6-declarative-dev qt6-svg-dev
+    qt6-base-dev qcoro-qt6-dev qt6-declarative-dev qt6-svg-dev libxcb1-dev
     # the panel's QML modules (none pulls in another) and a font with Japanese glyphs
     qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtqml-models qml6-module-qtquick
     qml6-module-qtquick-window qml6-module-qtquick-controls qml6-module-qtquick-templates

@@ -21,7 +21,13 @@ void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString& servic
 }
 
 void FakeStatusNotifierWatcher::RegisterStatusNotifierHost(const QString&) {
-    emit StatusNotifierHostRegistered();
+    setHostRegistered(true);
+}
+
+void FakeStatusNotifierWatcher::setHostRegistered(bool registered) {
+    m_hostRegistered = registered;
+    if (registered)
+        emit StatusNotifierHostRegistered();
 }
 
 } // namespace testsupport

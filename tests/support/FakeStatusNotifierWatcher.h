@@ -19,7 +19,9 @@ public:
     // Registers the name and the object; false when the bus refused.
     bool start();
     QStringList items() const { return m_items; }
-    bool hostRegistered() const { return true; }
+    bool hostRegistered() const { return m_hostRegistered; }
+    // A panel registers its host a moment after it takes the watcher's name.
+    void setHostRegistered(bool registered);
     int protocolVersion() const { return 0; }
 
 public slots:
@@ -32,6 +34,7 @@ signals:
 
 private:
     QStringList m_items;
+    bool m_hostRegistered = true;
 };
 
 } // namespace testsupport

@@ -13,9 +13,11 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRect>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -220,6 +222,18 @@ TEST_F(TrayTest, AStatusNotifierHostGetsASquareIconATooltipAMenuAndThePanelOnAct
     EXPECT_TRUE(waitFor([] { return panelWindows().size() == 1; })) << "the panel opens";
 }
 
+// A panel started together with us (an autostart entry beside the panel at login) takes the
+// watcher's name a moment before it registers its host: the icon still goes into it.
+TEST_F(TrayTest, APanelWhoseHostRegistersAMomentAfterItsWatcherGetsTheIcon) {
+    FakeStatusNotifierWatcher watcher;
+    watcher.setHostRegistered(false);
+    ASSERT_TRUE(watcher.start());
+    launch();
+    QTimer::singleShot(700, [&] { watcher.setHostRegistered(true); });
+    ASSERT_TRUE(waitFor([&] { return !watcher.items().isEmpty(); })) << "the item registers";
+    EXPECT_TRUE(panelWindows().isEmpty()) << "no window instead of the icon";
+}
+
 TEST_F(TrayTest, AnXEmbedTrayEmbedsTheIconAndAClickOpensThePanelBesideItEscapeHidesIt) {
     QProcess trayer;
     trayer.start(QStringLiteral("trayer"),
@@ -228,6 +242,8 @@ TEST_F(TrayTest, AnXEmbedTrayEmbedsTheIconAndAClickOpensThePanelBesideItEscapeHi
                   QStringLiteral("--height"), QStringLiteral("24")});
     ASSERT_TRUE(trayer.waitForStarted());
     QThread::msleep(500);
+    QElapsedTimer sinceLaunch;
+    sinceLaunch.start();
     launch();
     // The embedded icon: a 22-pixel-wide window inside trayer's, near the top right corner.
     QString icon;
@@ -250,6 +266,8 @@ TEST_F(TrayTest, AnXEmbedTrayEmbedsTheIconAndAClickOpensThePanelBesideItEscapeHi
         },
         15000))
         << "trayer embeds the icon";
+    // A tray that is there from the start is used at once: no waiting for another kind of host.
+    EXPECT_LT(sinceLaunch.elapsed(), 3000) << "embedded before the old fixed wait for another host was over";
     const QRect at = windowGeometry(icon);
     run(QStringLiteral("xdotool"),
         {QStringLiteral("mousemove"), QString::number(at.center().x()), QString::number(at.center().y()),

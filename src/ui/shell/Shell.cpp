@@ -50,7 +50,7 @@ Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QOb
     });
 
     if (trayWanted)
-        TrayIcon::waitForStatusNotifierWatcher(3000);
+        TrayIcon::waitForTrayHost(3000);
     if (!trayWanted || !TrayIcon::hostAvailable()) {
         useWindowInsteadOfTray();
         return;

@@ -2,15 +2,65 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#ifndef __APPLE__
+#include <xcb/xcb.h>
+#endif
+
+#include <cstdlib>
+#include <memory>
+
 namespace {
+
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+bool statusNotifierHostRegistered(QDBusConnection& bus) {
+    QDBusMessage get = QDBusMessage::createMethodCall(kWatcher, QStringLiteral("/StatusNotifierWatcher"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << kWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 250);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
 }
+
+// Whether an XEmbed tray owns the system-tray selection of the default screen (X11 only).
+bool xembedTrayPresent() {
+#ifdef __APPLE__
+    return false;
+#else
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    // The default screen is the number after the dot of DISPLAY (":0.1"), else 0.
+    const QByteArray display = qgetenv("DISPLAY");
+    const qsizetype dot = display.lastIndexOf('.');
+    const int screen = dot > display.lastIndexOf(':') ? display.mid(dot + 1).toInt() : 0;
+    const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 1, static_cast<uint16_t>(name.size()), name.constData()),
+            nullptr),
+        &std::free);
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return false; // nobody ever made the selection's atom: no tray
+    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
+        &std::free);
+    return owner && owner->owner != XCB_WINDOW_NONE;
+#endif
+}
+
+} // namespace
 
 TrayIcon::TrayIcon(QObject* parent)
     : QObject(parent)
@@ -35,18 +85,26 @@ TrayIcon::TrayIcon(QObject* parent)
 
 TrayIcon::~TrayIcon() = default;
 
-bool TrayIcon::waitForStatusNotifierWatcher(int timeoutMs) {
+void TrayIcon::waitForTrayHost(int timeoutMs) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return false;
-    if (bus.interface()->isServiceRegistered(kWatcher))
-        return true;
-    QDBusServiceWatcher watcher(kWatcher, bus, QDBusServiceWatcher::WatchForRegistration);
+    auto ready = [&] {
+        if (bus.isConnected() && bus.interface()->isServiceRegistered(kWatcher))
+            return statusNotifierHostRegistered(bus);
+        return xembedTrayPresent();
+    };
+    if (ready())
+        return;
+    // A short poll for a bounded time: the watcher's name, its host and the X selection each have
+    // a signal of their own, but the answer is the three taken together.
     QEventLoop loop;
-    QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, &loop, &QEventLoop::quit);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (ready())
+            loop.quit();
+    });
+    poll.start(50);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
-    return bus.interface()->isServiceRegistered(kWatcher);
 }
 
 bool TrayIcon::hostAvailable() {
