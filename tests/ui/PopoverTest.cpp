@@ -188,6 +188,23 @@ TEST_F(PopoverTest, AheadOfPaceIsStrictAndTheTimeLeftMovesOnWithoutARefresh) {
     EXPECT_FALSE(timer->property("running").toBool()) << "and only then";
 }
 
+// A window manager places a window by the size it has when it is mapped: the panel has its real
+// size before it is shown, not the 99 px of a layout that has not been worked out yet.
+TEST_F(PopoverTest, ThePanelHasItsSizeBeforeItIsShown) {
+    AppConfig config;
+    config.profiles = {claude("one", "1@x"), claude("two", "2@x"), claude("three", "3@x")};
+    start(config);
+    finishCycle();
+    model = std::make_unique<ProfileListModel>(store.get());
+    popover =
+        std::make_unique<PopoverWindow>(store.get(), model.get(), &actions, PopoverWindow::Mode::window);
+    popover->show(); // no event has been processed since
+    EXPECT_GT(popover->view()->height(), 250);
+    const int mapped = popover->view()->height();
+    render();
+    EXPECT_EQ(popover->view()->height(), mapped) << "the size it was shown with is its size";
+}
+
 TEST_F(PopoverTest, DraggingTheThirdRowOverTheFirstReordersLiveAndSavesOnDrop) {
     AppConfig config;
     config.profiles = {claude("one", "1@x"), claude("two", "2@x"), claude("three", "3@x")};

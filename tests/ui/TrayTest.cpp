@@ -289,6 +289,8 @@ TEST_F(TrayTest, AnXEmbedTrayEmbedsTheIconAndAClickOpensThePanelBesideItEscapeHi
 TEST_F(TrayTest, WithoutAnyTrayThePanelIsAnOrdinaryWindow) {
     launch();
     ASSERT_TRUE(waitFor([] { return panelWindows().size() == 1; }, 15000));
+    // Mapped at its full size, so that a window manager places it where it fits.
+    EXPECT_GT(windowGeometry(panelWindows().first()).height(), 200);
 }
 
 TEST_F(TrayTest, TwentySimultaneousLaunchesLeaveOneProcess) {

@@ -29,6 +29,16 @@ PopoverWindow::~PopoverWindow() {
     }
 }
 
+namespace {
+
+void polishTree(QQuickItem* item) {
+    for (QQuickItem* child : item->childItems())
+        polishTree(child);
+    item->ensurePolished();
+}
+
+} // namespace
+
 void PopoverWindow::create() {
     if (m_view)
         return;
@@ -43,6 +53,14 @@ void PopoverWindow::create() {
     m_view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/MeterKeeper/qml/Popover.qml")));
     for (const QQmlError& e : m_view->errors())
         qWarning("%s", qPrintable(e.toString()));
+    // Layouts work out their size when they are first polished, which is after the window has
+    // been mapped: a window manager would place the window by the size it had then (99 px tall,
+    // so centred too low and cut off). Polish them now, innermost first, so the window is mapped
+    // at its real size.
+    if (QQuickItem* root = m_view->rootObject()) {
+        polishTree(root);
+        m_view->resize(QSizeF(root->width(), root->height()).toSize());
+    }
     m_view->installEventFilter(this);
     connect(m_view.get(), &QWindow::activeChanged, this, [this] {
         if (m_mode == Mode::popover && m_view->isVisible() && !m_view->isActive())
