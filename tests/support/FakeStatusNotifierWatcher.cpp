@@ -13,6 +13,12 @@ bool FakeStatusNotifierWatcher::start() {
            bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
 }
 
+void FakeStatusNotifierWatcher::stop() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+}
+
 void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString& service) {
     // An item may pass its object path instead of a bus name: then the caller is the service.
     const QString name = service.startsWith(QLatin1Char('/')) ? message().service() + service : service;

@@ -18,6 +18,8 @@ class FakeStatusNotifierWatcher : public QObject, protected QDBusContext {
 public:
     // Registers the name and the object; false when the bus refused.
     bool start();
+    // Gives the name and the object up, as a panel that exits or restarts does.
+    void stop();
     QStringList items() const { return m_items; }
     bool hostRegistered() const { return m_hostRegistered; }
     // A panel registers its host a moment after it takes the watcher's name.

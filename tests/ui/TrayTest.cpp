@@ -234,6 +234,25 @@ TEST_F(TrayTest, APanelWhoseHostRegistersAMomentAfterItsWatcherGetsTheIcon) {
     EXPECT_TRUE(panelWindows().isEmpty()) << "no window instead of the icon";
 }
 
+// A panel that restarts (a configuration or theme change, a crash) takes the icon with it: the
+// window stands in meanwhile, and the icon goes into the panel that comes back.
+TEST_F(TrayTest, APanelThatRestartsGetsTheIconBack) {
+    {
+        FakeStatusNotifierWatcher first;
+        ASSERT_TRUE(first.start());
+        launch();
+        ASSERT_TRUE(waitFor([&] { return !first.items().isEmpty(); }));
+        first.stop();
+        EXPECT_TRUE(waitFor([] { return panelWindows().size() == 1; })) << "the window while no panel runs";
+    }
+    FakeStatusNotifierWatcher second;
+    second.setHostRegistered(false);
+    ASSERT_TRUE(second.start());
+    QTimer::singleShot(300, [&] { second.setHostRegistered(true); });
+    EXPECT_TRUE(waitFor([&] { return !second.items().isEmpty(); })) << "the icon goes into the new panel";
+    EXPECT_TRUE(waitFor([] { return panelWindows().isEmpty(); })) << "and the window goes away";
+}
+
 TEST_F(TrayTest, AnXEmbedTrayEmbedsTheIconAndAClickOpensThePanelBesideItEscapeHidesIt) {
     QProcess trayer;
     trayer.start(QStringLiteral("trayer"),

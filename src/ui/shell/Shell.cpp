@@ -13,6 +13,7 @@
 #include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QTimer>
 
 namespace {
 
@@ -55,6 +56,24 @@ Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QOb
         useWindowInsteadOfTray();
         return;
     }
+    m_statusNotifier = TrayIcon::statusNotifierHostRegistered();
+    createTray();
+
+    // A StatusNotifierItem host that goes away (the panel restarts or crashed, the extension was
+    // turned off) takes the icon with it: the window stands in until a host is back.
+    auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                            QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString& oldOwner, const QString& newOwner) {
+                if (!oldOwner.isEmpty() && m_tray && m_statusNotifier)
+                    useWindowInsteadOfTray();
+                if (!newOwner.isEmpty() && !m_tray && m_statusNotifier)
+                    returnToTrayWhenHostRegisters();
+            });
+}
+
+void Shell::createTray() {
     m_tray = std::make_unique<TrayIcon>();
     connect(m_tray.get(), &TrayIcon::activated, this, [this] {
         // XEmbed tells us where the icon is; a StatusNotifierItem host does not: the pointer is
@@ -66,17 +85,30 @@ Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QOb
     connect(m_tray.get(), &TrayIcon::historyRequested, m_actions.get(), &PopoverActions::openHistory);
     connect(m_tray.get(), &TrayIcon::settingsRequested, m_actions.get(), &PopoverActions::openSettings);
     connect(m_tray.get(), &TrayIcon::quitRequested, qApp, &QCoreApplication::quit);
-    connect(m_store, &UsageStore::configChanged, this, &Shell::updateTray);
-    connect(m_store, &UsageStore::statusesChanged, this, &Shell::updateTray);
+    connect(m_store, &UsageStore::configChanged, this, &Shell::updateTray, Qt::UniqueConnection);
+    connect(m_store, &UsageStore::statusesChanged, this, &Shell::updateTray, Qt::UniqueConnection);
     updateTray();
     m_tray->show();
+}
 
-    // A StatusNotifierItem host that goes away (the panel crashed, the extension was turned off)
-    // takes the icon with it: the window stands in.
-    auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
-                                            QDBusConnection::sessionBus(),
-                                            QDBusServiceWatcher::WatchForUnregistration, this);
-    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] { useWindowInsteadOfTray(); });
+// A watcher is back: its panel registers its host a moment later (waybar ~150 ms). Until then,
+// and if it never does, the window stays.
+void Shell::returnToTrayWhenHostRegisters() {
+    m_returnPolls = 0;
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+        if (m_tray || ++m_returnPolls > 100) { // 5 s
+            poll->deleteLater();
+            return;
+        }
+        if (!TrayIcon::statusNotifierHostRegistered())
+            return;
+        poll->deleteLater();
+        m_popover->hide();
+        m_popover->setMode(PopoverWindow::Mode::popover);
+        createTray();
+    });
+    poll->start(50);
 }
 
 Shell::~Shell() = default;

@@ -28,11 +28,17 @@ public:
 
 private:
     void updateTray();
+    void createTray();
     void useWindowInsteadOfTray();
+    void returnToTrayWhenHostRegisters();
 
     UsageStore* m_store;
     std::unique_ptr<PopoverActions> m_actions;
     std::unique_ptr<PopoverWindow> m_popover;
     std::unique_ptr<TrayIcon> m_tray;
     std::unique_ptr<SceneWindows> m_windows;
+    // Qt chose StatusNotifierItem for this process (a host was there at the first icon): a panel
+    // that restarts can take a new icon. With XEmbed, Qt itself docks again into a new tray.
+    bool m_statusNotifier = false;
+    int m_returnPolls = 0;
 };

@@ -22,7 +22,7 @@ namespace {
 
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
-bool statusNotifierHostRegistered(QDBusConnection& bus) {
+bool hostRegisteredOn(QDBusConnection& bus) {
     QDBusMessage get = QDBusMessage::createMethodCall(kWatcher, QStringLiteral("/StatusNotifierWatcher"),
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
@@ -89,7 +89,7 @@ void TrayIcon::waitForTrayHost(int timeoutMs) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     auto ready = [&] {
         if (bus.isConnected() && bus.interface()->isServiceRegistered(kWatcher))
-            return statusNotifierHostRegistered(bus);
+            return hostRegisteredOn(bus);
         return xembedTrayPresent();
     };
     if (ready())
@@ -105,6 +105,11 @@ void TrayIcon::waitForTrayHost(int timeoutMs) {
     poll.start(50);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool TrayIcon::statusNotifierHostRegistered() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface()->isServiceRegistered(kWatcher) && hostRegisteredOn(bus);
 }
 
 bool TrayIcon::hostAvailable() {

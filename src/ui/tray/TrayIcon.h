@@ -26,6 +26,8 @@ public:
     static void waitForTrayHost(int timeoutMs);
     // Whether any tray host is there now.
     static bool hostAvailable();
+    // Whether a StatusNotifierItem host is registered with a watcher now.
+    static bool statusNotifierHostRegistered();
 
     void show();
     void setIcon(const QIcon& icon);
