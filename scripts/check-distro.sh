@@ -11,6 +11,12 @@ cd "$ULMET_ROOT"
 codename=${1:?usage: check-distro.sh CODENAME}
 case "$codename" in *[!a-z]*) echo "check-distro: not a codename: $codename" >&2; exit 2 ;; esac
 [ "$(id -u)" -eq 0 ] || { echo "check-distro: debootstrap and chroot need root" >&2; exit 1; }
+# The mounts below live in a mount namespace of this run's own: whatever ends the run (even
+# SIGKILL), they end with it, so nothing can later delete through a leftover /dev or /proc bind.
+if [ -z "${ULMET_DISTRO_NAMESPACE:-}" ]; then
+    ULMET_DISTRO_NAMESPACE=1 exec unshare --mount --propagation private -- \
+        bash "$ULMET_ROOT/scripts/check-distro.sh" "$codename"
+fi
 
 cache="$ULMET_ROOT/build/distro/$codename"
 root="$cache/root"
