@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <spawn.h>
@@ -31,6 +32,23 @@ namespace {
 int iterations() {
     const char* v = std::getenv("ULMET_CRASH_ITERATIONS");
     return v && *v ? std::atoi(v) : 60;
+}
+
+// Starts args[0] with `args`, in this environment or only in `env`; 0 when it could not start.
+pid_t spawn(std::vector<std::string> args, std::optional<std::vector<std::string>> env = std::nullopt) {
+    auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> out;
+        for (auto& s : strings)
+            out.push_back(s.data());
+        out.push_back(nullptr);
+        return out;
+    };
+    std::vector<char*> argv = pointers(args);
+    std::vector<char*> envp = env ? pointers(*env) : std::vector<char*>{};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), env ? envp.data() : environ) != 0)
+        return 0;
+    return pid;
 }
 
 TEST(CrashConsistency, EveryFileIsTheOldOrTheNewContentAfterAKill) {
@@ -52,13 +70,8 @@ TEST(CrashConsistency, EveryFileIsTheOldOrTheNewContentAfterAKill) {
     std::mt19937 rng(12345);
     int killedMidWrite = 0;
     for (int i = 0; i < iterations(); ++i) {
-        std::vector<std::string> args{CRASH_WRITER, home.path().string(), configDir.string()};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ASSERT_EQ(::posix_spawn(&pid, CRASH_WRITER, nullptr, nullptr, argv.data(), environ), 0);
+        const pid_t pid = spawn({CRASH_WRITER, home.path().string(), configDir.string()});
+        ASSERT_NE(pid, 0);
         std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 30000));
         ::kill(pid, SIGKILL);
         int status = 0;
@@ -112,20 +125,15 @@ TEST(CrashConsistency, ThinningKilledAnywhereLeavesWholeFiles) {
         fs::remove(dir / ".retention");
     };
 
-    auto spawn = [&] {
-        std::vector<std::string> args{CRASH_THINNER, dir.string()};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        EXPECT_EQ(::posix_spawn(&pid, CRASH_THINNER, nullptr, nullptr, argv.data(), environ), 0);
+    auto thinner = [&] {
+        const pid_t pid = spawn({CRASH_THINNER, dir.string()});
+        EXPECT_NE(pid, 0);
         return pid;
     };
     // How long one whole pass takes here, to kill at any point of it.
     const auto start = std::chrono::steady_clock::now();
     int status = 0;
-    ::waitpid(spawn(), &status, 0);
+    ::waitpid(thinner(), &status, 0);
     const auto pass =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
     restore();
@@ -133,7 +141,7 @@ TEST(CrashConsistency, ThinningKilledAnywhereLeavesWholeFiles) {
     std::mt19937 rng(54321);
     int killedMidPass = 0, thinnedFiles = 0;
     for (int i = 0; i < iterations(); ++i) {
-        const pid_t pid = spawn();
+        const pid_t pid = thinner();
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % pass.count()));
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
@@ -163,19 +171,11 @@ TEST(CrashConsistency, EveryFileIsFlushedBeforeItTakesItsPlace) {
     writeFile(home / ".claude/.credentials.json", crashcontents::credential(0));
     writeFile(home / ".claude.json", R"({"userID": "v0"})");
     const fs::path log = home / "fsync.log";
-    std::vector<std::string> args{CRASH_WRITER, home.path().string(), configDir.string(), "2"};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env{std::string("LD_PRELOAD=") + FSYNC_LOG, "ULMET_FSYNC_LOG=" + log.string(),
-                                 "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, CRASH_WRITER, nullptr, nullptr, argv.data(), envp.data()), 0);
+    const pid_t pid = spawn({CRASH_WRITER, home.path().string(), configDir.string(), "2"},
+                            std::vector<std::string>{std::string("LD_PRELOAD=") + FSYNC_LOG,
+                                                     "ULMET_FSYNC_LOG=" + log.string(),
+                                                     "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"});
+    ASSERT_NE(pid, 0);
     int status = 0;
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <future>
 #include <limits>
@@ -267,14 +266,6 @@ std::optional<HistoryRecord> decodeGeneral(std::string_view line) {
     return record;
 }
 
-std::tm localDay(Instant t) {
-    const std::time_t seconds =
-        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(t));
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    return local;
-}
-
 constexpr const char* kRetentionMarker = ".retention";
 constexpr std::size_t kFilesPerStep = 2;
 
@@ -285,12 +276,6 @@ bool isLeftoverTemp(std::string_view name) {
         return false;
     const std::string_view base = name.substr(0, at);
     return base == kRetentionMarker || HistoryStore::isDayFileName(base);
-}
-
-std::string fileNameOf(const std::tm& day) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%04d-%02d-%02d.jsonl", day.tm_year + 1900, day.tm_mon + 1, day.tm_mday);
-    return name;
 }
 
 } // namespace
@@ -384,16 +369,15 @@ void HistoryStore::startRetention(Instant now) {
             pass.thinnedThrough = name;
     }
     const auto today = HistoryRetention::localDay(now);
-    std::vector<std::pair<std::string, bool>> files;
     for (fs::directory_iterator it(m_dir, error), end; !error && it != end; it.increment(error)) {
         std::string name = it->path().filename().string();
         switch (HistoryRetention::fateOf(name, today)) {
         case HistoryRetention::Fate::remove:
-            files.emplace_back(std::move(name), false);
+            pass.files.push_back({std::move(name), false});
             break;
         case HistoryRetention::Fate::thin:
             if (name > pass.thinnedThrough)
-                files.emplace_back(std::move(name), true);
+                pass.files.push_back({std::move(name), true});
             break;
         case HistoryRetention::Fate::keepWhole:
             if (isLeftoverTemp(name)) {
@@ -406,11 +390,8 @@ void HistoryStore::startRetention(Instant now) {
             break;
         }
     }
-    std::sort(files.begin(), files.end());
-    for (auto& [name, thinning] : files) {
-        pass.names.push_back(std::move(name));
-        pass.thinning.push_back(thinning);
-    }
+    std::sort(pass.files.begin(), pass.files.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
     m_pass = std::move(pass);
 }
 
@@ -419,10 +400,10 @@ bool HistoryStore::retentionStep(std::size_t maxFiles) {
         return false;
     RetentionPass& pass = *m_pass;
     std::string marker;
-    for (std::size_t n = 0; n < maxFiles && pass.next < pass.names.size(); ++n, ++pass.next) {
-        const std::string& name = pass.names[pass.next];
-        const bool done = retire(name, pass.thinning[pass.next]);
-        if (!pass.thinning[pass.next])
+    for (std::size_t n = 0; n < maxFiles && pass.next < pass.files.size(); ++n, ++pass.next) {
+        const auto& [name, thinning] = pass.files[pass.next];
+        const bool done = retire(name, thinning);
+        if (!thinning)
             continue;
         pass.advancing = pass.advancing && done;
         if (pass.advancing)
@@ -433,7 +414,7 @@ bool HistoryStore::retentionStep(std::size_t maxFiles) {
         FileIO::writeAtomic(m_dir / kRetentionMarker, marker + "\n", 0600, error,
                             FileIO::Durability::unsynced);
     }
-    if (pass.next < pass.names.size())
+    if (pass.next < pass.files.size())
         return true;
     m_pass.reset();
     return false;
@@ -524,7 +505,7 @@ bool HistoryStore::isDayFileName(std::string_view name) {
 }
 
 std::string HistoryStore::dayFileName(Instant t) {
-    return fileNameOf(localDay(t));
+    return HistoryRetention::fileName(HistoryRetention::localDay(t));
 }
 
 void HistoryStore::decodeLines(std::string_view text, Instant since, std::vector<HistoryRecord>& out) {
@@ -570,8 +551,8 @@ std::vector<HistoryRecord> HistoryStore::read(Instant since) const {
     // the records (not std::time, which libfaketime and the like may serve differently), and the
     // day names are compared as text, so no conversion back to a time can go wrong.
     std::vector<fs::path> files;
-    const std::string first = fileNameOf(localDay(since));
-    const std::string last = fileNameOf(localDay(std::chrono::system_clock::now()));
+    const std::string first = dayFileName(since);
+    const std::string last = dayFileName(std::chrono::system_clock::now());
     std::error_code error;
     for (fs::directory_iterator it(m_dir, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();

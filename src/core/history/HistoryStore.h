@@ -84,8 +84,11 @@ private:
 
     // A pass over the old day files; touched by the worker only.
     struct RetentionPass {
-        std::vector<std::string> names; // ascending: removals first, then days to thin
-        std::vector<bool> thinning;
+        struct File {
+            std::string name;
+            bool thinning; // else removed
+        };
+        std::vector<File> files; // by name: removals first, then days to thin
         std::size_t next = 0;
         std::string thinnedThrough; // the marker's day when the pass began
         bool advancing = true;      // every day so far was done: the marker may move on

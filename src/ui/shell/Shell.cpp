@@ -11,6 +11,7 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QTimer>
@@ -94,10 +95,9 @@ void Shell::createTray() {
 // A watcher is back: its panel registers its host a moment later (waybar ~150 ms). Until then,
 // and if it never does, the window stays.
 void Shell::returnToTrayWhenHostRegisters() {
-    m_returnPolls = 0;
     auto* poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, [this, poll] {
-        if (m_tray || ++m_returnPolls > 100) { // 5 s
+    connect(poll, &QTimer::timeout, this, [this, poll, deadline = QDeadlineTimer(5000)] {
+        if (m_tray || deadline.hasExpired()) {
             poll->deleteLater();
             return;
         }

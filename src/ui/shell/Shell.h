@@ -40,5 +40,4 @@ private:
     // Qt chose StatusNotifierItem for this process (a host was there at the first icon): a panel
     // that restarts can take a new icon. With XEmbed, Qt itself docks again into a new tray.
     bool m_statusNotifier = false;
-    int m_returnPolls = 0;
 };
