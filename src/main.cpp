@@ -3,6 +3,7 @@
 // "ulmet-full.so", loaded on demand from beside this executable (the build tree) or from the
 // program's library directory.
 
+#include "base/FileIO.h"
 #include "base/Paths.h"
 #include "config/ConfigStore.h"
 #include "statusline/StatusLineCommand.h"
@@ -75,13 +76,14 @@ std::string unsafeToLoad(const fs::path& module) {
     return {};
 }
 
-int runFull(int argc, char** argv) {
+// Runs `entryName` of the module `moduleName` ("ulmet-full.so", "ulmet-cli.so").
+int runModule(const char* moduleName, const char* entryName, int argc, char** argv) {
     using Entry = int (*)(int, char**);
     const fs::path self = selfExecutable();
     std::vector<fs::path> candidates;
     if (!self.empty())
-        candidates.push_back(self.parent_path() / "ulmet-full.so");
-    candidates.push_back(fs::path(ULMET_MODULE_DIR) / "ulmet-full.so");
+        candidates.push_back(self.parent_path() / moduleName);
+    candidates.push_back(fs::path(ULMET_MODULE_DIR) / moduleName);
     std::string errors;
     for (const fs::path& path : candidates) {
         std::error_code error;
@@ -96,20 +98,43 @@ int runFull(int argc, char** argv) {
             errors += std::string("\n  ") + ::dlerror();
             continue;
         }
-        if (auto entry = reinterpret_cast<Entry>(::dlsym(module, "ulmet_full_main")))
+        if (auto entry = reinterpret_cast<Entry>(::dlsym(module, entryName)))
             return entry(argc, argv); // never unloaded: it runs until the process ends
         errors += "\n  " + path.string() + ": no entry point";
     }
-    std::cerr << "ulmet: cannot load the program module ulmet-full.so (looked beside " << self.string()
+    std::cerr << "ulmet: cannot load the program module " << moduleName << " (looked beside " << self.string()
               << " and in " << ULMET_MODULE_DIR << ")" << errors << '\n';
     return 1;
 }
 
+int runFull(int argc, char** argv) {
+    return runModule("ulmet-full.so", "ulmet_full_main", argc, argv);
+}
+
+// The configured profiles' names, one per line, for shell completion: read only, never written.
+int listProfiles() {
+    std::error_code error;
+    const auto text = FileIO::readFile(ConfigStore::baseDir() / "config.json", std::size_t(16) << 20, error);
+    if (const auto config = text ? AppConfig::decode(*text) : std::nullopt)
+        for (const ProfileConfig& p : config->profiles)
+            if (p.name.find('\n') == std::string::npos)
+                std::cout << p.name << '\n';
+    return 0;
+}
+
 constexpr const char* kUsage =
-    "usage: ulmet [--check [--raw] | --statusline | --statusline-install DIR | --help | --version]\n"
+    "usage: ulmet [--check [--raw] | --switch PROFILE | --refresh | --json | --waybar [--watch]\n"
+    "              | --list-profiles | --statusline | --statusline-install DIR | --help | --version]\n"
     "  (none)                    run MeterKeeper in the tray (a second start shows the running one's panel)\n"
     "  --check                   print every profile's login, account and usage windows as text, and exit\n"
     "  --raw                     with --check: also print the HTTP status and body of each usage answer\n"
+    "  --switch PROFILE          make PROFILE's login (a name, e-mail address or id) claude's live login;\n"
+    "                            through the running MeterKeeper when there is one\n"
+    "  --refresh                 have the running MeterKeeper read every profile now\n"
+    "  --json                    print every profile's readings as one JSON document (see ulmet(1))\n"
+    "  --waybar                  print one line for a waybar custom module (also i3blocks, polybar)\n"
+    "  --watch                   with --waybar: a new line at every change, for as long as it runs\n"
+    "  --list-profiles           print the configured profiles' names, one per line\n"
     "  --statusline              what claude runs as its status line: file its reading, print one line\n"
     "  --statusline-install DIR  make ulmet the status line of the claude configuration directory DIR\n"
     "  --help                    print this help, and exit\n"
@@ -176,6 +201,12 @@ int main(int argc, char** argv) {
     // The check takes whatever else is given (older scripts pass more); everything else is exact.
     if (std::find(args.begin(), args.end(), "--check") != args.end())
         return runFull(argc, argv);
+    // The verbs for scripts check their own arguments.
+    for (const char* verb : {"--switch", "--refresh", "--json", "--waybar", "--watch"})
+        if (std::find(args.begin(), args.end(), verb) != args.end())
+            return runModule("ulmet-cli.so", "ulmet_cli_main", argc, argv);
+    if (args.size() == 1 && args[0] == "--list-profiles")
+        return listProfiles();
     if (!args.empty()) {
         if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
             std::cout << "MeterKeeper: how much of each rate-limit window your claude (and codex) accounts "

@@ -179,24 +179,37 @@ QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
 
 QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
     const auto alive = m_alive;
-    bool switched = false;
-    {
-        const OperationLane::Turn turn = co_await m_lane.take();
-        if (!*alive)
-            co_return;
-        // The profile as it is now: it may have been captured or edited while this click waited.
-        if (const ProfileConfig* current = findProfile(target.id))
-            target = *current;
-        userEdited();
-        switched = co_await switchSteps(std::move(target));
-    }
-    if (*alive && switched)
+    const SwitchOutcome outcome = co_await switchProfile(std::move(target));
+    if (*alive && outcome.switched)
         co_await refreshAll();
 }
 
+QCoro::Task<UsageStore::SwitchOutcome> UsageStore::switchProfile(ProfileConfig target) {
+    const auto alive = m_alive;
+    const OperationLane::Turn turn = co_await m_lane.take();
+    if (!*alive)
+        co_return SwitchOutcome{false, "MeterKeeper が終了するため切替えませんでした"};
+    // The profile as it is now: it may have been captured or edited while this click waited.
+    if (const ProfileConfig* current = findProfile(target.id))
+        target = *current;
+    userEdited();
+    const bool switched = co_await switchSteps(std::move(target));
+    if (!*alive)
+        co_return SwitchOutcome{false, "MeterKeeper が終了するため切替えませんでした"};
+    co_return SwitchOutcome{switched, m_lastActionMessage.value_or("")};
+}
+
+std::string UsageStore::switchedMessage(const std::string& profileName) {
+    return "「" + profileName +
+           "」に切替えました。開いている claude は一度終了し、新しく起動し直してください";
+}
+
 QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
-    if (target.provider == Provider::codex)
+    if (target.provider == Provider::codex) {
+        setLastActionMessage("「" + target.name +
+                             "」は Codex のプロファイルです。切替えられるのは claude のログインだけです");
         co_return false;
+    }
     if (!target.accountIdentity) {
         setLastActionMessage(
             "「" + target.name +
@@ -287,8 +300,7 @@ QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
         emit configChanged();
         saveNow();
     }
-    setLastActionMessage("「" + target.name +
-                         "」に切替えました。開いている claude は一度終了し、新しく起動し直してください");
+    setLastActionMessage(switchedMessage(target.name));
     co_return true;
 }
 

@@ -103,12 +103,7 @@ std::optional<Instant> UsageStore::forecast(const Uuid& id, const UsageWindow& w
 }
 
 QString UsageStore::clockText(Instant t, Instant now) {
-    const auto local = [](Instant i) {
-        return QDateTime::fromMSecsSinceEpoch(
-            std::chrono::duration_cast<std::chrono::milliseconds>(i.time_since_epoch()).count());
-    };
-    const QDateTime at = local(t);
-    return at.toString(at.date() == local(now).date() ? QStringLiteral("H:mm") : QStringLiteral("M/d H:mm"));
+    return QString::fromStdString(DateTime::clockText(t, now));
 }
 
 void UsageStore::notifyForecast() {

@@ -34,8 +34,17 @@ UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
     for (const ProfileConfig& p : m_config.profiles)
         if (p.accountEmail)
             m_emails[p.id] = *p.accountEmail;
+    if (m_deps.oneOperation)
+        return;
     seedFromHistory();
     startPolling();
+}
+
+Readings UsageStore::readings() const {
+    const auto fullAt = [this](const Uuid& id, const UsageWindow& w, Instant takenAt) {
+        return forecast(id, w, takenAt);
+    };
+    return Readings::build(m_config, m_statuses, m_sources, m_emails, fullAt, m_lastRefresh);
 }
 
 UsageStore::~UsageStore() {
@@ -57,20 +66,7 @@ void UsageStore::setConfig(const AppConfig& config) {
 // ---- Menu bar -------------------------------------------------------------------------------
 
 std::optional<std::pair<ProfileConfig, std::vector<UsageWindow>>> UsageStore::activeProfileWindows() const {
-    std::vector<const ProfileConfig*> order;
-    const ProfileConfig* active = nullptr;
-    if (m_config.activeProfileID)
-        for (const ProfileConfig& p : m_config.profiles)
-            if (p.id == *m_config.activeProfileID) {
-                active = &p;
-                break;
-            }
-    if (active)
-        order.push_back(active);
-    for (const ProfileConfig& p : m_config.profiles)
-        if (&p != active)
-            order.push_back(&p);
-    for (const ProfileConfig* p : order) {
+    for (const ProfileConfig* p : activeFirst(m_config)) {
         const auto it = m_statuses.find(p->id);
         if (it != m_statuses.end() && it->second.isOk())
             return std::make_pair(*p, it->second.okValue()->windows);

@@ -12,6 +12,7 @@
 #include "claude/CredentialsProvider.h"
 #include "config/AppConfig.h"
 #include "history/HistoryStore.h"
+#include "readings/Readings.h"
 #include "store/OperationLane.h"
 #include "store/Sleeper.h"
 #include "store/Worker.h"
@@ -38,6 +39,8 @@ struct StoreDependencies {
     HistoryStore* history = nullptr; // the readings on disk
     Sleeper* sleeper = nullptr;      // every wait of the store
     std::function<void(const QString& title, const QString& body)> notify; // a desktop notification
+    // A store for one account operation of the command line: no readings seeded, no polling.
+    bool oneOperation = false;
 };
 
 // The running application's one source of truth: the configuration in memory, every profile's
@@ -84,6 +87,12 @@ public:
     struct StatusLineUse {
         std::chrono::seconds freshFor{0};
         std::vector<UsageWindow> previous;
+    };
+
+    // How a switch ended: whether the target's login is now live, and the store's message.
+    struct SwitchOutcome {
+        bool switched = false;
+        std::string message;
     };
 
     // One menu-bar glyph's data.
@@ -133,6 +142,8 @@ public:
     Instant currentTime() const { return now(); }
     // The user's home directory (the views read ~/.claude.json off the main thread).
     const std::filesystem::path& homeDirectory() const { return m_deps.services.home; }
+    // Every profile's latest reading as scripts are told it (the store's state, no token).
+    Readings readings() const;
     // The readings on disk (the history window reads them).
     HistoryStore* historyStore() const { return m_deps.history; }
 
@@ -165,7 +176,12 @@ public:
     void disconnectKeychain();
     QCoro::Task<> enrollDetectedAccount();
     QCoro::Task<> captureActive(ProfileConfig profile);
+    // Makes the target's login the live one and refreshes.
     QCoro::Task<> switchTo(ProfileConfig target);
+    // The switch alone, on its turn of the lane; the caller refreshes when it likes.
+    QCoro::Task<SwitchOutcome> switchProfile(ProfileConfig target);
+    // The message of a switch that was made.
+    static std::string switchedMessage(const std::string& profileName);
     void addProfile(Provider provider);
     void removeProfile(const Uuid& id);
     void moveProfile(const Uuid& id, int by);

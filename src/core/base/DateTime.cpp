@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace DateTime {
 namespace {
@@ -154,6 +155,24 @@ std::optional<Instant> parseIso8601(std::string_view s, bool allowFraction) {
         fractionNs = 0;
     }
     return Instant(std::chrono::seconds(seconds) + std::chrono::nanoseconds(fractionNs));
+}
+
+std::string clockText(Instant t, Instant now) {
+    const auto local = [](Instant i) {
+        const std::time_t seconds =
+            std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(i));
+        std::tm tm{};
+        localtime_r(&seconds, &tm);
+        return tm;
+    };
+    const std::tm at = local(t);
+    const std::tm today = local(now);
+    char text[48];
+    if (at.tm_year == today.tm_year && at.tm_yday == today.tm_yday)
+        std::snprintf(text, sizeof text, "%d:%02d", at.tm_hour, at.tm_min);
+    else
+        std::snprintf(text, sizeof text, "%d/%d %d:%02d", at.tm_mon + 1, at.tm_mday, at.tm_hour, at.tm_min);
+    return text;
 }
 
 } // namespace DateTime

@@ -29,4 +29,8 @@ std::string formatIso8601(Instant t);
 // gives none.
 std::optional<Instant> parseIso8601(std::string_view text, bool allowFraction = true);
 
+// A moment as a clock reads in local time: "14:32" on the local day of `now`, "12/9 14:32" on
+// another day.
+std::string clockText(Instant t, Instant now);
+
 } // namespace DateTime

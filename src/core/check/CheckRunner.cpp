@@ -1,7 +1,6 @@
 #include "check/CheckRunner.h"
 
 #include "base/Clock.h"
-#include "base/FileIO.h"
 #include "base/Text.h"
 #include "claude/CredentialResolver.h"
 #include "codex/CodexProvider.h"
@@ -9,9 +8,9 @@
 #include "config/ConfigStore.h"
 #include "history/HistoryRetention.h"
 #include "history/HistoryStore.h"
+#include "readings/OneShot.h"
 #include "statusline/StatusLineStore.h"
 #include "usage/AnthropicAPI.h"
-#include "usage/UsageForecast.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -19,38 +18,12 @@
 namespace CheckRunner {
 namespace {
 
-// The readings of the last hour, read straight from the day files (the check creates nothing).
-std::vector<HistoryRecord> recentHistory(Instant now) {
-    const Instant since = now - std::chrono::hours(1);
-    std::vector<HistoryRecord> records;
-    std::string last;
-    for (const Instant day : {since, now}) {
-        const std::string name = HistoryStore::dayFileName(day);
-        if (name == last)
-            continue;
-        last = name;
-        std::error_code error;
-        if (const auto text =
-                FileIO::readFile(ConfigStore::baseDir() / "history" / name, std::size_t(256) << 20, error))
-            HistoryStore::decodeLines(*text, since, records);
-    }
-    return records;
-}
-
 // A window's line, and its forecast line when it fills before its reset at the recent pace.
 void printWindows(const ProfileConfig& profile, const std::vector<UsageWindow>& windows,
                   const std::vector<HistoryRecord>& history, Instant now, std::ostream& out) {
     for (const auto& w : windows) {
         out << windowLine(w) << '\n';
-        std::vector<UsageForecast::Reading> readings;
-        for (const HistoryRecord& r : history)
-            if (r.profileID == profile.id)
-                for (const UsageWindow& old : r.windows)
-                    if (old.key == w.key) {
-                        readings.push_back({r.ts, old.utilization});
-                        break;
-                    }
-        if (const auto full = UsageForecast::fullAt(w, now, readings))
+        if (const auto full = OneShot::forecast(history, profile.id, w, now))
             out << forecastLine(w, *full) << '\n';
     }
 }
@@ -137,7 +110,7 @@ void run(std::span<const std::string> args, std::ostream& out, const Services& s
     out << "profiles: " << config.profiles.size() << '\n';
     out << "history: "
         << HistoryRetention::describe(HistoryRetention::measure(ConfigStore::baseDir() / "history")) << '\n';
-    const std::vector<HistoryRecord> history = recentHistory(services.clock.now());
+    const std::vector<HistoryRecord> history = OneShot::recentHistory(services.clock.now());
     for (const ProfileConfig& profile : config.profiles) {
         const bool active = config.activeProfileID && *config.activeProfileID == profile.id;
         out << '\n' << headerLine(profile, active) << '\n';

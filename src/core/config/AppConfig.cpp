@@ -378,3 +378,19 @@ std::optional<std::string> AppConfig::encode() const {
         return std::nullopt; // text that is not valid UTF-8
     }
 }
+
+std::vector<const ProfileConfig*> activeFirst(const AppConfig& config) {
+    std::vector<const ProfileConfig*> order;
+    const ProfileConfig* active = nullptr;
+    for (const ProfileConfig& p : config.profiles)
+        if (config.activeProfileID == p.id) {
+            active = &p;
+            break;
+        }
+    if (active)
+        order.push_back(active);
+    for (const ProfileConfig& p : config.profiles)
+        if (&p != active)
+            order.push_back(&p);
+    return order;
+}

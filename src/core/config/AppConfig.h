@@ -115,6 +115,10 @@ struct AppConfig {
     std::optional<std::string> encode() const;
 };
 
+// The profiles in the order the menu bar looks for one to show: the active profile (when it names
+// one of them) first, then the others in configured order.
+std::vector<const ProfileConfig*> activeFirst(const AppConfig& config);
+
 struct ConfigDecodeError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };

@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Paths.h"
+#include "bus/BusService.h"
 #include "config/ConfigStore.h"
 #include "history/HistoryStore.h"
 #include "models/ProfileListModel.h"
@@ -14,6 +15,7 @@
 #include "store/UsageStore.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -53,6 +55,10 @@ int run(int argc, char** argv) {
     ProfileListModel profiles(&store);
     Shell shell(&store, &profiles, qEnvironmentVariable("ULMET_NO_TRAY") != QStringLiteral("1"));
     QObject::connect(&instance, &SingleInstance::activated, &shell, &Shell::activate);
+    // Scripts and status bars (ulmet --switch, --json, --waybar) reach the store here.
+    BusService bus(&store);
+    bus.publish(QDBusConnection::sessionBus());
+    QObject::connect(&bus, &BusService::activateRequested, &shell, &Shell::activate);
     return app.exec();
 }
 

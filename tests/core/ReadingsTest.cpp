@@ -1,0 +1,189 @@
+#include "readings/Readings.h"
+#include "readings/ProfileQuery.h"
+#include "readings/WaybarOutput.h"
+
+#include "JsonSchema.h"
+#include "ScopedEnv.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+
+using nlohmann::json;
+using namespace std::chrono;
+
+namespace {
+
+const Instant kNow = *DateTime::parseIso8601("2026-09-14T12:00:00Z");
+
+json schema() {
+    return json::parse(*testsupport::readFile(std::string(ULMET_SOURCE_DIR) + "/docs/readings.schema.json"));
+}
+
+ProfileConfig profile(std::string name, std::optional<std::string> email = std::nullopt,
+                      Provider provider = Provider::claude) {
+    ProfileConfig p;
+    p.name = std::move(name);
+    p.accountEmail = std::move(email);
+    p.provider = provider;
+    return p;
+}
+
+UsageWindow window(std::string key, double util, std::optional<Instant> resets = std::nullopt) {
+    return UsageWindow{std::move(key), util, resets, std::nullopt};
+}
+
+} // namespace
+
+// Every kind of profile: read, failed, not read yet, Codex, read from the status line; the
+// shown profile falls back past an active one without a reading; odd values stay valid JSON.
+TEST(Readings, TheDocumentFollowsItsSchemaAndTellsEveryKindOfProfile) {
+    AppConfig config;
+    config.profiles = {profile("active", "a@x"), profile("read", "r@x"), profile("waiting"),
+                       profile("codex", std::nullopt, Provider::codex), profile("bad\xff name")};
+    config.activeProfileID = config.profiles[0].id;
+    const auto& ps = config.profiles;
+    std::map<Uuid, ProfileStatus> statuses;
+    statuses.insert_or_assign(ps[0].id, ProfileStatus::error("認証エラー (401)"));
+    statuses.insert_or_assign(ps[1].id, ProfileStatus::ok({window("seven_day", 26, kNow + hours(24)),
+                                                           window("five_hour", 62, kNow + hours(1))},
+                                                          kNow - minutes(1)));
+    statuses.insert_or_assign(ps[3].id, ProfileStatus::ok({window("codex_5h", 3)}, kNow));
+    statuses.insert_or_assign(ps[4].id, ProfileStatus::ok({window("five_hour", NAN)}, kNow));
+    const std::map<Uuid, UsageSource> sources{{ps[1].id, UsageSource::statusLine},
+                                              {ps[0].id, UsageSource::api}};
+    const std::map<Uuid, std::string> emails{{ps[2].id, "learned@x"}};
+    const auto forecast = [&](const Uuid& id, const UsageWindow& w, Instant) -> std::optional<Instant> {
+        return id == ps[1].id && w.key == "five_hour" ? std::optional(kNow + minutes(30)) : std::nullopt;
+    };
+    const Readings readings = Readings::build(config, statuses, sources, emails, forecast, kNow);
+    EXPECT_EQ(readings.shown, ps[1].id) << "the active profile has no reading";
+
+    const json doc = json::parse(readings.toJson(kNow));
+    EXPECT_EQ(testsupport::schemaErrors(schema(), doc), std::vector<std::string>{});
+    EXPECT_EQ(doc["version"], 1);
+    EXPECT_EQ(doc["shown"], ps[1].id.toString());
+    const json& p = doc["profiles"];
+    ASSERT_EQ(p.size(), 5u);
+    EXPECT_EQ(p[0]["error"], "認証エラー (401)");
+    EXPECT_EQ(p[0]["active"], true);
+    EXPECT_EQ(p[0]["windows"], json::array());
+    EXPECT_EQ(p[1]["source"], "statusLine");
+    EXPECT_EQ(p[1]["readAt"], "2026-09-14T11:59:00Z");
+    ASSERT_EQ(p[1]["windows"].size(), 2u);
+    EXPECT_EQ(p[1]["windows"][0], (json{{"key", "five_hour"},
+                                        {"label", "5時間"},
+                                        {"utilization", 62},
+                                        {"resetsAt", "2026-09-14T13:00:00Z"},
+                                        {"elapsedFraction", 0.8},
+                                        {"fullAt", "2026-09-14T12:30:00Z"}}))
+        << "display order, elapsed as of now";
+    EXPECT_EQ(p[2]["email"], "learned@x");
+    EXPECT_EQ(p[2]["source"], nullptr);
+    EXPECT_EQ(p[2]["error"], nullptr);
+    EXPECT_EQ(p[3]["source"], "codexLog");
+    EXPECT_EQ(p[4]["name"], "bad\xEF\xBF\xBD name");
+    EXPECT_EQ(p[4]["windows"][0]["utilization"], nullptr);
+
+    // What changes the document for scripts: not the time alone.
+    Readings later = Readings::build(config, statuses, sources, emails, forecast, kNow + minutes(1));
+    EXPECT_TRUE(later.sameFigures(readings));
+    statuses.insert_or_assign(ps[0].id, ProfileStatus::ok({window("five_hour", 1)}, kNow + minutes(1)));
+    later = Readings::build(config, statuses, sources, emails, forecast, kNow + minutes(1));
+    EXPECT_FALSE(later.sameFigures(readings));
+    EXPECT_EQ(later.shown, ps[0].id);
+}
+
+TEST(ProfileQuery, FindsByIdNameOrAddressAndNamesTheAmbiguous) {
+    std::vector<ProfileConfig> ps = {
+        profile("work", "me@example.com"),    profile("Home", "home@example.com"),
+        profile("home", "other@example.com"), profile("twin", "same@x"),
+        profile("twin2", "SAME@x"),           profile("me@example.com")};
+    using Kind = ProfileQuery::Match::Kind;
+    const auto found = [&](std::string_view q) {
+        const auto m = ProfileQuery::find(ps, q);
+        return m.kind == Kind::found ? m.profile->name : "(" + m.message + ")";
+    };
+    EXPECT_EQ(found(ps[0].id.toString()), "work");
+    std::string lower = ps[1].id.toString();
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    EXPECT_EQ(found(lower), "Home");
+    EXPECT_EQ(found("home"), "home") << "the exact name before the name in another case";
+    EXPECT_EQ(found("HOME@example.com"), "Home");
+    EXPECT_EQ(found("me@example.com"), "me@example.com") << "a name before an address";
+    EXPECT_EQ(found("TWIN"), "twin");
+
+    const auto twins = ProfileQuery::find(ps, "same@X");
+    EXPECT_EQ(twins.kind, Kind::ambiguous);
+    EXPECT_NE(twins.message.find(ps[3].id.toString()), std::string::npos);
+    EXPECT_NE(twins.message.find(ps[4].id.toString()), std::string::npos);
+    for (const char* q : {"nobody", "", "wor"})
+        EXPECT_EQ(ProfileQuery::find(ps, q).kind, Kind::unknown) << q;
+    EXPECT_EQ(ProfileQuery::find(ps, "nobody").message,
+              "「nobody」という名前、メールアドレス、ID のプロファイルはありません");
+}
+
+TEST(WaybarOutput, TheShownProfilesFiguresLevelsAndEveryProfileInTheTooltip) {
+    testsupport::ScopedEnv tz("TZ", "UTC");
+    ::tzset();
+    AppConfig config;
+    config.profiles = {profile("a<b>&c", "a@x"), profile("codex", std::nullopt, Provider::codex),
+                       profile("gone")};
+    const auto& ps = config.profiles;
+    const auto lineFor = [&](std::map<Uuid, ProfileStatus> statuses, std::optional<Uuid> active) {
+        config.activeProfileID = active;
+        return json::parse(WaybarOutput::line(
+            json::parse(Readings::build(config, statuses, {}, {}, nullptr, kNow).toJson(kNow)), kNow));
+    };
+    std::map<Uuid, ProfileStatus> statuses;
+    statuses.insert_or_assign(ps[0].id,
+                              ProfileStatus::ok({window("five_hour", 69.5, kNow + hours(2)),
+                                                 window("seven_day", 26), window("seven_day_opus", 95)},
+                                                kNow));
+    statuses.insert_or_assign(ps[1].id,
+                              ProfileStatus::ok({window("codex_week", 90), window("codex_5h", 3)}, kNow));
+    statuses.insert_or_assign(ps[2].id, ProfileStatus::error("認証エラー"));
+
+    json line = lineFor(statuses, ps[0].id);
+    EXPECT_EQ(line["text"], "70% · 26%");
+    EXPECT_EQ(line["alt"], "a&lt;b&gt;&amp;c");
+    EXPECT_EQ(line["class"], "normal") << "69.5 is below 70 (a scoped window is not a glyph's figure)";
+    EXPECT_EQ(line["percentage"], 70);
+    EXPECT_EQ(line["tooltip"],
+              "MeterKeeper\n\n● a&lt;b&gt;&amp;c (a@x)\n  5時間 70% · リセット 14:00\n"
+              "  週・全モデル 26%\n  週・Opus 95%\n\ncodex\n  5時間 3%\n  週 90%\n\ngone\n  認証エラー");
+
+    line = lineFor(statuses, ps[1].id);
+    EXPECT_EQ(line["text"], "3% · 90%");
+    EXPECT_EQ(line["class"], "critical");
+    statuses.insert_or_assign(ps[1].id, ProfileStatus::ok({window("codex_5h", 70)}, kNow));
+    EXPECT_EQ(lineFor(statuses, ps[1].id)["class"], "warning");
+    statuses.insert_or_assign(ps[1].id, ProfileStatus::ok({window("codex_5h", 250)}, kNow));
+    EXPECT_EQ(lineFor(statuses, ps[1].id)["percentage"], 100);
+
+    line = lineFor({{ps[2].id, ProfileStatus::error("x")}}, ps[2].id);
+    EXPECT_EQ(line["text"], "–");
+    EXPECT_EQ(line["class"], "normal");
+    for (const char* odd : {"[]", "{\"profiles\":{}}", "{\"shown\":1,\"profiles\":[1,{\"windows\":7}]}"})
+        EXPECT_EQ(json::parse(WaybarOutput::line(json::parse(odd), kNow))["text"], "–") << odd;
+    EXPECT_EQ(json::parse(WaybarOutput::notRunningLine())["class"], "stopped");
+}
+
+TEST(DateTime, ClockTextInLocalTime) {
+    for (const char* zone : {"UTC", "Asia/Tokyo", "America/Los_Angeles"}) {
+        testsupport::ScopedEnv tz("TZ", zone);
+        ::tzset();
+        const std::time_t t = std::chrono::system_clock::to_time_t(kNow);
+        std::tm local{};
+        localtime_r(&t, &local);
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%d:%02d", local.tm_hour, local.tm_min);
+        EXPECT_EQ(DateTime::clockText(kNow, kNow + minutes(1)), expected) << zone;
+        std::snprintf(expected, sizeof expected, "%d/%d %d:%02d", local.tm_mon + 1, local.tm_mday,
+                      local.tm_hour, local.tm_min);
+        EXPECT_EQ(DateTime::clockText(kNow, kNow + hours(48)), expected) << zone;
+    }
+    ::tzset();
+}
