@@ -1,5 +1,6 @@
 #include "config/AppConfig.h"
 
+#include "JsonSchema.h"
 #include "TempDir.h"
 #include "TestHttpServer.h"
 
@@ -95,7 +96,8 @@ TEST_F(CheckCommand, TheCommandLineWithoutADisplay) {
     const auto help = run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option :
-         {"--check", "--raw", "--statusline", "--statusline-install DIR", "--help", "--version"})
+         {"--check", "--raw", "--switch PROFILE", "--refresh", "--json", "--waybar", "--watch",
+          "--list-profiles", "--statusline", "--statusline-install DIR", "--help", "--version"})
         EXPECT_NE(help.out.find("\n  " + std::string(option) + " "), std::string::npos) << option << help.out;
     EXPECT_FALSE(loadsModule(run({"--help"}, traced)));
 
@@ -327,6 +329,33 @@ TEST_F(CheckReport, TokensTravelOnlyInTheAuthorizationHeaderAndAreNeverPrintedOr
     }
     EXPECT_EQ(readFile(home / ".claude/.credentials.json"), before) << "the check renews and writes nothing";
     EXPECT_FALSE(fs::exists(home / ".local/share/ulmet/history"));
+}
+
+// Without MeterKeeper running (here: no session bus at all), --json and --waybar read every
+// profile once, as the check does.
+TEST_F(CheckReport, JsonAndWaybarWithoutMeterKeeperReadOnce) {
+    const auto result = run({"--json"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const auto doc = nlohmann::json::parse(result.out);
+    const auto schema =
+        nlohmann::json::parse(*readFile(fs::path(ULMET_SOURCE_DIR) / "docs/readings.schema.json"));
+    EXPECT_EQ(testsupport::schemaErrors(schema, doc), std::vector<std::string>{});
+    EXPECT_EQ(result.out.find("tok-"), std::string::npos);
+    std::map<std::string, nlohmann::json> byName;
+    for (const auto& p : doc["profiles"])
+        byName[p["name"]] = p;
+    EXPECT_EQ(doc["shown"], "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    EXPECT_EQ(byName["main"]["windows"][0]["utilization"], 37);
+    EXPECT_EQ(byName["main"]["source"], "api");
+    EXPECT_EQ(byName["work"]["error"],
+              "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます");
+    EXPECT_EQ(byName["codex"]["source"], "codexLog");
+    EXPECT_EQ(byName["codex"]["windows"].size(), 2u);
+
+    const auto waybar = run({"--waybar"});
+    EXPECT_EQ(waybar.exitCode, 0) << waybar.err;
+    EXPECT_EQ(nlohmann::json::parse(waybar.out)["text"], "37% · 26%");
+    EXPECT_EQ(run({"--list-profiles"}).out, "main\nwork\nlimits\nbusy\nodd\nmissing\ncodex\n");
 }
 
 TEST_F(CheckCommand, AServerThatHangsUpMidAnswerCostsOnlyItsProfile) {

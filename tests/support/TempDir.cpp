@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -126,6 +128,81 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
     }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::map<std::string, std::string>& env) {
+    int outPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<std::string> envStrings;
+    for (const auto& [k, v] : env)
+        envStrings.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const int rc = ::posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(outPipe[1]);
+    if (rc != 0) {
+        ::close(outPipe[0]);
+        throw std::runtime_error("posix_spawn failed: " + std::to_string(rc));
+    }
+    m_out = outPipe[0];
+}
+
+BackgroundProcess::~BackgroundProcess() {
+    stop(SIGKILL);
+}
+
+std::optional<std::string> BackgroundProcess::readLine(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (const auto end = m_buffer.find('\n'); end != std::string::npos) {
+            std::string line = m_buffer.substr(0, end);
+            m_buffer.erase(0, end + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (m_out < 0 || left.count() <= 0)
+            return std::nullopt;
+        pollfd fd{m_out, POLLIN, 0};
+        if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::read(m_out, buffer, sizeof buffer);
+        if (n > 0) {
+            m_buffer.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            ::close(m_out);
+            m_out = -1;
+        }
+    }
+}
+
+int BackgroundProcess::stop(int signal) {
+    if (m_pid <= 0)
+        return -1;
+    ::kill(m_pid, signal);
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+    if (m_out >= 0) {
+        ::close(m_out);
+        m_out = -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace testsupport

@@ -43,4 +43,25 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                          const std::string& stdinPath = "/dev/null");
 
+// A program left running while the test goes on: its standard output is read line by line,
+// its standard error goes to the test's. Killed (and waited for) at destruction at the latest.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+    ~BackgroundProcess();
+
+    // The next line of its output (without the line feed); none when none comes within `timeoutMs`
+    // or the output ended.
+    std::optional<std::string> readLine(int timeoutMs);
+    // Sends `signal` and waits for the end; the exit status, or -1 when it did not exit normally.
+    int stop(int signal = 15);
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_buffer;
+};
+
 } // namespace testsupport

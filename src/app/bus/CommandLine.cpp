@@ -125,11 +125,13 @@ int switchAlone(const std::string& query) {
     }
     UsageStore::SwitchOutcome outcome;
     bool done = false;
-    auto task = [&]() -> QCoro::Task<> {
+    // A named closure: the coroutine keeps using its captures until it ends.
+    const auto switchAndQuit = [&]() -> QCoro::Task<> {
         outcome = co_await store.switchProfile(*match.profile);
         done = true;
         QCoreApplication::quit();
-    }();
+    };
+    const QCoro::Task<> task = switchAndQuit();
     if (!done)
         QCoreApplication::exec();
     (outcome.switched ? std::cout : std::cerr) << outcome.message << '\n';
