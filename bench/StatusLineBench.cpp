@@ -1,6 +1,10 @@
 // The cost of one `ulmet --statusline` call as claude makes it: spawn, the document on standard
 // input, the reading filed, the line read back. Baseline of the same run: /bin/true spawned the
 // same way with the same input (the bare price of a process).
+//
+// With --verbs (bench/verbs-bench.sh, MeterKeeper running on the session bus): the whole process
+// of `ulmet --json` and `ulmet --waybar` as a status bar runs it, against `ulmet --statusline`
+// on the fixture as the baseline.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -62,6 +66,19 @@ int main(int argc, char** argv) {
     }
     const std::string ulmet = argv[1], input = argv[2];
     const int calls = argc > 3 ? std::atoi(argv[3]) : 500;
+    if (argc > 4 && std::string(argv[4]) == "--verbs") {
+        measure({ulmet, "--statusline"}, input, 20);
+        const Figures base = measure({ulmet, "--statusline"}, input, calls);
+        std::printf("baseline ulmet --statusline on the fixture, %d calls: median %.2f ms, p95 %.2f ms\n", calls,
+                    base.median, base.p95);
+        for (const char* verb : {"--json", "--waybar"}) {
+            measure({ulmet, verb}, "/dev/null", 20);
+            const Figures ours = measure({ulmet, verb}, "/dev/null", calls);
+            std::printf("ulmet %s from the running MeterKeeper, %d calls: median %.2f ms, p95 %.2f ms (ratio %.1f)\n",
+                        verb, calls, ours.median, ours.p95, ours.median / base.median);
+        }
+        return 0;
+    }
     // A home of its own: the readings go there.
     const auto home = std::filesystem::temp_directory_path() / "ulmet-statusline-bench";
     std::filesystem::create_directories(home);

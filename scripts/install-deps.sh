@@ -18,6 +18,8 @@ packages=(
     # tests and benchmarks: a loopback HTTP server, a private D-Bus session with a Secret Service
     googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
     dbus-daemon gnome-keyring libglib2.0-bin faketime
+    # the shell completions, in the shells that load them
+    bash-completion zsh fish
     # the accessibility tree, read as Orca reads it
     at-spi2-core python3-pyatspi
     # the tray under a real X server

@@ -74,8 +74,16 @@ done
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
     fail "the metadata does not launch $app_id.desktop"
 
+echo "package: shell completions, D-Bus interface, JSON schema"
+for f in usr/share/bash-completion/completions/ulmet usr/share/zsh/vendor-completions/_ulmet \
+    usr/share/fish/vendor_completions.d/ulmet.fish usr/share/dbus-1/interfaces/io.github.ulmet.MeterKeeper1.xml \
+    usr/share/doc/ulmet/json.md usr/share/doc/ulmet/readings.schema.json; do
+    [ -f "$files/$f" ] || fail "the package has no /$f"
+done
+
 echo "package: hardening"
-hardening-check --nocfprotection "$files/usr/bin/ulmet" "$files/usr/lib/$multiarch/ulmet/ulmet-full.so" ||
+hardening-check --nocfprotection "$files/usr/bin/ulmet" "$files/usr/lib/$multiarch/ulmet/ulmet-full.so" \
+    "$files/usr/lib/$multiarch/ulmet/ulmet-cli.so" ||
     fail "hardening-check"
 
 echo "package: QML modules"
@@ -112,6 +120,9 @@ if [ "$install_test" = 1 ]; then
         report=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin ulmet --check 2>&1) || true
         line=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin ulmet --statusline <"$root/tests/data/statusline-input.json") ||
             fail "the installed ulmet --statusline failed"
+        readings=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin ulmet --json) || fail "the installed ulmet --json failed"
+        profiles=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin bash -c \
+            'source /usr/share/bash-completion/completions/ulmet; COMP_WORDS=(ulmet --switch ""); COMP_CWORD=2; _ulmet; echo "${COMPREPLY[*]}"')
         # The application itself, its panel as a window on a private X server: still running
         # after five seconds and no QML module missing.
         gui=0
@@ -123,6 +134,9 @@ if [ "$install_test" = 1 ]; then
             { echo "$report"; fail "the installed ulmet --check did not report"; }
         echo "$report" | grep -q "^profiles: 1" || { echo "$report"; fail "unexpected --check report"; }
         [ "$line" = "5時間 37% 残0分 · 週·全 26% 残0分" ] || fail "unexpected status line: $line"
+        [[ "$readings" == '{"version":1,"program":"ulmet '*'"profiles":[{'*'"name":"main"'* ]] ||
+            fail "unexpected readings from the installed ulmet --json: $readings"
+        [ "$profiles" = main ] || fail "the installed bash completion offered '$profiles' for --switch"
         [ "$gui" = 124 ] || { cat "$out/gui.log"; fail "the installed application ended early ($gui)"; }
         if grep -E "is not installed|is not a type|qrc:.*Error|Cannot assign" "$out/gui.log"; then
             fail "the installed application could not load its interface"
