@@ -30,8 +30,10 @@ cat > "$data/config.json" <<JSON
  {"id": "0F1E2D3C-4B5A-4978-8796-A5B4C3D2E1F0", "name": "work", "configDir": "~/.claude-work", "usageSource": "statusLine"},
  {"id": "1A2B3C4D-5E6F-4A7B-8C9D-0E1F2A3B4C5D", "name": "side", "configDir": "~/.claude-side"}]}
 JSON
+# The fixture with its reset times moved into the future (else the windows read 0 %).
+sed 's/1789390799/4102444800/; s/1789714799/4102531200/' tests/data/statusline-input.json > "$work/input.json"
 for dir in "$HOME/.claude" "$HOME/.claude-work"; do
-    CLAUDE_CONFIG_DIR=$dir "$bin/ulmet" --statusline < tests/data/statusline-input.json > /dev/null
+    CLAUDE_CONFIG_DIR=$dir "$bin/ulmet" --statusline < "$work/input.json" > /dev/null
 done
 
 "$bin/ulmet" 2> "$work/ulmet.err" &
@@ -51,6 +53,9 @@ t0=$(ticks); s0=$(switches); l0=$(wc -l < "$work/watch.out")
 sleep "${ULMET_IDLE_SECONDS:-30}"
 t1=$(ticks); s1=$(switches); l1=$(wc -l < "$work/watch.out")
 echo "ulmet --waybar --watch idle for ${ULMET_IDLE_SECONDS:-30} s: $((t1 - t0)) CPU ticks, $((s1 - s0)) context switches, $((l1 - l0)) lines"
-"$bin/ulmet" --switch work > /dev/null
+# A new reading of main's, then a refresh: one line.
+sed 's/"used_percentage": *37.0/"used_percentage": 81.0/' "$work/input.json" > "$work/changed.json"
+CLAUDE_CONFIG_DIR="$HOME/.claude" "$bin/ulmet" --statusline < "$work/changed.json" > /dev/null
+"$bin/ulmet" --refresh
 sleep 2
-echo "after a switch: $(( $(wc -l < "$work/watch.out") - l1 )) line(s)"
+echo "after a changed reading and a refresh: $(( $(wc -l < "$work/watch.out") - l1 )) line(s): $(tail -1 "$work/watch.out" | cut -d, -f1)"

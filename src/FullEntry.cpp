@@ -1,5 +1,6 @@
 // The program beyond the status line, loaded by the entry point when needed: the text diagnostic
-// with --check, otherwise the tray application. Its libraries (Qt, libcurl, libsecret) are loaded
+// with --check, the verbs for scripts when no MeterKeeper runs to take them, otherwise the tray
+// application. Its libraries (Qt, libcurl, libsecret) are loaded
 // only with it.
 
 #include "base/Clock.h"
@@ -9,6 +10,7 @@
 #include "secrets/PlatformSecretStore.h"
 
 #ifdef ULMET_WITH_APP
+#include "bus/CommandLine.h"
 #include "shell/MeterKeeperApp.h"
 #include <QtQml/qqmlextensionplugin.h>
 Q_IMPORT_QML_PLUGIN(MeterKeeperPlugin)
@@ -53,6 +55,10 @@ extern "C" __attribute__((visibility("default"))) int ulmet_full_main(int argc, 
         return runCheck(args);
 
 #ifdef ULMET_WITH_APP
+    // The verbs for scripts, when no running MeterKeeper took them (the entry point asked first).
+    for (const char* verb : {"--switch", "--json", "--waybar"})
+        if (std::find(args.begin(), args.end(), verb) != args.end())
+            return CommandLine::runAlone(argc, argv);
     return MeterKeeperApp::run(argc, argv);
 #else
     std::cerr << "ulmet: this build has no tray application (ULMET_BUILD_APP=OFF); "

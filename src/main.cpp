@@ -201,10 +201,13 @@ int main(int argc, char** argv) {
     // The check takes whatever else is given (older scripts pass more); everything else is exact.
     if (std::find(args.begin(), args.end(), "--check") != args.end())
         return runFull(argc, argv);
-    // The verbs for scripts check their own arguments.
+    // The verbs for scripts check their own arguments and ask the running MeterKeeper; without
+    // one, the full program does the work (-1).
     for (const char* verb : {"--switch", "--refresh", "--json", "--waybar", "--watch"})
-        if (std::find(args.begin(), args.end(), verb) != args.end())
-            return runModule("ulmet-cli.so", "ulmet_cli_main", argc, argv);
+        if (std::find(args.begin(), args.end(), verb) != args.end()) {
+            const int status = runModule("ulmet-cli.so", "ulmet_cli_main", argc, argv);
+            return status == -1 ? runFull(argc, argv) : status;
+        }
     if (args.size() == 1 && args[0] == "--list-profiles")
         return listProfiles();
     if (!args.empty()) {

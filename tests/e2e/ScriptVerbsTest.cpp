@@ -182,6 +182,11 @@ TEST_F(ScriptVerbs, JsonAndTheWaybarWatchFollowTheRunningMeterKeeper) {
     EXPECT_EQ(r.out.find("tok-"), std::string::npos);
     EXPECT_EQ(doc["profiles"][0]["source"], "api");
     EXPECT_EQ(doc["profiles"][0]["windows"][0]["utilization"], 20);
+    auto traced = env;
+    traced["LD_DEBUG"] = "files";
+    const ProcessResult t = runProcess({ULMET_BINARY, "--json"}, traced);
+    for (const char* heavy : {"ulmet-full.so", "libcurl", "libsecret", "libQt6Gui", "libQt6Quick"})
+        EXPECT_EQ(t.err.find(heavy), std::string::npos) << "asking the running instance loads no " << heavy;
 
     fiveHourOfA = 75;
     EXPECT_EQ(run({"--refresh"}).exitCode, 0);

@@ -1,13 +1,10 @@
 #pragma once
 
-// The verbs for scripts and status bars: `ulmet --switch PROFILE`, `--refresh`, `--json` and
-// `--waybar [--watch]`. Each asks the running MeterKeeper over the session bus; without one,
-// --switch and --json (and --waybar) do the work themselves, once, and --refresh fails.
-//
-// Exit status: 0 done; 1 failed (the message on standard error); 2 a usage error; 3 no profile,
-// or more than one, answers to the name given to --switch.
+// The verbs for scripts done without a running MeterKeeper (BusClient found none): `--json` and
+// `--waybar` read every profile once, as `ulmet --check` does, and `--switch` makes the switch
+// with the store's own steps on a store of its own. Same exit statuses as BusClient::run.
 namespace CommandLine {
 
-int run(int argc, char** argv);
+int runAlone(int argc, char** argv);
 
 } // namespace CommandLine

@@ -199,11 +199,6 @@ QCoro::Task<UsageStore::SwitchOutcome> UsageStore::switchProfile(ProfileConfig t
     co_return SwitchOutcome{switched, m_lastActionMessage.value_or("")};
 }
 
-std::string UsageStore::switchedMessage(const std::string& profileName) {
-    return "「" + profileName +
-           "」に切替えました。開いている claude は一度終了し、新しく起動し直してください";
-}
-
 QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
     if (target.provider == Provider::codex) {
         setLastActionMessage("「" + target.name +

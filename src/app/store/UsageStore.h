@@ -180,8 +180,10 @@ public:
     QCoro::Task<> switchTo(ProfileConfig target);
     // The switch alone, on its turn of the lane; the caller refreshes when it likes.
     QCoro::Task<SwitchOutcome> switchProfile(ProfileConfig target);
-    // The message of a switch that was made.
-    static std::string switchedMessage(const std::string& profileName);
+    // The message of a switch that was made (inline: the command line's bus client says it too).
+    static std::string switchedMessage(const std::string& profileName) {
+        return "「" + profileName + "」に切替えました。開いている claude は一度終了し、新しく起動し直してください";
+    }
     void addProfile(Provider provider);
     void removeProfile(const Uuid& id);
     void moveProfile(const Uuid& id, int by);
