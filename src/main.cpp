@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -190,6 +191,17 @@ bool displayAvailable() {
     return socketAnswers(socket) || socketAnswers("@" + socket);
 }
 
+// QtDBus's connection thread outlives a module's main, and the destructors exit() runs (Qt's type
+// registry among them) race with it: now and then a script read "QReadWriteLock: destroying locked
+// QReadWriteLock" and "Trying to construct an instance of an invalid type" after a verb's answer.
+// Everything a verb writes is written when its module returns, so it ends there.
+[[noreturn]] void endWithoutExitHandlers(int status) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -205,8 +217,10 @@ int main(int argc, char** argv) {
     // one, the full program does the work (-1).
     for (const char* verb : {"--switch", "--refresh", "--json", "--waybar", "--watch"})
         if (std::find(args.begin(), args.end(), verb) != args.end()) {
-            const int status = runModule("ulmet-cli.so", "ulmet_cli_main", argc, argv);
-            return status == -1 ? runFull(argc, argv) : status;
+            int status = runModule("ulmet-cli.so", "ulmet_cli_main", argc, argv);
+            if (status == -1)
+                status = runFull(argc, argv);
+            endWithoutExitHandlers(status);
         }
     if (args.size() == 1 && args[0] == "--list-profiles")
         return listProfiles();
