@@ -16,6 +16,7 @@ class FakeStatusNotifierWatcher : public QObject, protected QDBusContext {
     Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 
 public:
+    ~FakeStatusNotifierWatcher() override { stop(); }
     // Registers the name and the object; false when the bus refused.
     bool start();
     // Gives the name and the object up, as a panel that exits or restarts does.

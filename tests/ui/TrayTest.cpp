@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 using namespace testsupport;
 
@@ -68,6 +69,38 @@ QRect windowGeometry(const QString& id) {
     };
     return {field("Absolute upper-left X:"), field("Absolute upper-left Y:"), field("Width:"),
             field("Height:")};
+}
+
+// The icon trayer embedded: a 22-pixel-wide window without a name inside trayer's, near the top
+// right corner; empty while there is none.
+QString embeddedIcon() {
+    const QStringList lines =
+        run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+            .split(QLatin1Char('\n'));
+    for (const QString& line : lines)
+        if (line.contains(QStringLiteral("22x")) && line.trimmed().startsWith(QStringLiteral("0x")) &&
+            line.contains(QStringLiteral("(has no name)"))) {
+            const QString id = line.trimmed().section(QLatin1Char(' '), 0, 0);
+            const QRect r = windowGeometry(id);
+            if (r.width() == 22 && r.y() < 24 && r.x() > 1000)
+                return id;
+        }
+    return {};
+}
+
+// An XEmbed tray at the top right of the screen, stopped when the handle goes.
+std::unique_ptr<QProcess, void (*)(QProcess*)> startTrayer() {
+    std::unique_ptr<QProcess, void (*)(QProcess*)> trayer(new QProcess, [](QProcess* p) {
+        p->terminate();
+        p->waitForFinished();
+        delete p;
+    });
+    trayer->start(QStringLiteral("trayer"),
+                  {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                   QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+                   QStringLiteral("--height"), QStringLiteral("24")});
+    EXPECT_TRUE(trayer->waitForStarted());
+    return trayer;
 }
 
 class TrayTest : public testing::Test {
@@ -254,40 +287,15 @@ TEST_F(TrayTest, APanelThatRestartsGetsTheIconBack) {
 }
 
 TEST_F(TrayTest, AnXEmbedTrayEmbedsTheIconAndAClickOpensThePanelBesideItEscapeHidesIt) {
-    QProcess trayer;
-    trayer.start(QStringLiteral("trayer"),
-                 {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                  QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
-                  QStringLiteral("--height"), QStringLiteral("24")});
-    ASSERT_TRUE(trayer.waitForStarted());
+    const auto trayer = startTrayer();
     QThread::msleep(500);
     QElapsedTimer sinceLaunch;
     sinceLaunch.start();
     launch();
-    // The embedded icon: a 22-pixel-wide window inside trayer's, near the top right corner.
-    QString icon;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            const QStringList lines =
-                run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
-                    .split(QLatin1Char('\n'));
-            for (const QString& line : lines)
-                if (line.contains(QStringLiteral("22x")) &&
-                    line.contains(QStringLiteral("\"MeterKeeper\"")) == false &&
-                    line.trimmed().startsWith(QStringLiteral("0x")) &&
-                    line.contains(QStringLiteral("(has no name)"))) {
-                    const QString id = line.trimmed().section(QLatin1Char(' '), 0, 0);
-                    const QRect r = windowGeometry(id);
-                    if (r.width() == 22 && r.y() < 24 && r.x() > 1000)
-                        icon = id;
-                }
-            return !icon.isEmpty();
-        },
-        15000))
-        << "trayer embeds the icon";
+    ASSERT_TRUE(waitFor([] { return !embeddedIcon().isEmpty(); }, 15000)) << "trayer embeds the icon";
     // A tray that is there from the start is used at once: no waiting for another kind of host.
     EXPECT_LT(sinceLaunch.elapsed(), 3000) << "embedded before the old fixed wait for another host was over";
-    const QRect at = windowGeometry(icon);
+    const QRect at = windowGeometry(embeddedIcon());
     run(QStringLiteral("xdotool"),
         {QStringLiteral("mousemove"), QString::number(at.center().x()), QString::number(at.center().y()),
          QStringLiteral("click"), QStringLiteral("1")});
@@ -301,8 +309,31 @@ TEST_F(TrayTest, AnXEmbedTrayEmbedsTheIconAndAClickOpensThePanelBesideItEscapeHi
         {QStringLiteral("windowfocus"), QStringLiteral("--sync"), panelWindows().first()});
     run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
     EXPECT_TRUE(waitFor([] { return panelWindows().isEmpty(); })) << "Escape hides it";
-    trayer.terminate();
-    trayer.waitForFinished();
+}
+
+// A panel that starts after us (later than the wait at start) still gets the icon, of either kind,
+// and the window that stood in goes; a tray that goes away brings the window back.
+TEST_F(TrayTest, ATrayThatComesLaterThanUsGetsTheIcon) {
+    launch();
+    ASSERT_TRUE(waitFor([] { return panelWindows().size() == 1; }, 15000)) << "the window while no tray runs";
+    {
+        auto trayer = startTrayer();
+        EXPECT_TRUE(waitFor([] { return !embeddedIcon().isEmpty(); }))
+            << "the icon goes into the XEmbed tray";
+        EXPECT_TRUE(waitFor([] { return panelWindows().isEmpty(); })) << "and the window goes away";
+    }
+    EXPECT_TRUE(waitFor([] { return panelWindows().size() == 1; }))
+        << "the window is back with the tray gone";
+
+    TearDown(); // a new process: this one took XEmbed for good
+    processes.clear();
+    launch();
+    ASSERT_TRUE(waitFor([] { return panelWindows().size() == 1; }, 15000));
+    FakeStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.start());
+    EXPECT_TRUE(waitFor([&] { return !watcher.items().isEmpty(); }))
+        << "the item registers with the late host";
+    EXPECT_TRUE(waitFor([] { return panelWindows().isEmpty(); })) << "and the window goes away";
 }
 
 TEST_F(TrayTest, WithoutAnyTrayThePanelIsAnOrdinaryWindow) {

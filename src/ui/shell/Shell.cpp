@@ -6,6 +6,7 @@
 #include "shell/SceneWindows.h"
 #include "store/UsageStore.h"
 #include "tray/TrayIcon.h"
+#include "tray/XEmbedTray.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -17,6 +18,8 @@
 #include <QTimer>
 
 namespace {
+
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
 // Plasma's panels follow the colour scheme that the palette reports; elsewhere panels are dark.
 GlyphColors panelColors() {
@@ -51,30 +54,62 @@ Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QOb
         m_windows->openHistory();
     });
 
-    if (trayWanted)
-        TrayIcon::waitForTrayHost(3000);
-    if (!trayWanted || !TrayIcon::hostAvailable()) {
+    if (!trayWanted) {
         useWindowInsteadOfTray();
         return;
     }
-    m_statusNotifier = TrayIcon::statusNotifierHostRegistered();
-    createTray();
+    TrayIcon::waitForTrayHost(3000);
+    followTrayHosts();
+    if (TrayIcon::hostAvailable())
+        createTray();
+    else
+        useWindowInsteadOfTray();
+}
 
-    // A StatusNotifierItem host that goes away (the panel restarts or crashed, the extension was
-    // turned off) takes the icon with it: the window stands in until a host is back.
-    auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
-                                            QDBusConnection::sessionBus(),
+// A tray host may come later than we do, go away and come back (a panel that starts after us or
+// restarts after a configuration change, a theme change or a crash): the icon goes into whichever
+// is there, and the window stands in while none is.
+void Shell::followTrayHosts() {
+    auto* watcher = new QDBusServiceWatcher(kWatcher, QDBusConnection::sessionBus(),
                                             QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString& oldOwner, const QString& newOwner) {
-                if (!oldOwner.isEmpty() && m_tray && m_statusNotifier)
+                if (!oldOwner.isEmpty() && m_tray && m_kind == TrayKind::statusNotifier)
                     useWindowInsteadOfTray();
-                if (!newOwner.isEmpty() && !m_tray && m_statusNotifier)
+                if (!newOwner.isEmpty() && !m_tray)
                     returnToTrayWhenHostRegisters();
             });
+    QDBusConnection::sessionBus().connect(kWatcher, QStringLiteral("/StatusNotifierWatcher"), kWatcher,
+                                          QStringLiteral("StatusNotifierHostRegistered"), this,
+                                          SLOT(enterTrayIfThere()));
+    m_xembed = std::make_unique<XEmbedTray>();
+    connect(m_xembed.get(), &XEmbedTray::appeared, this, &Shell::enterTrayIfThere);
+    connect(m_xembed.get(), &XEmbedTray::vanished, this, [this] {
+        if (m_tray && m_kind == TrayKind::xembed)
+            useWindowInsteadOfTray();
+    });
+}
+
+// Qt takes StatusNotifierItem or XEmbed at the first icon of the process and keeps it: a tray of
+// the other kind cannot take an icon from this process.
+void Shell::enterTrayIfThere() {
+    if (m_tray)
+        return;
+    const bool statusNotifier = TrayIcon::statusNotifierHostRegistered();
+    const bool xembed = XEmbedTray::present();
+    const bool fits = m_kind == TrayKind::undecided        ? statusNotifier || xembed
+                      : m_kind == TrayKind::statusNotifier ? statusNotifier
+                                                           : xembed;
+    if (!fits)
+        return;
+    m_popover->hide();
+    m_popover->setMode(PopoverWindow::Mode::popover);
+    createTray();
 }
 
 void Shell::createTray() {
+    if (m_kind == TrayKind::undecided)
+        m_kind = TrayIcon::statusNotifierHostRegistered() ? TrayKind::statusNotifier : TrayKind::xembed;
     m_tray = std::make_unique<TrayIcon>();
     connect(m_tray.get(), &TrayIcon::activated, this, [this] {
         // XEmbed tells us where the icon is; a StatusNotifierItem host does not: the pointer is
@@ -92,21 +127,14 @@ void Shell::createTray() {
     m_tray->show();
 }
 
-// A watcher is back: its panel registers its host a moment later (waybar ~150 ms). Until then,
-// and if it never does, the window stays.
+// A watcher is back: its panel registers its host a moment later (waybar ~150 ms), and not every
+// watcher announces that. Until then, and if it never does, the window stays.
 void Shell::returnToTrayWhenHostRegisters() {
     auto* poll = new QTimer(this);
     connect(poll, &QTimer::timeout, this, [this, poll, deadline = QDeadlineTimer(5000)] {
-        if (m_tray || deadline.hasExpired()) {
+        enterTrayIfThere();
+        if (m_tray || deadline.hasExpired())
             poll->deleteLater();
-            return;
-        }
-        if (!TrayIcon::statusNotifierHostRegistered())
-            return;
-        poll->deleteLater();
-        m_popover->hide();
-        m_popover->setMode(PopoverWindow::Mode::popover);
-        createTray();
     });
     poll->start(50);
 }

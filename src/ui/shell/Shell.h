@@ -9,6 +9,7 @@ class PopoverWindow;
 class SceneWindows;
 class ProfileListModel;
 class TrayIcon;
+class XEmbedTray;
 class UsageStore;
 
 // Ties the store to what the user sees: the tray icon (glyphs and tooltip follow the store), the
@@ -26,7 +27,11 @@ public:
     TrayIcon* tray() const { return m_tray.get(); }
     SceneWindows* windows() const { return m_windows.get(); }
 
+private slots:
+    void enterTrayIfThere();
+
 private:
+    void followTrayHosts();
     void updateTray();
     void createTray();
     void useWindowInsteadOfTray();
@@ -37,7 +42,8 @@ private:
     std::unique_ptr<PopoverWindow> m_popover;
     std::unique_ptr<TrayIcon> m_tray;
     std::unique_ptr<SceneWindows> m_windows;
-    // Qt chose StatusNotifierItem for this process (a host was there at the first icon): a panel
-    // that restarts can take a new icon. With XEmbed, Qt itself docks again into a new tray.
-    bool m_statusNotifier = false;
+    std::unique_ptr<XEmbedTray> m_xembed;
+    // The kind of tray Qt took for this process at its first icon (it never changes it after).
+    enum class TrayKind { undecided, statusNotifier, xembed };
+    TrayKind m_kind = TrayKind::undecided;
 };

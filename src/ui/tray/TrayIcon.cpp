@@ -1,5 +1,7 @@
 #include "tray/TrayIcon.h"
 
+#include "tray/XEmbedTray.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -11,11 +13,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#ifndef __APPLE__
-#include <xcb/xcb.h>
-#endif
-
-#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -30,34 +27,6 @@ bool hostRegisteredOn(QDBusConnection& bus) {
     const QDBusMessage reply = bus.call(get, QDBus::Block, 250);
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
            reply.arguments().first().value<QDBusVariant>().variant().toBool();
-}
-
-// Whether an XEmbed tray owns the system-tray selection of the default screen (X11 only).
-bool xembedTrayPresent() {
-#ifdef __APPLE__
-    return false;
-#else
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
-        return false;
-    // The default screen is the number after the dot of DISPLAY (":0.1"), else 0.
-    const QByteArray display = qgetenv("DISPLAY");
-    const qsizetype dot = display.lastIndexOf('.');
-    const int screen = dot > display.lastIndexOf(':') ? display.mid(dot + 1).toInt() : 0;
-    const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 1, static_cast<uint16_t>(name.size()), name.constData()),
-            nullptr),
-        &std::free);
-    if (!atom || atom->atom == XCB_ATOM_NONE)
-        return false; // nobody ever made the selection's atom: no tray
-    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
-        &std::free);
-    return owner && owner->owner != XCB_WINDOW_NONE;
-#endif
 }
 
 } // namespace
@@ -90,7 +59,7 @@ void TrayIcon::waitForTrayHost(int timeoutMs) {
     auto ready = [&] {
         if (bus.isConnected() && bus.interface()->isServiceRegistered(kWatcher))
             return hostRegisteredOn(bus);
-        return xembedTrayPresent();
+        return XEmbedTray::present();
     };
     if (ready())
         return;
@@ -113,7 +82,13 @@ bool TrayIcon::statusNotifierHostRegistered() {
 }
 
 bool TrayIcon::hostAvailable() {
+#ifdef __APPLE__
     return QSystemTrayIcon::isSystemTrayAvailable();
+#else
+    // Asked of the desktop, not of Qt: Qt's first answer fixes StatusNotifierItem or XEmbed for the
+    // whole process, and a tray that appears later is then of the kind it took.
+    return statusNotifierHostRegistered() || XEmbedTray::present();
+#endif
 }
 
 void TrayIcon::show() {
