@@ -3,7 +3,9 @@
 # stand-in StatusNotifierItem host (bench/SniWatcher.cpp), optimised build, 48 hours of history
 # for three profiles. Prints: exec → tray item registered (against exec → exit of `ulmet --check`
 # on the same files, as a baseline), click → panel visible (first and second time), resident
-# memory (tray only, after the panel was shown), CPU time and context switches while idle.
+# memory (tray only, after the panel was shown), CPU time and context switches while idle; then the
+# icon back after the panel restarts, and exec → icon with an XEmbed tray (trayer) and → window
+# without any tray.
 #   bash bench/tray-bench.sh            (ULMET_IDLE_SECONDS, default 60)
 set -euo pipefail
 source "$(dirname "$0")/../scripts/env.sh"
@@ -50,7 +52,8 @@ t0=$(now_ms); ULMET_NO_KEYCHAIN=1 "$bin/ulmet" --check > /dev/null; t1=$(now_ms)
 baseline=$((t1 - t0))
 
 "$bin/bench/sni_watcher" > "$work/watcher.out" &
-pids+=($!)
+watcher=$!
+pids+=($watcher)
 until grep -q ready "$work/watcher.out" 2>/dev/null; do sleep 0.01; done
 
 t0=$(date +%s%N)
@@ -91,7 +94,41 @@ c0=$(ticks); s0=$(switches)
 sleep "$idle"
 c1=$(ticks); s1=$(switches)
 
+# The panel restarts: its watcher goes, the window stands in, a new watcher comes.
+kill "$watcher"; wait "$watcher" 2>/dev/null || true
+until visible; do sleep 0.01; done
+t0=$(date +%s%N)
+"$bin/bench/sni_watcher" > "$work/watcher2.out" &
+watcher=$!
+pids+=($watcher)
+until grep -q registered "$work/watcher2.out" 2>/dev/null; do sleep 0.002; done
+read -r _ _ t1 < <(grep registered "$work/watcher2.out")
+again=$(( (t1 - t0) / 1000000 ))
+kill "$watcher" "$app"; wait "$app" 2>/dev/null || true
+
+# Start with an XEmbed tray there (trayer) and with no tray at all: exec → icon embedded, window shown.
+embedded() { xwininfo -root -tree | grep -qE '^ +0x[0-9a-f]+ \(has no name\): \(\) +22x'; }
+trayer --edge top --align right --widthtype request --height 24 &
+tray=$!
+pids+=($tray)
+sleep 1
+t0=$(now_ms)
+"$bin/ulmet" 2>> "$work/ulmet.err" &
+app=$!
+pids+=($app)
+until embedded; do sleep 0.002; done
+xembed=$(( $(now_ms) - t0 ))
+kill "$app" "$tray"; wait "$app" "$tray" 2>/dev/null || true
+t0=$(now_ms)
+"$bin/ulmet" 2>> "$work/ulmet.err" &
+app=$!
+pids+=($app)
+until visible; do sleep 0.005; done
+notray=$(( $(now_ms) - t0 ))
+
 echo "exec → tray item registered:   ${registered} ms   (baseline: ulmet --check on the same files ${baseline} ms; ratio $(awk "BEGIN {printf \"%.1f\", $registered / ($baseline > 0 ? $baseline : 1)}"))"
 echo "click → panel visible:         first ${first} ms, second ${second} ms"
 echo "resident memory:               tray only ${rss_tray} MB, after the panel was shown ${rss_panel} MB"
 echo "idle ${idle} s, panel hidden:   $((c1 - c0)) CPU ticks, $((s1 - s0)) context switches of the main thread"
+echo "panel restarts → item again:   ${again} ms after the new watcher's exec"
+echo "exec → icon in an XEmbed tray: ${xembed} ms; exec → window without any tray: ${notray} ms"

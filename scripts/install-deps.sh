@@ -24,6 +24,8 @@ packages=(
     at-spi2-core python3-pyatspi
     # the tray under a real X server
     xvfb xauth x11-utils xdotool trayer
+    # the tray on a real Wayland desktop: waybar on a headless sway
+    sway waybar qt6-wayland
     # fuzzing: clang's libFuzzer
     clang libclang-rt-dev
 )

@@ -57,9 +57,21 @@ void PopoverWindow::create() {
     // been mapped: a window manager would place the window by the size it had then (99 px tall,
     // so centred too low and cut off). Polish them now, innermost first, so the window is mapped
     // at its real size.
+    // The window's size is fixed to its content's: a tiling compositor (sway) floats a toplevel
+    // whose least and greatest sizes are equal instead of tiling it over the whole screen.
     if (QQuickItem* root = m_view->rootObject()) {
         polishTree(root);
-        m_view->resize(QSizeF(root->width(), root->height()).toSize());
+        auto fit = [view = m_view.get(), root] {
+            const QSize size = QSizeF(root->width(), root->height()).toSize();
+            if (size.isEmpty())
+                return;
+            view->setMinimumSize(size);
+            view->setMaximumSize(size);
+            view->resize(size);
+        };
+        fit();
+        connect(root, &QQuickItem::widthChanged, m_view.get(), fit);
+        connect(root, &QQuickItem::heightChanged, m_view.get(), fit);
     }
     m_view->installEventFilter(this);
     connect(m_view.get(), &QWindow::activeChanged, this, [this] {

@@ -8,6 +8,7 @@
 #include "models/ProfileListModel.h"
 #include "net/CurlTransport.h"
 #include "platform/Notifier.h"
+#include "platform/QuitOnSignal.h"
 #include "secrets/PlatformSecretStore.h"
 #include "shell/Shell.h"
 #include "shell/SingleInstance.h"
@@ -59,6 +60,7 @@ int run(int argc, char** argv) {
     BusService bus(&store);
     bus.publish(QDBusConnection::sessionBus());
     QObject::connect(&bus, &BusService::activateRequested, &shell, &Shell::activate);
+    QuitOnSignal quitOnSignal;
     return app.exec();
 }
 
