@@ -26,6 +26,8 @@ packages=(
     xvfb xauth x11-utils xdotool trayer
     # the tray on a real Wayland desktop: waybar on a headless sway
     sway waybar qt6-wayland
+    # and in Xfce's panel
+    xfce4-panel xfwm4 xfconf
     # fuzzing: clang's libFuzzer
     clang libclang-rt-dev
 )

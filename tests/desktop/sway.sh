@@ -30,24 +30,13 @@ fi
 # --- inside the user's session from here ---
 rt=$XDG_RUNTIME_DIR
 mkdir -p "$HOME"
-fail() {
-    echo "FAIL: $*" >&2
-    tail -n 20 "$rt/ulmet.log" >&2
-    exit 1
-}
-wait_for() { # seconds, command...
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ "$SECONDS" -ge "$deadline" ] && return 1
-        sleep 0.05
-    done
-}
+log=$rt/ulmet.log
+source "$(dirname "$(readlink -f "$0")")/common.sh"
 
 printf 'output HEADLESS-1 resolution 1280x800\n' >"$rt/sway.conf"
 printf '{"modules-right": ["tray"], "height": 26}\n' >"$rt/waybar.json"
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$rt/sway.conf" >"$rt/sway.log" 2>&1 &
-sway_pid=$!
+
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null' EXIT
 wait_for 10 bash -c 'ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock' >/dev/null 2>&1 || fail "sway did not start"
 WAYLAND_DISPLAY=$(basename "$(ls "$rt"/wayland-? | head -1)")
@@ -65,25 +54,6 @@ stop_bar() {
     wait "$bar_pid" 2>/dev/null || true
     bar_pid=
 }
-app_pid=
-start_app() {
-    "$binary" >>"$rt/ulmet.log" 2>&1 &
-    app_pid=$!
-}
-stop_app() {
-    kill -TERM "$app_pid"
-    local status=0
-    wait "$app_pid" || status=$?
-    [ "$status" -eq 0 ] || fail "ulmet exited $status on SIGTERM"
-    app_pid=
-}
-# The item's bus name as the watcher lists it (":1.6/StatusNotifierItem"), empty while none.
-item() {
-    gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
-        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
-        RegisteredStatusNotifierItems 2>/dev/null | grep -o "'[^']*'" | head -1 | tr -d "'" | cut -d/ -f1
-}
-registered() { [ -n "$(item)" ]; }
 # "floating WIDTHxHEIGHT" or "tiled WIDTHxHEIGHT" for each window titled MeterKeeper.
 windows() {
     swaymsg -t get_tree | python3 -c '
@@ -98,17 +68,12 @@ def walk(node, floating):
         walk(child, True)
 walk(json.load(sys.stdin), False)'
 }
-activate() {
-    gdbus call --session --dest "$(item)" --object-path /StatusNotifierItem \
-        --method org.kde.StatusNotifierItem.Activate 0 0 >/dev/null
-}
 no_window() { [ -z "$(windows)" ]; }
 has_window() { [ -n "$(windows)" ]; }
 
 echo "bar first, then ulmet"
 start_bar
-wait_for 10 bash -c 'gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus --method org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher | grep -q true' ||
-    fail "waybar took no watcher name"
+wait_for 10 has_watcher || fail "waybar took no watcher name"
 start_app
 wait_for 10 registered || fail "no item in waybar's tray"
 sleep 0.5
