@@ -25,7 +25,7 @@ packages=(
     # the tray under a real X server
     xvfb xauth x11-utils xdotool trayer
     # the tray on a real Wayland desktop: waybar on a headless sway
-    sway waybar qt6-wayland
+    sway waybar qt6-wayland xwayland
     # and in Xfce's panel
     xfce4-panel xfwm4 xfconf
     # fuzzing: clang's libFuzzer

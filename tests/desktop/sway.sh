@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tray on a real Wayland desktop: waybar's tray on a headless sway, run as an unprivileged user
 # (sway refuses root) on a private bus. Start orders both ways and at once, the bar restarted while
-# ulmet runs, Activate → a floating panel of its natural size, quit on SIGTERM.
+# ulmet runs, Activate → a floating panel of its natural size (natively and through XWayland), quit
+# on SIGTERM.
 #   sway.sh ULMET_BINARY        (as root: it makes the user ulmet-desktop-test once)
 set -euo pipefail
 binary=$(readlink -f "$1")
@@ -33,7 +34,7 @@ mkdir -p "$HOME"
 log=$rt/ulmet.log
 source "$(dirname "$(readlink -f "$0")")/common.sh"
 
-printf 'output HEADLESS-1 resolution 1280x800\n' >"$rt/sway.conf"
+printf 'output HEADLESS-1 resolution 1280x800\nxwayland enable\n' >"$rt/sway.conf"
 printf '{"modules-right": ["tray"], "height": 26}\n' >"$rt/waybar.json"
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$rt/sway.conf" >"$rt/sway.log" 2>&1 &
 
@@ -68,6 +69,14 @@ def walk(node, floating):
         walk(child, True)
 walk(json.load(sys.stdin), False)'
 }
+# The one MeterKeeper window floats, at a panel's size.
+floats_at_its_size() {
+    read -r kind size < <(windows)
+    width=${size%x*} height=${size#*x}
+    [ "$kind" = floating ] || fail "the panel is $kind $size"
+    { [ "$width" -ge 250 ] && [ "$width" -le 600 ] && [ "$height" -ge 150 ] && [ "$height" -le 700 ]; } ||
+        fail "the panel is $size"
+}
 no_window() { [ -z "$(windows)" ]; }
 has_window() { [ -n "$(windows)" ]; }
 
@@ -82,11 +91,7 @@ no_window || fail "a window beside the icon: $(windows)"
 echo "activate: the panel floats at its own size"
 activate
 wait_for 10 has_window || fail "Activate showed nothing"
-read -r kind size < <(windows)
-width=${size%x*} height=${size#*x}
-[ "$kind" = floating ] || fail "the panel is $kind $size"
-{ [ "$width" -ge 250 ] && [ "$width" -le 600 ] && [ "$height" -ge 150 ] && [ "$height" -le 700 ]; } ||
-    fail "the panel is $size"
+floats_at_its_size
 activate
 wait_for 10 no_window || fail "a second activation left the panel open"
 
@@ -115,5 +120,15 @@ start_app
 wait_for 10 registered || fail "no item when both start together"
 sleep 0.5
 no_window || fail "a window beside the icon: $(windows)"
+stop_app
+
+echo "through XWayland (QT_QPA_PLATFORM=xcb)"
+swaymsg exec 'printf %s "$DISPLAY" >"$XDG_RUNTIME_DIR/display"' >/dev/null
+wait_for 10 test -s "$rt/display" || fail "sway runs no XWayland"
+DISPLAY=$(cat "$rt/display") QT_QPA_PLATFORM=xcb start_app
+wait_for 10 registered || fail "no item through XWayland"
+activate
+wait_for 10 has_window || fail "Activate showed nothing through XWayland"
+floats_at_its_size
 stop_app
 echo "ok"
