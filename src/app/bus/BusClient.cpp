@@ -21,10 +21,6 @@
 namespace BusClient {
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-constexpr int kNoSuchProfile = 3;
-
 // A switch may wait behind a cycle or another switch on the running store's lane.
 constexpr int kSwitchTimeoutMs = 120'000;
 constexpr int kCallTimeoutMs = 10'000;

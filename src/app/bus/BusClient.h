@@ -9,6 +9,11 @@
 // or more than one, answers to the name given to --switch.
 namespace BusClient {
 
+// The verbs' exit statuses, with or without a running MeterKeeper.
+inline constexpr int kFailed = 1;
+inline constexpr int kUsage = 2;
+inline constexpr int kNoSuchProfile = 3;
+
 // What run() returns when no MeterKeeper answers and the verb can be done without it (--switch,
 // --json, --waybar): the caller runs CommandLine::runAlone instead.
 inline constexpr int kDoItAlone = -1;

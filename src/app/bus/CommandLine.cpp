@@ -1,5 +1,7 @@
 #include "bus/CommandLine.h"
 
+#include "bus/BusClient.h"
+
 #include "base/Clock.h"
 #include "base/Json.h"
 #include "base/Paths.h"
@@ -24,8 +26,8 @@
 namespace CommandLine {
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kNoSuchProfile = 3;
+using BusClient::kFailed;
+using BusClient::kNoSuchProfile;
 
 // Readings taken here, once, on a thread of their own as `ulmet --check` takes them.
 std::string oneShotReadings() {
