@@ -20,9 +20,26 @@ if [ "${ULMET_SWAY_INNER:-}" != 1 ]; then
     chmod 755 "$run"
     mkdir -m 700 "$run/rt"
     chown "$user" "$run/rt"
-    trap 'rm -rf "$run"' EXIT
+    # The user passes through the folders above the build and this script (a checkout under a
+    # private home or a mktemp folder is 0700): search permission only, taken back at the end.
+    opened=()
+    for path in "$binary" "$(readlink -f "$0")"; do
+        dir=$(dirname "$path")
+        while [ "$dir" != / ]; do
+            if ! runuser -u "$user" -- test -x "$dir"; then
+                chmod o+x "$dir"
+                opened+=("$dir")
+            fi
+            dir=$(dirname "$dir")
+        done
+    done
+    trap 'rm -rf "$run"; [ ${#opened[@]} -eq 0 ] || chmod o-x "${opened[@]}"' EXIT
+    # X displays of their own: sway starts XWayland, which must not take or remove the display
+    # sockets of the other desktop tests running beside this one (abstract sockets belong to the
+    # network namespace, the others to /tmp/.X11-unix).
     status=0
-    runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$run/rt/home" XDG_RUNTIME_DIR="$run/rt" \
+    unshare --mount --net -- bash -c 'mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix && exec "$@"' sh \
+        runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$run/rt/home" XDG_RUNTIME_DIR="$run/rt" \
         ULMET_SWAY_INNER=1 ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
         dbus-run-session -- bash "$(readlink -f "$0")" "$binary" || status=$?
     exit "$status"
