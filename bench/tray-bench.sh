@@ -56,10 +56,13 @@ watcher=$!
 pids+=($watcher)
 until grep -q ready "$work/watcher.out" 2>/dev/null; do sleep 0.01; done
 
+launch() {
+    "$bin/ulmet" 2>> "$work/ulmet.err" &
+    app=$!
+    pids+=($app)
+}
 t0=$(date +%s%N)
-"$bin/ulmet" 2> "$work/ulmet.err" &
-app=$!
-pids+=($app)
+launch
 until grep -q registered "$work/watcher.out"; do sleep 0.002; done
 read -r _ service t1 < <(grep registered "$work/watcher.out")
 registered=$(( (t1 - t0) / 1000000 ))
@@ -113,16 +116,12 @@ tray=$!
 pids+=($tray)
 sleep 1
 t0=$(now_ms)
-"$bin/ulmet" 2>> "$work/ulmet.err" &
-app=$!
-pids+=($app)
+launch
 until embedded; do sleep 0.002; done
 xembed=$(( $(now_ms) - t0 ))
 kill "$app" "$tray"; wait "$app" "$tray" 2>/dev/null || true
 t0=$(now_ms)
-"$bin/ulmet" 2>> "$work/ulmet.err" &
-app=$!
-pids+=($app)
+launch
 until visible; do sleep 0.005; done
 notray=$(( $(now_ms) - t0 ))
 

@@ -1,6 +1,7 @@
 # What the tests on real desktops share: failing with ulmet's log, waiting, ulmet started and
 # stopped (SIGTERM must end it with status 0), the StatusNotifierItem it registered with the
-# panel's watcher and its Activate. Expects $binary and $log.
+# panel's watcher and its Activate, the windows, and the start orders. Expects $binary and $log,
+# and from the script `windows`, `start_host` and `stop_host`.
 
 fail() {
     echo "FAIL: $*" >&2
@@ -46,3 +47,41 @@ watcher_owner() {
         grep -o "'[^']*'" | tr -d "'" || true
 }
 has_watcher() { [ -n "$(watcher_owner)" ]; }
+
+# With the script's `windows` (one line per visible MeterKeeper window):
+no_window() { [ -z "$(windows)" ]; }
+has_window() { [ -n "$(windows)" ]; }
+# A panel's size, not a screen's.
+sensible_size() { # width height
+    { [ "$1" -ge 250 ] && [ "$1" -le 600 ] && [ "$2" -ge 150 ] && [ "$2" -le 700 ]; } || fail "the panel is $1x$2"
+}
+
+# The start orders, with the script's `start_host` and `stop_host` (the desktop's panel):
+# panel_first leaves both running; the others stop the host first and ulmet at the end.
+panel_first() {
+    start_host
+    wait_for 10 has_watcher || fail "the host took no watcher name"
+    start_app
+    wait_for 10 registered || fail "no item in the host's tray"
+    sleep 0.5
+    no_window || fail "a window beside the icon: $(windows)"
+}
+ulmet_first() {
+    stop_host
+    start_app
+    sleep 4 # longer than the wait at start: the window stands in
+    has_window || fail "no window without a host"
+    start_host
+    wait_for 10 registered || fail "no item in the host that came later"
+    wait_for 10 no_window || fail "the window stayed: $(windows)"
+    stop_app
+}
+both_at_once() {
+    stop_host
+    start_host
+    start_app
+    wait_for 10 registered || fail "no item when both start together"
+    sleep 0.5
+    no_window || fail "a window beside the icon: $(windows)"
+    stop_app
+}

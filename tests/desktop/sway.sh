@@ -63,11 +63,11 @@ export WAYLAND_DISPLAY SWAYSOCK QT_QPA_PLATFORM=wayland
 export ULMET_API_ORIGIN=http://127.0.0.1:9 ULMET_CONSOLE_ORIGIN=http://127.0.0.1:9
 
 bar_pid=
-start_bar() {
+start_host() {
     waybar -c "$rt/waybar.json" >>"$rt/waybar.log" 2>&1 &
     bar_pid=$!
 }
-stop_bar() {
+stop_host() {
     kill "$bar_pid"
     wait "$bar_pid" 2>/dev/null || true
     bar_pid=
@@ -89,21 +89,12 @@ walk(json.load(sys.stdin), False)'
 # The one MeterKeeper window floats, at a panel's size.
 floats_at_its_size() {
     read -r kind size < <(windows)
-    width=${size%x*} height=${size#*x}
     [ "$kind" = floating ] || fail "the panel is $kind $size"
-    { [ "$width" -ge 250 ] && [ "$width" -le 600 ] && [ "$height" -ge 150 ] && [ "$height" -le 700 ]; } ||
-        fail "the panel is $size"
+    sensible_size "${size%x*}" "${size#*x}"
 }
-no_window() { [ -z "$(windows)" ]; }
-has_window() { [ -n "$(windows)" ]; }
 
 echo "bar first, then ulmet"
-start_bar
-wait_for 10 has_watcher || fail "waybar took no watcher name"
-start_app
-wait_for 10 registered || fail "no item in waybar's tray"
-sleep 0.5
-no_window || fail "a window beside the icon: $(windows)"
+panel_first
 
 echo "activate: the panel floats at its own size"
 activate
@@ -113,31 +104,17 @@ activate
 wait_for 10 no_window || fail "a second activation left the panel open"
 
 echo "the bar restarts"
-stop_bar
+stop_host
 wait_for 10 has_window || fail "no window while the bar is gone"
-start_bar
+start_host
 wait_for 10 registered || fail "no item after the bar came back"
 wait_for 10 no_window || fail "the window stayed beside the icon: $(windows)"
 stop_app
 
 echo "ulmet first, the bar a moment later"
-stop_bar
-start_app
-sleep 4 # longer than the wait at start: the window stands in
-has_window || fail "no window without a bar"
-start_bar
-wait_for 10 registered || fail "no item in the bar that came later"
-wait_for 10 no_window || fail "the window stayed: $(windows)"
-stop_app
-
+ulmet_first
 echo "both at once"
-stop_bar
-start_bar
-start_app
-wait_for 10 registered || fail "no item when both start together"
-sleep 0.5
-no_window || fail "a window beside the icon: $(windows)"
-stop_app
+both_at_once
 
 echo "through XWayland (QT_QPA_PLATFORM=xcb)"
 swaymsg exec 'printf %s "$DISPLAY" >"$XDG_RUNTIME_DIR/display"' >/dev/null

@@ -39,8 +39,9 @@ bool instanceRuns(const QDBusConnection& bus) {
 }
 
 QDBusMessage call(const QDBusConnection& bus, const char* method, const QVariantList& args, int timeoutMs) {
-    QDBusMessage message = QDBusMessage::createMethodCall(latin(BusInterface::kService), latin(BusInterface::kPath),
-                                                          latin(BusInterface::kInterface), latin(method));
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(latin(BusInterface::kService), latin(BusInterface::kPath),
+                                       latin(BusInterface::kInterface), latin(method));
     message.setArguments(args);
     return bus.call(message, QDBus::Block, timeoutMs);
 }
@@ -56,7 +57,8 @@ std::optional<std::string> runningReadings(const QDBusConnection& bus) {
 }
 
 std::string waybarLine(const std::string& document) {
-    return WaybarOutput::line(Json::parse(document).value_or(nlohmann::json()), std::chrono::system_clock::now());
+    return WaybarOutput::line(Json::parse(document).value_or(nlohmann::json()),
+                              std::chrono::system_clock::now());
 }
 
 int switchProfile(const QDBusConnection& bus, const std::string& query) {
@@ -73,9 +75,11 @@ int switchProfile(const QDBusConnection& bus, const std::string& query) {
     // The message names the profile now active, whichever way the caller named it.
     std::string name = query;
     if (const auto document = runningReadings(bus))
-        if (const auto doc = Json::parse(*document); doc && doc->contains("profiles") && (*doc)["profiles"].is_array())
+        if (const auto doc = Json::parse(*document);
+            doc && doc->contains("profiles") && (*doc)["profiles"].is_array())
             for (const auto& p : (*doc)["profiles"])
-                if (p.is_object() && p.value("active", false) && p.value("name", nlohmann::json()).is_string())
+                if (p.is_object() && p.value("active", false) &&
+                    p.value("name", nlohmann::json()).is_string())
                     name = p["name"].get<std::string>();
     std::cout << UsageStore::switchedMessage(name) << '\n';
     return 0;
@@ -83,7 +87,8 @@ int switchProfile(const QDBusConnection& bus, const std::string& query) {
 
 int refresh(const QDBusConnection& bus) {
     if (!instanceRuns(bus)) {
-        std::cerr << "ulmet: MeterKeeper is not running; nothing to refresh (ulmet --check reads every profile once)\n";
+        std::cerr << "ulmet: MeterKeeper is not running; nothing to refresh (ulmet --check reads every "
+                     "profile once)\n";
         return kFailed;
     }
     const QDBusMessage reply = call(bus, "Refresh", {}, kCallTimeoutMs);
@@ -102,8 +107,9 @@ public:
     explicit WaybarFollower(QDBusConnection bus)
         : m_bus(std::move(bus))
         , m_watcher(latin(BusInterface::kService), m_bus, QDBusServiceWatcher::WatchForOwnerChange) {
-        m_bus.connect(latin(BusInterface::kService), latin(BusInterface::kPath), latin(BusInterface::kInterface),
-                      QStringLiteral("ReadingsChanged"), this, SLOT(changed(QString)));
+        m_bus.connect(latin(BusInterface::kService), latin(BusInterface::kPath),
+                      latin(BusInterface::kInterface), QStringLiteral("ReadingsChanged"), this,
+                      SLOT(changed(QString)));
         connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
                 [this](const QString&, const QString&, const QString& owner) {
                     if (owner.isEmpty())
@@ -154,8 +160,8 @@ int run(int argc, char** argv) {
         return std::equal(args.begin(), args.end(), expected.begin(), expected.end());
     };
     const bool watch = is({"--waybar", "--watch"}) || is({"--watch", "--waybar"});
-    if (!(args.size() == 2 && args[0] == "--switch") && !is({"--refresh"}) && !is({"--json"}) && !is({"--waybar"}) &&
-        !watch)
+    if (!(args.size() == 2 && args[0] == "--switch") && !is({"--refresh"}) && !is({"--json"}) &&
+        !is({"--waybar"}) && !watch)
         return usageError(!args.empty() && args[0] == "--switch"
                               ? "--switch takes one profile: its name, e-mail address or id"
                               : "these options do not go together");

@@ -11,4 +11,4 @@ inline constexpr const char* kSwitchFailed = "io.github.ulmet.MeterKeeper1.Error
 } // namespace BusInterface
 
 // The interface element of io.github.ulmet.MeterKeeper1.xml, made into a string by the build.
-#include "bus/BusIntrospection.h"
+#include "bus/BusInterfaceXml.h"

@@ -23,7 +23,7 @@ class UsageStore;
 class BusService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "io.github.ulmet.MeterKeeper1")
-    Q_CLASSINFO("D-Bus Introspection", ULMET_BUS_INTROSPECTION)
+    Q_CLASSINFO("D-Bus Introspection", ULMET_BUS_INTERFACE_XML)
 
 public:
     static constexpr int kChangeIntervalMs = 1000; // ReadingsChanged at most this often

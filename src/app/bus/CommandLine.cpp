@@ -56,8 +56,8 @@ int switchAlone(int argc, char** argv, const std::string& query) {
     const auto secrets = makePlatformSecretStore();
     SystemClock clock;
     TimerSleeper sleeper;
-    UsageStore store(StoreDependencies{Services{http, *secrets, clock, Paths::homeDir()}, ConfigStore::baseDir(),
-                                       nullptr, &sleeper, nullptr, true});
+    UsageStore store(StoreDependencies{Services{http, *secrets, clock, Paths::homeDir()},
+                                       ConfigStore::baseDir(), nullptr, &sleeper, nullptr, true});
     const ProfileQuery::Match match = ProfileQuery::find(store.config().profiles, query);
     if (match.kind != ProfileQuery::Match::Kind::found) {
         std::cerr << match.message << '\n';

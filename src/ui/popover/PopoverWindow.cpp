@@ -56,9 +56,8 @@ void PopoverWindow::create() {
     // Layouts work out their size when they are first polished, which is after the window has
     // been mapped: a window manager would place the window by the size it had then (99 px tall,
     // so centred too low and cut off). Polish them now, innermost first, so the window is mapped
-    // at its real size.
-    // The window's size is fixed to its content's: a tiling compositor (sway) floats a toplevel
-    // whose least and greatest sizes are equal instead of tiling it over the whole screen.
+    // at its real size. That size is also its least and greatest: a tiling compositor (sway)
+    // floats such a toplevel instead of tiling it over the whole screen.
     if (QQuickItem* root = m_view->rootObject()) {
         polishTree(root);
         auto fit = [view = m_view.get(), root] {

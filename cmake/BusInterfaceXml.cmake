@@ -1,6 +1,6 @@
 # Writes the interface element of a D-Bus introspection file as a C string macro, so the running
 # object describes itself with the very text of the file:
-#   cmake -DINPUT=<xml> -DOUTPUT=<header> -DMACRO=<name> -P cmake/BusIntrospection.cmake
+#   cmake -DINPUT=<xml> -DOUTPUT=<header> -DMACRO=<name> -P cmake/BusInterfaceXml.cmake
 file(READ "${INPUT}" xml)
 string(REGEX REPLACE "<!--([^-]|-[^-])*-->" "" xml "${xml}")
 string(REGEX MATCH "<interface[^>]*>.*</interface>" element "${xml}")
