@@ -12,7 +12,7 @@
 #include "history/HistoryModel.h"
 #include "net/CurlTransport.h"
 #include "secrets/SecretStore.h"
-#include "shell/SceneWindows.h"
+#include "scene/SceneWindows.h"
 #include "store/Sleeper.h"
 #include "store/UsageStore.h"
 

@@ -67,7 +67,7 @@ until grep -q registered "$work/watcher.out"; do sleep 0.002; done
 read -r _ service t1 < <(grep registered "$work/watcher.out")
 registered=$(( (t1 - t0) / 1000000 ))
 
-rss() { awk '/VmRSS/ {print int($2 / 1024)}' "/proc/$app/status"; }
+rss() { awk '/VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$app/status"; }
 sleep 2
 rss_tray=$(rss)
 

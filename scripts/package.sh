@@ -83,7 +83,7 @@ done
 
 echo "package: hardening"
 hardening-check --nocfprotection "$files/usr/bin/ulmet" "$files/usr/lib/$multiarch/ulmet/ulmet-full.so" \
-    "$files/usr/lib/$multiarch/ulmet/ulmet-cli.so" ||
+    "$files/usr/lib/$multiarch/ulmet/ulmet-cli.so" "$files/usr/lib/$multiarch/ulmet/ulmet-scene.so" ||
     fail "hardening-check"
 
 echo "package: QML modules"

@@ -12,8 +12,6 @@
 #ifdef ULMET_WITH_APP
 #include "bus/CommandLine.h"
 #include "shell/MeterKeeperApp.h"
-#include <QtQml/qqmlextensionplugin.h>
-Q_IMPORT_QML_PLUGIN(MeterKeeperPlugin)
 #endif
 
 #include <algorithm>

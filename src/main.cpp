@@ -4,18 +4,16 @@
 // program's library directory.
 
 #include "base/FileIO.h"
+#include "base/Modules.h"
 #include "base/Paths.h"
 #include "config/ConfigStore.h"
 #include "statusline/StatusLineCommand.h"
 
-#include <dlfcn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
@@ -62,21 +60,6 @@ int runStatusLineInstall(const std::vector<std::string>& args) {
     return result.failed ? 1 : 0;
 }
 
-// Why the module (or its folder) may not be loaded: code that another user could have written
-// would run as us. Empty when it is ours or root's and writable by nobody else.
-std::string unsafeToLoad(const fs::path& module) {
-    for (const fs::path& p : {module, module.parent_path()}) {
-        struct stat st {};
-        if (::stat(p.c_str(), &st) != 0)
-            return p.string() + ": " + std::strerror(errno);
-        if (st.st_uid != ::getuid() && st.st_uid != 0)
-            return p.string() + " belongs to another user; not loaded";
-        if (st.st_mode & (S_IWGRP | S_IWOTH))
-            return p.string() + " is writable by other users; not loaded";
-    }
-    return {};
-}
-
 // Runs `entryName` of the module `moduleName` ("ulmet-full.so", "ulmet-cli.so").
 int runModule(const char* moduleName, const char* entryName, int argc, char** argv) {
     using Entry = int (*)(int, char**);
@@ -90,18 +73,8 @@ int runModule(const char* moduleName, const char* entryName, int argc, char** ar
         std::error_code error;
         if (!fs::is_regular_file(path, error))
             continue;
-        if (const std::string unsafe = unsafeToLoad(path); !unsafe.empty()) {
-            errors += "\n  " + unsafe;
-            continue;
-        }
-        void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!module) {
-            errors += std::string("\n  ") + ::dlerror();
-            continue;
-        }
-        if (auto entry = reinterpret_cast<Entry>(::dlsym(module, entryName)))
+        if (auto entry = reinterpret_cast<Entry>(Modules::entry(path, entryName, errors)))
             return entry(argc, argv); // never unloaded: it runs until the process ends
-        errors += "\n  " + path.string() + ": no entry point";
     }
     std::cerr << "ulmet: cannot load the program module " << moduleName << " (looked beside " << self.string()
               << " and in " << ULMET_MODULE_DIR << ")" << errors << '\n';

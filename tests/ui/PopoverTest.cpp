@@ -8,7 +8,7 @@
 #include "platform/LaunchAtLogin.h"
 #include "popover/IconProvider.h"
 #include "popover/PopoverWindow.h"
-#include "shell/SceneWindows.h"
+#include "scene/SceneWindows.h"
 
 #include <QApplication>
 #include <QFileInfo>

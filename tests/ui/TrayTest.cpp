@@ -14,6 +14,7 @@
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRect>
 #include <QThread>
@@ -197,7 +198,7 @@ QVariant itemProperty(const QString& service, const QString& name) {
 TEST_F(TrayTest, AStatusNotifierHostGetsASquareIconATooltipAMenuAndThePanelOnActivate) {
     FakeStatusNotifierWatcher watcher;
     ASSERT_TRUE(watcher.start());
-    launch();
+    QProcess* launched = launch();
     ASSERT_TRUE(waitFor([&] { return !watcher.items().isEmpty(); })) << "the item registers";
     QString service = watcher.items().first();
     if (const qsizetype slash = service.indexOf(QLatin1Char('/')); slash > 0)
@@ -246,6 +247,12 @@ TEST_F(TrayTest, AStatusNotifierHostGetsASquareIconATooltipAMenuAndThePanelOnAct
     EXPECT_EQ(QDBusConnection::sessionBus().call(layout, QDBus::Block, 5000).type(),
               QDBusMessage::ReplyMessage);
 
+    // Qt Quick is loaded with the first window, not for the tray alone.
+    const auto loadsQtQuick = [app = launched] {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(app->processId()));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6Quick.so");
+    };
+    EXPECT_FALSE(loadsQtQuick());
     EXPECT_TRUE(panelWindows().isEmpty());
     QDBusMessage activate = QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
                                                            QStringLiteral("org.kde.StatusNotifierItem"),
@@ -253,6 +260,7 @@ TEST_F(TrayTest, AStatusNotifierHostGetsASquareIconATooltipAMenuAndThePanelOnAct
     activate << 100 << 10;
     QDBusConnection::sessionBus().call(activate, QDBus::NoBlock);
     EXPECT_TRUE(waitFor([] { return panelWindows().size() == 1; })) << "the panel opens";
+    EXPECT_TRUE(loadsQtQuick());
 }
 
 // A panel started together with us (an autostart entry beside the panel at login) takes the

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/Scene.h"
+
 #include <QObject>
 #include <QPoint>
 #include <QRect>
@@ -12,20 +14,6 @@ class QQmlEngine;
 class UsageStore;
 class ProfileListModel;
 
-// What the panel's buttons ask of the shell.
-class PopoverActions : public QObject {
-    Q_OBJECT
-public:
-    using QObject::QObject;
-    Q_INVOKABLE void openHistory() { emit historyRequested(); }
-    Q_INVOKABLE void openSettings() { emit settingsRequested(); }
-    Q_INVOKABLE void quit() { emit quitRequested(); }
-signals:
-    void historyRequested();
-    void settingsRequested();
-    void quitRequested();
-};
-
 // The panel: the Popover QML in a window of its own, made on first open and then kept. As a
 // popover (beside a tray icon) it is a frameless tool window that stays on top and hides on
 // Escape and when it loses activation; as a plain window (no tray at all) it is an ordinary
@@ -33,7 +21,7 @@ signals:
 class PopoverWindow : public QObject {
     Q_OBJECT
 public:
-    enum class Mode { popover, window };
+    using Mode = Scene::PanelMode;
 
     PopoverWindow(UsageStore* store, ProfileListModel* profiles, PopoverActions* actions, Mode mode,
                   QObject* parent = nullptr);

@@ -10,6 +10,7 @@
 #include "platform/Notifier.h"
 #include "platform/QuitOnSignal.h"
 #include "secrets/PlatformSecretStore.h"
+#include "shell/SceneLoader.h"
 #include "shell/Shell.h"
 #include "shell/SingleInstance.h"
 #include "store/Sleeper.h"
@@ -17,27 +18,17 @@
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QIcon>
-#include <QQuickWindow>
-#include <QSGRendererInterface>
 
 #include <csignal>
 
 namespace MeterKeeperApp {
 
 int run(int argc, char** argv) {
-    // The software scene graph keeps Mesa's GL stack out of the process (about 50 MB resident
-    // with the panel shown, against 130 MB); QT_QUICK_BACKEND still chooses another.
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication app(argc, argv); // QSystemTrayIcon needs QApplication
     QApplication::setApplicationName(QStringLiteral("MeterKeeper"));
     // No display name: Qt would append " — MeterKeeper" to every window title that does not end
     // with it, and the history window's title already names the program.
     QApplication::setDesktopFileName(QStringLiteral("io.github.ulmet.MeterKeeper"));
-    QApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("io.github.ulmet.MeterKeeper"),
-                         QIcon(QStringLiteral(":/app/io.github.ulmet.MeterKeeper.svg"))));
     QApplication::setQuitOnLastWindowClosed(false);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -54,7 +45,7 @@ int run(int argc, char** argv) {
     UsageStore store(StoreDependencies{Services{http, *secrets, clock, Paths::homeDir()},
                                        ConfigStore::baseDir(), &history, &sleeper, &Notifier::notify});
     ProfileListModel profiles(&store);
-    Shell shell(&store, &profiles, qEnvironmentVariable("ULMET_NO_TRAY") != QStringLiteral("1"));
+    Shell shell(&store, &profiles, &SceneLoader::load, qEnvironmentVariable("ULMET_NO_TRAY") != QStringLiteral("1"));
     QObject::connect(&instance, &SingleInstance::activated, &shell, &Shell::activate);
     // Scripts and status bars (ulmet --switch, --json, --waybar) reach the store here.
     BusService bus(&store);

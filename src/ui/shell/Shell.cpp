@@ -2,8 +2,6 @@
 
 #include "glyphs/GlyphPainter.h"
 #include "glyphs/MenuGlyphs.h"
-#include "popover/PopoverWindow.h"
-#include "shell/SceneWindows.h"
 #include "store/UsageStore.h"
 #include "tray/TrayIcon.h"
 #include "tray/XEmbedTray.h"
@@ -31,27 +29,29 @@ GlyphColors panelColors() {
 
 } // namespace
 
-Shell::Shell(UsageStore* store, ProfileListModel* profiles, bool trayWanted, QObject* parent)
+Shell::Shell(UsageStore* store, ProfileListModel* profiles, Scene::Factory makeScene, bool trayWanted,
+             QObject* parent)
     : QObject(parent)
     , m_store(store)
+    , m_profiles(profiles)
+    , m_makeScene(std::move(makeScene))
     , m_actions(std::make_unique<PopoverActions>()) {
-    m_windows = std::make_unique<SceneWindows>(store);
-    m_popover =
-        std::make_unique<PopoverWindow>(store, profiles, m_actions.get(), PopoverWindow::Mode::popover);
     connect(m_actions.get(), &PopoverActions::quitRequested, qApp, &QCoreApplication::quit);
     // The panel beside a tray icon gives way to the window it opens, as a popover does; the
     // window that stands in for a missing tray stays, for it is all there is of the program.
     auto giveWay = [this] {
-        if (m_popover->mode() == PopoverWindow::Mode::popover)
-            m_popover->hide();
+        if (m_panelMode == Scene::PanelMode::popover && m_scene)
+            m_scene->hidePanel();
     };
     connect(m_actions.get(), &PopoverActions::settingsRequested, this, [this, giveWay] {
         giveWay();
-        m_windows->openSettings();
+        if (Scene* s = scene())
+            s->openSettings();
     });
     connect(m_actions.get(), &PopoverActions::historyRequested, this, [this, giveWay] {
         giveWay();
-        m_windows->openHistory();
+        if (Scene* s = scene())
+            s->openHistory();
     });
 
     if (!trayWanted) {
@@ -102,8 +102,9 @@ void Shell::enterTrayIfThere() {
                                                            : xembed;
     if (!fits)
         return;
-    m_popover->hide();
-    m_popover->setMode(PopoverWindow::Mode::popover);
+    if (m_scene)
+        m_scene->hidePanel();
+    setPanelMode(Scene::PanelMode::popover);
     createTray();
 }
 
@@ -115,7 +116,8 @@ void Shell::createTray() {
         // XEmbed tells us where the icon is; a StatusNotifierItem host does not: the pointer is
         // where the user clicked.
         const auto anchor = m_tray->geometry().value_or(QRect(QCursor::pos(), QSize(1, 1)));
-        m_popover->toggle(anchor);
+        if (Scene* s = scene())
+            s->togglePanel(anchor);
     });
     connect(m_tray.get(), &TrayIcon::panelRequested, this, [this] { activate(); });
     connect(m_tray.get(), &TrayIcon::historyRequested, m_actions.get(), &PopoverActions::openHistory);
@@ -141,18 +143,38 @@ void Shell::returnToTrayWhenHostRegisters() {
 
 Shell::~Shell() = default;
 
+Scene* Shell::scene() {
+    if (!m_scene && !m_sceneFailed) {
+        m_scene = m_makeScene({m_store, m_profiles, m_actions.get(), m_panelMode});
+        m_sceneFailed = !m_scene;
+        // Without its windows the program would be invisible where no tray holds its icon.
+        if (m_sceneFailed && !m_tray)
+            QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    }
+    return m_scene.get();
+}
+
+void Shell::setPanelMode(Scene::PanelMode mode) {
+    m_panelMode = mode;
+    if (m_scene)
+        m_scene->setPanelMode(mode);
+}
+
 void Shell::activate() {
-    const auto anchor = m_tray ? m_tray->geometry().value_or(QRect(QCursor::pos(), QSize(1, 1))) : QRect();
+    Scene* s = scene();
+    if (!s)
+        return;
     if (m_tray)
-        m_popover->show(anchor);
+        s->showPanel(m_tray->geometry().value_or(QRect(QCursor::pos(), QSize(1, 1))));
     else
-        m_popover->show();
+        s->showPanel(std::nullopt);
 }
 
 void Shell::useWindowInsteadOfTray() {
     m_tray.reset();
-    m_popover->setMode(PopoverWindow::Mode::window);
-    m_popover->show();
+    setPanelMode(Scene::PanelMode::window);
+    if (Scene* s = scene())
+        s->showPanel(std::nullopt);
 }
 
 void Shell::updateTray() {

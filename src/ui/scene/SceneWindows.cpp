@@ -1,6 +1,6 @@
-#include "shell/SceneWindows.h"
+#include "scene/SceneWindows.h"
 
-#include "glyphs/MenuGlyphs.h"
+#include "popover/GlyphImageProvider.h"
 #include "history/HistoryModel.h"
 #include "models/ProfileListModel.h"
 #include "popover/IconProvider.h"
