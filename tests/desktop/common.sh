@@ -17,6 +17,25 @@ wait_for() { # seconds, command...
     done
 }
 
+# For the README, with ULMET_DESKTOP_SCREENSHOT=FILE.png: two accounts with readings (from the
+# history, as at every start), so that the panel shows what a user sees.
+seed_readings() {
+    [ -n "${ULMET_DESKTOP_SCREENSHOT:-}" ] || return 0
+    local data=$HOME/.local/share/ulmet now resets week
+    mkdir -p "$data/history"
+    cat >"$data/config.json" <<'JSON'
+{"activeProfileID": "E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "menuWeekEnabled": true, "profiles": [
+ {"id": "E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "name": "main", "configDir": "~/.claude", "colorName": "orange"},
+ {"id": "0F1E2D3C-4B5A-4978-8796-A5B4C3D2E1F0", "name": "work", "configDir": "~/.claude-work", "colorName": "blue"}]}
+JSON
+    now=$(date -u +%Y-%m-%dT%H:%M:%SZ)
+    resets=$(date -u -d '+2 hours 10 minutes' +%Y-%m-%dT%H:%M:%SZ)
+    week=$(date -u -d '+3 days' +%Y-%m-%dT%H:%M:%SZ)
+    printf '{"ts":"%s","profileID":"%s","windows":[{"key":"five_hour","utilization":%d,"resetsAt":"%s"},{"key":"seven_day","utilization":%d,"resetsAt":"%s"}]}\n' \
+        "$now" E621E1F8-C36C-495A-93FC-0C247A3E6E5F 42 "$resets" 67 "$week" \
+        "$now" 0F1E2D3C-4B5A-4978-8796-A5B4C3D2E1F0 8 "$resets" 23 "$week" >"$data/history/$(date +%Y-%m-%d).jsonl"
+}
+
 app_pid=
 start_app() {
     "$binary" >>"$log" 2>&1 &

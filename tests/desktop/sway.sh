@@ -41,7 +41,11 @@ if [ "${ULMET_SWAY_INNER:-}" != 1 ]; then
     unshare --mount --net -- bash -c 'mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix && exec "$@"' sh \
         runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$run/rt/home" XDG_RUNTIME_DIR="$run/rt" \
         ULMET_SWAY_INNER=1 ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
+        ULMET_DESKTOP_SCREENSHOT="${ULMET_DESKTOP_SCREENSHOT:+$run/rt/screenshot.png}" \
         dbus-run-session -- bash "$(readlink -f "$0")" "$binary" || status=$?
+    if [ -n "${ULMET_DESKTOP_SCREENSHOT:-}" ] && [ "$status" -eq 0 ]; then
+        cp "$run/rt/screenshot.png" "$ULMET_DESKTOP_SCREENSHOT"
+    fi
     exit "$status"
 fi
 
@@ -94,12 +98,18 @@ floats_at_its_size() {
 }
 
 echo "bar first, then ulmet"
+seed_readings
 panel_first
 
 echo "activate: the panel floats at its own size"
 activate
 wait_for 10 has_window || fail "Activate showed nothing"
 floats_at_its_size
+if [ -n "${ULMET_DESKTOP_SCREENSHOT:-}" ]; then
+    command -v grim >/dev/null || fail "the screenshot needs grim (apt-get install grim)"
+    sleep 1
+    grim "$ULMET_DESKTOP_SCREENSHOT"
+fi
 activate
 wait_for 10 no_window || fail "a second activation left the panel open"
 

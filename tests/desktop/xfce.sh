@@ -47,6 +47,7 @@ trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null' EXIT
 "$xfconfd" >/dev/null 2>&1 &
 xfwm4 --compositor=off >/dev/null 2>&1 &
 export QT_QPA_PLATFORM=xcb ULMET_API_ORIGIN=http://127.0.0.1:9 ULMET_CONSOLE_ORIGIN=http://127.0.0.1:9
+export XDG_CURRENT_DESKTOP=XFCE # as startxfce4 sets it
 
 panel_pid=
 start_host() {
@@ -60,6 +61,7 @@ stop_host() {
 windows() { xdotool search --onlyvisible --name '^MeterKeeper$' 2>/dev/null || true; }
 
 echo "panel first, then ulmet"
+seed_readings
 panel_first
 
 echo "activate: the panel below the icon, at its own size"
@@ -67,6 +69,11 @@ activate
 wait_for 10 has_window || fail "Activate showed nothing"
 geometry=$(xwininfo -id "$(windows | head -1)")
 sensible_size "$(sed -n 's/^ *Width: //p' <<<"$geometry")" "$(sed -n 's/^ *Height: //p' <<<"$geometry")"
+if [ -n "${ULMET_DESKTOP_SCREENSHOT:-}" ]; then
+    command -v import >/dev/null || fail "the screenshot needs import (apt-get install imagemagick)"
+    sleep 1
+    import -window root "$ULMET_DESKTOP_SCREENSHOT"
+fi
 activate
 wait_for 10 no_window || fail "a second activation left the panel open"
 

@@ -1,6 +1,11 @@
 // The glyphs, probed pixel by pixel at a known scale (not compared as whole images).
 
 #include "glyphs/GlyphPainter.h"
+#include "tray/PanelShade.h"
+
+#include "TempDir.h"
+
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -130,6 +135,34 @@ TEST(GlyphLabel, WideLabelPlacesGlyphsEightPointsApartWithTheBadgeAfterTheFirst)
     EXPECT_EQ(label.width(), static_cast<int>(std::ceil(width * 2)))
         << GlyphPainter::glyphSize(session).width();
     EXPECT_FALSE(GlyphPainter::wideLabel({}, 2, kColors).isNull()) << "gauge and dash";
+}
+
+// The tray icon's marks follow the panel's shade: Xfce's panel is as light or dark as its GTK
+// theme, which its settings files name (the user's over the system's).
+TEST(PanelShade, FollowsTheDesktopAndXfcesTheme) {
+    using PanelShade::Shade;
+    EXPECT_EQ(PanelShade::forDesktop("GNOME", "Adwaita"), Shade::dark);
+    EXPECT_EQ(PanelShade::forDesktop("sway", ""), Shade::dark);
+    EXPECT_EQ(PanelShade::forDesktop("", ""), Shade::dark);
+    EXPECT_EQ(PanelShade::forDesktop("KDE", ""), Shade::fromPalette);
+    EXPECT_EQ(PanelShade::forDesktop("XFCE", ""), Shade::light);
+    EXPECT_EQ(PanelShade::forDesktop("XFCE", "Adwaita"), Shade::light);
+    EXPECT_EQ(PanelShade::forDesktop("xfce", "Greybird-dark"), Shade::dark);
+    EXPECT_EQ(PanelShade::forDesktop("ubuntu:XFCE", "Adwaita-Dark"), Shade::dark);
+
+    testsupport::TempDir user, system;
+    const auto settings = [](const testsupport::TempDir& dir, const char* theme) {
+        const auto file = dir.path() / "xfce4/xfconf/xfce-perchannel-xml/xsettings.xml";
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << "<?xml version=\"1.0\"?>\n<channel name=\"xsettings\">\n  <property name=\"Net\" "
+                               "type=\"empty\">\n    <property name=\"ThemeName\" type=\"string\" value=\""
+                            << theme << "\"/>\n  </property>\n</channel>\n";
+    };
+    EXPECT_EQ(PanelShade::xfceThemeName(user.path(), {system.path()}), "");
+    settings(system, "Adwaita");
+    EXPECT_EQ(PanelShade::xfceThemeName(user.path(), {system.path()}), "Adwaita");
+    settings(user, "Adwaita-dark");
+    EXPECT_EQ(PanelShade::xfceThemeName(user.path(), {system.path()}), "Adwaita-dark");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "glyphs/GlyphPainter.h"
 #include "glyphs/MenuGlyphs.h"
 #include "store/UsageStore.h"
+#include "tray/PanelShade.h"
 #include "tray/TrayIcon.h"
 #include "tray/XEmbedTray.h"
 
@@ -19,11 +20,15 @@ namespace {
 
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
-// Plasma's panels follow the colour scheme that the palette reports; elsewhere panels are dark.
 GlyphColors panelColors() {
-    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
-    if (desktop.contains("KDE"))
+    switch (PanelShade::current()) {
+    case PanelShade::Shade::fromPalette:
         return GlyphColors::forBackground(QGuiApplication::palette().color(QPalette::Window));
+    case PanelShade::Shade::light:
+        return GlyphColors::light();
+    case PanelShade::Shade::dark:
+        break;
+    }
     return GlyphColors::dark();
 }
 
