@@ -28,6 +28,8 @@ packages=(
     sway waybar qt6-wayland xwayland
     # and in Xfce's panel
     xfce4-panel xfwm4 xfconf
+    # and in GNOME Shell with the AppIndicator extension
+    gnome-shell gnome-shell-extension-appindicator
     # fuzzing: clang's libFuzzer
     clang libclang-rt-dev
 )

@@ -48,11 +48,12 @@ stop_app() {
     [ "$status" -eq 0 ] || fail "ulmet exited $status on SIGTERM"
     app_pid=
 }
-# The item's bus name as the watcher lists it (":1.6/StatusNotifierItem"), empty while none.
+# The item's bus name as the watcher lists it (":1.6/StatusNotifierItem", GNOME's
+# ":1.6@/StatusNotifierItem"), empty while none.
 item() {
     gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
         --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
-        RegisteredStatusNotifierItems 2>/dev/null | grep -o "'[^']*'" | head -1 | tr -d "'" | cut -d/ -f1
+        RegisteredStatusNotifierItems 2>/dev/null | grep -o "'[^']*'" | head -1 | tr -d "'" | sed 's|[@/].*||'
 }
 registered() { [ -n "$(item)" ]; }
 activate() {
