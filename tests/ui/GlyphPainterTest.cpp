@@ -154,9 +154,10 @@ TEST(PanelShade, FollowsTheDesktopAndXfcesTheme) {
     const auto settings = [](const testsupport::TempDir& dir, const char* theme) {
         const auto file = dir.path() / "xfce4/xfconf/xfce-perchannel-xml/xsettings.xml";
         std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file) << "<?xml version=\"1.0\"?>\n<channel name=\"xsettings\">\n  <property name=\"Net\" "
-                               "type=\"empty\">\n    <property name=\"ThemeName\" type=\"string\" value=\""
-                            << theme << "\"/>\n  </property>\n</channel>\n";
+        std::ofstream(file)
+            << "<?xml version=\"1.0\"?>\n<channel name=\"xsettings\">\n  <property name=\"Net\" "
+               "type=\"empty\">\n    <property name=\"ThemeName\" type=\"string\" value=\""
+            << theme << "\"/>\n  </property>\n</channel>\n";
     };
     EXPECT_EQ(PanelShade::xfceThemeName(user.path(), {system.path()}), "");
     settings(system, "Adwaita");

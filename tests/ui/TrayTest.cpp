@@ -332,6 +332,11 @@ TEST_F(TrayTest, ATrayThatComesLaterThanUsGetsTheIcon) {
     }
     EXPECT_TRUE(waitFor([] { return panelWindows().size() == 1; }))
         << "the window is back with the tray gone";
+    {
+        auto trayer = startTrayer();
+        EXPECT_TRUE(waitFor([] { return !embeddedIcon().isEmpty(); })) << "a restarted tray gets it again";
+        EXPECT_TRUE(waitFor([] { return panelWindows().isEmpty(); }));
+    }
 
     TearDown(); // a new process: this one took XEmbed for good
     processes.clear();

@@ -1,8 +1,8 @@
 #include "scene/SceneWindows.h"
 
-#include "popover/GlyphImageProvider.h"
 #include "history/HistoryModel.h"
 #include "models/ProfileListModel.h"
+#include "popover/GlyphImageProvider.h"
 #include "popover/IconProvider.h"
 #include "settings/SettingsModel.h"
 #include "store/UsageStore.h"

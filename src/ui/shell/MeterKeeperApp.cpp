@@ -45,7 +45,8 @@ int run(int argc, char** argv) {
     UsageStore store(StoreDependencies{Services{http, *secrets, clock, Paths::homeDir()},
                                        ConfigStore::baseDir(), &history, &sleeper, &Notifier::notify});
     ProfileListModel profiles(&store);
-    Shell shell(&store, &profiles, &SceneLoader::load, qEnvironmentVariable("ULMET_NO_TRAY") != QStringLiteral("1"));
+    Shell shell(&store, &profiles, &SceneLoader::load,
+                qEnvironmentVariable("ULMET_NO_TRAY") != QStringLiteral("1"));
     QObject::connect(&instance, &SingleInstance::activated, &shell, &Shell::activate);
     // Scripts and status bars (ulmet --switch, --json, --waybar) reach the store here.
     BusService bus(&store);

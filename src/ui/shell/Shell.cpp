@@ -154,7 +154,8 @@ Scene* Shell::scene() {
         m_sceneFailed = !m_scene;
         // Without its windows the program would be invisible where no tray holds its icon.
         if (m_sceneFailed && !m_tray)
-            QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     }
     return m_scene.get();
 }
