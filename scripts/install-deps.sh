@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # toolchain
     build-essential cmake ninja-build pkg-config ccache clang-format
+    # translations: the core's through GNU gettext, the interface's through Qt's tools
+    gettext qt6-l10n-tools
     # the Debian package and its checks
     debhelper dpkg-dev lintian devscripts desktop-file-utils appstream
     # libraries

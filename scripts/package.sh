@@ -77,7 +77,8 @@ grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainf
 echo "package: shell completions, D-Bus interface, JSON schema"
 for f in usr/share/bash-completion/completions/ulmet usr/share/zsh/vendor-completions/_ulmet \
     usr/share/fish/vendor_completions.d/ulmet.fish usr/share/dbus-1/interfaces/io.github.ulmet.MeterKeeper1.xml \
-    usr/share/doc/ulmet/json.md usr/share/doc/ulmet/readings.schema.json; do
+    usr/share/doc/ulmet/json.md usr/share/doc/ulmet/readings.schema.json \
+    usr/share/locale/en/LC_MESSAGES/ulmet.mo; do
     [ -f "$files/$f" ] || fail "the package has no /$f"
 done
 

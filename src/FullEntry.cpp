@@ -4,6 +4,7 @@
 // only with it.
 
 #include "base/Clock.h"
+#include "base/Language.h"
 #include "base/Paths.h"
 #include "check/CheckRunner.h"
 #include "net/CurlTransport.h"
@@ -16,7 +17,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -44,13 +47,22 @@ int runCheck(const std::vector<std::string>& args) {
     return 0;
 }
 
+// The core's texts in the user's language (this module has its own copy of the core).
+void useLanguage() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    Language::use(Language::fromLocale(std::getenv), Language::localeDir(self.parent_path()));
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int ulmet_full_main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
     // A whole-argument, case-sensitive match in any position, the program path included.
-    if (std::find(args.begin(), args.end(), "--check") != args.end())
+    if (std::find(args.begin(), args.end(), "--check") != args.end()) {
+        useLanguage();
         return runCheck(args);
+    }
 
 #ifdef ULMET_WITH_APP
     // The verbs for scripts, when no running MeterKeeper took them (the entry point asked first).

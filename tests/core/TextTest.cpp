@@ -1,9 +1,12 @@
 #include "base/Text.h"
+#include "base/Language.h"
 #include "codex/TextSearch.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
+#include <string>
 
 namespace {
 
@@ -44,6 +47,43 @@ TEST(TextSearch, AgreesWithThePlainSearchEverywhere) {
     EXPECT_EQ(TextSearch::find("rate_limit", needle, 4, 5), std::string::npos);
     EXPECT_EQ(TextSearch::find("xx", "x", 0, 0), 0u);
     EXPECT_EQ(TextSearch::find("abc", needle, 40, 50), std::string::npos);
+}
+
+// Arguments go where the translated pattern puts them, in any order and more than once.
+TEST(Fill, PlacesArgumentsByNumber) {
+    EXPECT_EQ(Text::fill("%1 に %2", {"a", "b"}), "a に b");
+    EXPECT_EQ(Text::fill("%2 before %1, %1 again", {"a", "b"}), "b before a, a again");
+    EXPECT_EQ(Text::fill("100%% of %1; %3 stays; 50%", {"x"}), "100% of x; %3 stays; 50%");
+    EXPECT_EQ(Text::fill("%1", {"%2"}), "%2") << "an argument is not read again";
+}
+
+// Japanese for "ja" and for no language at all; English for "en" and for any other language. The
+// first variable set decides (LANGUAGE's first entry, then LC_ALL, LC_MESSAGES, LANG); the
+// setting overrides the locale.
+TEST(Language, FromTheLocaleAndTheSetting) {
+    using Language::Lang;
+    using Env = std::map<std::string, std::string>;
+    const auto lang = [](Env env, Language::Setting setting = Language::Setting::automatic) {
+        return Language::choose(setting, [&env](const char* name) -> const char* {
+            const auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        });
+    };
+    EXPECT_EQ(lang({}), Lang::japanese);
+    for (const char* none : {"C", "POSIX", "C.UTF-8", ""})
+        EXPECT_EQ(lang({{"LANG", none}}), Lang::japanese) << none;
+    EXPECT_EQ(lang({{"LANG", "ja_JP.UTF-8"}}), Lang::japanese);
+    EXPECT_EQ(lang({{"LANG", "en_US.UTF-8"}}), Lang::english);
+    EXPECT_EQ(lang({{"LANG", "de_DE.UTF-8"}}), Lang::english);
+    EXPECT_EQ(lang({{"LANG", "en_GB.UTF-8"}, {"LC_MESSAGES", "ja_JP.UTF-8"}}), Lang::japanese);
+    EXPECT_EQ(lang({{"LC_MESSAGES", "ja_JP.UTF-8"}, {"LC_ALL", "fr_FR.UTF-8"}}), Lang::english);
+    EXPECT_EQ(lang({{"LC_ALL", "C"}, {"LANGUAGE", "en_GB:ja"}}), Lang::english);
+    EXPECT_EQ(lang({{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja:en"}}), Lang::japanese);
+    EXPECT_EQ(lang({{"LANG", "C"}, {"LANGUAGE", ""}}), Lang::japanese) << "an empty variable is not set";
+
+    EXPECT_EQ(lang({{"LANG", "ja_JP.UTF-8"}}, Language::Setting::english), Lang::english);
+    EXPECT_EQ(lang({{"LANG", "en_US.UTF-8"}}, Language::Setting::japanese), Lang::japanese);
+    EXPECT_EQ(lang({}, Language::Setting::english), Lang::english);
 }
 
 } // namespace

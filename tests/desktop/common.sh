@@ -89,8 +89,8 @@ panel_first() {
 ulmet_first() {
     stop_host
     start_app
-    sleep 4 # longer than the wait at start: the window stands in
-    has_window || fail "no window without a host"
+    sleep 3 # the wait at start for a tray; then the window stands in (its module loads first)
+    wait_for 15 has_window || fail "no window without a host"
     start_host
     wait_for 10 registered || fail "no item in the host that came later"
     wait_for 10 no_window || fail "the window stayed: $(windows)"

@@ -237,7 +237,37 @@ protected:
         });
     }
 
-    std::string expected(bool raw) {
+    // The texts of the report that follow the language; the rest is the same in every language.
+    struct Texts {
+        std::string lang; // LANG for the run ("" for none)
+        std::string valid, expired, auth401, rateLimited, badResponse, notCaptured;
+    };
+    static const Texts& japanese() {
+        static const Texts t{
+            "",
+            "[有効 〜",
+            "[期限切れ ",
+            "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます",
+            "レート制限 (429) · 再試行待ち",
+            "API レスポンスを解析できませんでした",
+            "未取込。このアカウントで claude "
+            "にログイン中に、メニューの「現在のログインをここに取り込む」を実行してください"};
+        return t;
+    }
+    static const Texts& english() {
+        static const Texts t{
+            "en_US.UTF-8",
+            "[valid until ",
+            "[expired ",
+            "Authentication error (401). Start claude once with this account and its token is renewed",
+            "Rate limited (429) · waiting to retry",
+            "Could not parse the API response",
+            "Not captured. While claude is logged in to this account, choose “Capture the current login "
+            "here” in the menu"};
+        return t;
+    }
+
+    std::string expected(bool raw, const Texts& t = japanese()) {
         const std::string h = home.path().string();
         std::string out = "ulmet --check\n"
                           "config: " +
@@ -247,8 +277,8 @@ protected:
                           "history: none\n"
                           "\n== main [Claude] (~/.claude) [active]\n"
                           "  creds: file: " +
-                          h +
-                          "/.claude/.credentials.json [有効 〜2100-01-01T00:00:00Z]\n"
+                          h + "/.claude/.credentials.json " + t.valid +
+                          "2100-01-01T00:00:00Z]\n"
                           "  account: main@example.com\n";
         if (raw)
             out += "  raw (HTTP 200): " + keyed + "\n";
@@ -257,12 +287,13 @@ protected:
                "  seven_day_sonnet           1.0%  resets 2026-09-18T06:59:59Z\n"
                "\n== work [Claude] (~/.claude-work)\n"
                "  creds: file: " +
-               h + "/.claude-work/.credentials.json [期限切れ 2001-09-09T01:46:40Z]\n";
+               h + "/.claude-work/.credentials.json " + t.expired + "2001-09-09T01:46:40Z]\n";
         if (raw)
             out +=
                 R"(  raw (HTTP 401): {"type":"error","error":{"type":"authentication_error","message":"OAuth token has expired."}})"
                 "\n";
-        out += "  ERROR: 認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます\n"
+        out += "  ERROR: " + t.auth401 +
+               "\n"
                "\n== limits [Claude] (~/.claude-limits)\n"
                "  creds: file: " +
                h +
@@ -279,16 +310,19 @@ protected:
             out +=
                 R"(  raw (HTTP 429): {"type":"error","error":{"type":"rate_limit_error","message":"Rate limited"}})"
                 "\n";
-        out += "  ERROR: レート制限 (429) · 再試行待ち\n"
+        out += "  ERROR: " + t.rateLimited +
+               "\n"
                "\n== odd [Claude] (~/.claude-odd)\n"
                "  creds: file: " +
                h + "/.claude-odd/.credentials.json\n";
         if (raw)
             out += "  raw (HTTP 200): <binary>\n";
-        out += "  ERROR: API レスポンスを解析できませんでした\n"
+        out += "  ERROR: " + t.badResponse +
+               "\n"
                "\n== missing [Claude] (~/.claude-missing)\n"
-               "  ERROR: 未取込。このアカウントで claude "
-               "にログイン中に、メニューの「現在のログインをここに取り込む」を実行してください\n"
+               "  ERROR: " +
+               t.notCaptured +
+               "\n"
                "\n== codex [Codex] (~/.codex)\n"
                "  plan: plus\n"
                "  codex_5h                   3.0%  resets 2100-01-01T00:00:00Z\n"
@@ -297,11 +331,13 @@ protected:
     }
 };
 
-TEST_F(CheckReport, EveryKindOfProfile) {
-    const auto result = run({"--check"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, expected(false));
-    EXPECT_EQ(result.err, "");
+TEST_F(CheckReport, EveryKindOfProfileInEachLanguage) {
+    for (const Texts* t : {&japanese(), &english()}) {
+        const auto result = t->lang.empty() ? run({"--check"}) : run({"--check"}, {{"LANG", t->lang}});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, expected(false, *t)) << t->lang;
+        EXPECT_EQ(result.err, "");
+    }
 }
 
 TEST_F(CheckReport, RawAddsTheUsageBodies) {

@@ -100,4 +100,26 @@ std::uint64_t fnv1a64(std::string_view s) {
     return hash;
 }
 
+std::string fill(std::string_view pattern, std::initializer_list<std::string_view> args) {
+    std::string out;
+    out.reserve(pattern.size() + 32);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size()) {
+            const char next = pattern[i + 1];
+            if (next == '%') {
+                out += '%';
+                ++i;
+                continue;
+            }
+            if (next >= '1' && next <= '9' && static_cast<std::size_t>(next - '1') < args.size()) {
+                out += *(args.begin() + (next - '1'));
+                ++i;
+                continue;
+            }
+        }
+        out += pattern[i];
+    }
+    return out;
+}
+
 } // namespace Text

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ bool isValidUtf8(std::string_view s);
 // character outside the Basic Multilingual Plane counts two). Expects valid UTF-8; a cut never
 // splits a character's bytes (a pair that would be split is replaced by a space).
 std::string padOrCutUtf16(std::string_view s, std::size_t width);
+
+// `pattern` with %1…%9 replaced by `args` in order (a translated text puts them where its
+// language wants them); "%%" is a percent sign, and a number with no argument stays as it is.
+std::string fill(std::string_view pattern, std::initializer_list<std::string_view> args);
 
 // FNV-1a, 64 bits: a short name for a text (file names, fingerprints compared in memory).
 std::uint64_t fnv1a64(std::string_view s);

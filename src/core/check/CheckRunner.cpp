@@ -1,6 +1,7 @@
 #include "check/CheckRunner.h"
 
 #include "base/Clock.h"
+#include "base/Language.h"
 #include "base/Text.h"
 #include "claude/CredentialResolver.h"
 #include "codex/CodexProvider.h"
@@ -65,9 +66,9 @@ void checkClaude(const ProfileConfig& profile, bool active, bool raw, std::ostre
     if (credentials.expiresAt) {
         const std::string when = DateTime::formatIso8601(*credentials.expiresAt);
         if (*credentials.expiresAt >= services.clock.now())
-            out << " [有効 〜" << when << "]";
+            out << Text::fill(TR(" [有効 〜%1]"), {when});
         else
-            out << " [期限切れ " << when << "]";
+            out << Text::fill(TR(" [期限切れ %1]"), {when});
     }
     out << '\n';
     if (const auto email = AnthropicAPI::profileEmail(services.http, credentials.accessToken))

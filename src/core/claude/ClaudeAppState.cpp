@@ -2,6 +2,8 @@
 
 #include "base/FileIO.h"
 #include "base/Json.h"
+#include "base/Language.h"
+#include "base/Text.h"
 #include "claude/JsonTopLevel.h"
 
 #include <nlohmann/json.hpp>
@@ -109,7 +111,7 @@ void writeIdentity(const fs::path& home, std::string_view identityBytes,
                    const std::function<void()>& afterRead) {
     const auto identity = Json::parse(identityBytes);
     if (!identity || !identity->is_object())
-        throw StateError(1, "identity が不正です");
+        throw StateError(1, TR("identity が不正です"));
 
     const fs::path file = stateFile(home);
     const fs::path target = FileIO::linkTarget(file); // a link stays a link
@@ -123,25 +125,25 @@ void writeIdentity(const fs::path& home, std::string_view identityBytes,
 
         json state;
         if (bytes->find('\0') != std::string::npos) // nlohmann would stop there and drop the rest
-            throw StateError(3, "~/.claude.json は JSON ではありません (NUL)");
+            throw StateError(3, TR("~/.claude.json は JSON ではありません (NUL)"));
         try {
             // dump() recurses: refuse absurd nesting rather than overflow the stack.
             state = json::parse(*bytes, [](int depth, json::parse_event_t event, json&) {
                 if ((event == json::parse_event_t::object_start ||
                      event == json::parse_event_t::array_start) &&
                     depth >= kMaxWriteDepth)
-                    throw StateError(3, "~/.claude.json は JSON ではありません (入れ子が深すぎます)");
+                    throw StateError(3, TR("~/.claude.json は JSON ではありません (入れ子が深すぎます)"));
                 return true;
             });
         } catch (const json::parse_error& e) {
             // The parser's message quotes the text around the error; the file may hold secrets.
-            throw StateError(3,
-                             "~/.claude.json は JSON ではありません (byte " + std::to_string(e.byte) + ")");
+            throw StateError(3, Text::fill(TR("~/.claude.json は JSON ではありません (byte %1)"),
+                                           {std::to_string(e.byte)}));
         } catch (const json::exception&) {
-            throw StateError(3, "~/.claude.json は JSON ではありません");
+            throw StateError(3, TR("~/.claude.json は JSON ではありません"));
         }
         if (!state.is_object())
-            throw StateError(2, "~/.claude.json を解析できません");
+            throw StateError(2, TR("~/.claude.json を解析できません"));
 
         const mode_t mode = before ? before->mode : 0600;
         FileIO::writeAtomic(backupFile(home), *bytes, mode, error); // a failed backup is no failure
@@ -156,7 +158,7 @@ void writeIdentity(const fs::path& home, std::string_view identityBytes,
             text = state.dump(2);
             text.push_back('\n');
         } catch (const json::exception&) {
-            throw StateError(4, "~/.claude.json を書き出せません");
+            throw StateError(4, TR("~/.claude.json を書き出せません"));
         }
         state = json();
 

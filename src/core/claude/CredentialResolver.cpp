@@ -2,7 +2,9 @@
 
 #include "base/Clock.h"
 #include "base/FileIO.h"
+#include "base/Language.h"
 #include "base/Paths.h"
+#include "base/Text.h"
 #include "claude/ActiveCredentialStore.h"
 #include "claude/ProfileSlotStore.h"
 #include "secrets/SecretStore.h"
@@ -14,21 +16,22 @@
 namespace fs = std::filesystem;
 
 ResolveError ResolveError::refreshFailed(const std::string& message, bool refused) {
-    ResolveError error(Kind::refreshFailed, "トークン更新失敗（再ログイン→取り込みが必要です）: " + message);
+    ResolveError error(Kind::refreshFailed,
+                       Text::fill(TR("トークン更新失敗（再ログイン→取り込みが必要です）: %1"), {message}));
     error.m_refused = refused;
     return error;
 }
 
 ResolveError ResolveError::noSlot() {
     return ResolveError(Kind::noSlot,
-                        "未取込。このアカウントで claude にログイン中に、メニューの「現在のログインを"
-                        "ここに取り込む」を実行してください");
+                        TR("未取込。このアカウントで claude にログイン中に、メニューの「現在のログインを"
+                           "ここに取り込む」を実行してください"));
 }
 
 ResolveError ResolveError::claudeRenews() {
     return ResolveError(Kind::claudeRenews,
-                        "このアカウントのログインは claude が使用中のため、ここでは更新しません。claude "
-                        "が次に起動したときに自分で更新します");
+                        TR("このアカウントのログインは claude が使用中のため、ここでは更新しません。claude "
+                           "が次に起動したときに自分で更新します"));
 }
 
 namespace CredentialResolver {
@@ -91,12 +94,11 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
     // 3. Nothing else may be read.
     if (keychainDisabled()) {
         if (isLiveFile)
-            throw CredentialsError::notFound(file.string() +
-                                             " は現在ログイン中のアカウントのもので、このプロファイルには使い"
-                                             "ません。" +
-                                             std::string(PlatformWords::current.notReadBecauseDisabled));
-        throw CredentialsError::notFound(file.string() + " が無く、" +
-                                         std::string(PlatformWords::current.notReadBecauseDisabled));
+            throw CredentialsError::notFound(
+                Text::fill(TR("%1 は現在ログイン中のアカウントのもので、このプロファイルには使いません。%2"),
+                           {file.string(), TR(PlatformWords::current.notReadBecauseDisabled.data())}));
+        throw CredentialsError::notFound(Text::fill(TR("%1 が無く、%2"), {file.string(),
+                                         TR(PlatformWords::current.notReadBecauseDisabled.data())}));
     }
 
     // 4. The live login, when this is the logged-in profile; a failure here is passed over.

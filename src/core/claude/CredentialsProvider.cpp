@@ -1,22 +1,26 @@
 #include "claude/CredentialsProvider.h"
 
 #include "base/Json.h"
+#include "base/Language.h"
+#include "base/Text.h"
 #include "secrets/SecretStore.h"
 
 CredentialsError CredentialsError::notFound(const std::string& detail) {
-    return CredentialsError(Kind::notFound, "認証情報が見つかりません（" + detail + "）");
+    return CredentialsError(Kind::notFound, Text::fill(TR("認証情報が見つかりません（%1）"), {detail}));
 }
 
 CredentialsError CredentialsError::parse(const std::string& detail) {
-    return CredentialsError(Kind::parse, "認証情報を解析できません（" + detail + "）");
+    return CredentialsError(Kind::parse, Text::fill(TR("認証情報を解析できません（%1）"), {detail}));
 }
 
 namespace {
 
-// The store's name at the start of a sentence: a Latin word is set off by a space.
+// The store's name before a Japanese particle: a Latin word is set off by a space (in other
+// languages the sentence spaces it itself).
 std::string lead(const PlatformWords::Words& words) {
-    std::string out(words.secretStore);
-    if (!out.empty() && static_cast<unsigned char>(out.back()) < 0x80)
+    std::string out = TR(words.secretStore.data());
+    if (Language::current() == Language::Lang::japanese && !out.empty() &&
+        static_cast<unsigned char>(out.back()) < 0x80)
         out.push_back(' ');
     return out;
 }
@@ -27,25 +31,28 @@ CredentialsError CredentialsError::keychain(int status, const std::string& servi
                                             const PlatformWords::Words& words) {
     std::string description;
     if (status == SecretStatus::itemNotFound)
-        description = lead(words) + "に「" + service + "」がありません";
+        description = Text::fill(TR("%1に「%2」がありません"), {lead(words), service});
     else if (words.unreachable.empty())
-        description =
-            lead(words) + "読み取りエラー（" + service + ", status " + std::to_string(status) + "）";
+        description = Text::fill(TR("%1読み取りエラー（%2, status %3）"), {lead(words), service, std::to_string(status)});
     else if (status == SecretStatus::notAvailable)
-        description = std::string(words.unreachable) + "（" + service + "）";
+        description = Text::fill(TR("%1（%2）"), {TR(words.unreachable.data()), service});
     else if (status == SecretStatus::interactionNotAllowed)
-        description = std::string(words.locked) + "（" + service + "）";
+        description = Text::fill(TR("%1（%2）"), {TR(words.locked.data()), service});
     else
-        description = lead(words) + "読み取りエラー（" + service + "）";
+        description = Text::fill(TR("%1読み取りエラー（%2）"), {lead(words), service});
     return CredentialsError(Kind::keychain, description, status, service);
 }
 
 CredentialsError CredentialsError::noLogin(int status, const std::string& file, const std::string& service,
                                            const PlatformWords::Words& words) {
-    std::string description = "claude のログインが見つかりません（" + file + " が無く、" + lead(words);
-    description +=
-        status == SecretStatus::itemNotFound ? "にも「" + service + "」がありません" : "にも接続できません";
-    description += "）。claude を起動してログインしてください";
+    const std::string description =
+        status == SecretStatus::itemNotFound
+            ? Text::fill(TR("claude のログインが見つかりません（%1 が無く、%2にも「%3」がありません）。claude "
+                            "を起動してログインしてください"),
+                         {file, lead(words), service})
+            : Text::fill(TR("claude のログインが見つかりません（%1 が無く、%2にも接続できません）。claude "
+                            "を起動してログインしてください"),
+                         {file, lead(words)});
     return CredentialsError(Kind::keychain, description, status, service);
 }
 
@@ -54,14 +61,14 @@ namespace CredentialsProvider {
 OAuthCredentials parse(std::string_view data, std::string source) {
     const auto document = Json::parse(data);
     if (!document || !document->is_object())
-        throw CredentialsError::parse("JSON ではありません");
+        throw CredentialsError::parse(TR("JSON ではありません"));
     const nlohmann::json* fields = &*document;
     if (const auto inner = document->find("claudeAiOauth"); inner != document->end() && inner->is_object())
         fields = &*inner;
 
     const auto token = fields->find("accessToken");
     if (token == fields->end() || !token->is_string() || token->get_ref<const std::string&>().empty())
-        throw CredentialsError::parse("accessToken がありません");
+        throw CredentialsError::parse(TR("accessToken がありません"));
 
     OAuthCredentials credentials;
     credentials.accessToken = token->get<std::string>();

@@ -1,6 +1,7 @@
 #include "claude/SlotCustodian.h"
 
 #include "base/Clock.h"
+#include "base/Language.h"
 #include "base/Text.h"
 #include "claude/ActiveCredentialStore.h"
 #include "claude/ProfileSlotStore.h"
@@ -166,7 +167,7 @@ ResolvedCredentials SlotCustodian::grant(const ResolvedCredentials& resolved) {
         return ResolvedCredentials{CredentialsProvider::parse(*spent->renewed, "ulmet slot (refreshed)"),
                                    *spent->renewed, CredSource::slot};
     if (spent) // spent long ago: its renewal is no longer kept, and it is never sent again
-        throw ResolveError::refreshFailed("このトークンは既に更新に使われています", true);
+        throw ResolveError::refreshFailed(TR("このトークンは既に更新に使われています"), true);
     try {
         ResolvedCredentials renewed = CredentialResolver::renew(m_services, resolved);
         remember(key, Spent{renewed.raw, std::nullopt});

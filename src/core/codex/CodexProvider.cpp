@@ -2,7 +2,9 @@
 
 #include "base/FileIO.h"
 #include "base/Json.h"
+#include "base/Language.h"
 #include "base/Paths.h"
+#include "base/Text.h"
 #include "codex/TextSearch.h"
 #include "usage/AnthropicAPI.h"
 
@@ -19,11 +21,11 @@ using nlohmann::json;
 
 CodexError CodexError::noSessions(const std::string& path) {
     return CodexError(Kind::noSessions,
-                      "セッションが見つかりません（" + path + "）。codex を一度実行すると記録されます");
+                      Text::fill(TR("セッションが見つかりません（%1）。codex を一度実行すると記録されます"), {path}));
 }
 
 CodexError CodexError::noRateLimits() {
-    return CodexError(Kind::noRateLimits, "使用量の記録がまだありません。codex を一度実行してください");
+    return CodexError(Kind::noRateLimits, TR("使用量の記録がまだありません。codex を一度実行してください"));
 }
 
 namespace CodexProvider {

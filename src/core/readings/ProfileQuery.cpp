@@ -1,5 +1,8 @@
 #include "readings/ProfileQuery.h"
 
+#include "base/Language.h"
+#include "base/Text.h"
+
 #include <algorithm>
 #include <functional>
 
@@ -22,7 +25,7 @@ std::string describe(const ProfileConfig& p) {
 Match find(const std::vector<ProfileConfig>& profiles, std::string_view query) {
     Match match;
     if (query.empty()) {
-        match.message = "プロファイルの名前、メールアドレスまたは ID を指定してください";
+        match.message = TR("プロファイルの名前、メールアドレスまたは ID を指定してください");
         return match;
     }
     const auto id = Uuid::parse(query);
@@ -45,13 +48,13 @@ Match find(const std::vector<ProfileConfig>& profiles, std::string_view query) {
         if (found.size() > 1) {
             match.kind = Match::Kind::ambiguous;
             match.message =
-                "「" + std::string(query) + "」に当たるプロファイルが複数あります。ID で指定してください:";
+                Text::fill(TR("「%1」に当たるプロファイルが複数あります。ID で指定してください:"), {query});
             for (const ProfileConfig* p : found)
                 match.message += "\n  " + describe(*p);
             return match;
         }
     }
-    match.message = "「" + std::string(query) + "」という名前、メールアドレス、ID のプロファイルはありません";
+    match.message = Text::fill(TR("「%1」という名前、メールアドレス、ID のプロファイルはありません"), {query});
     return match;
 }
 

@@ -1,5 +1,7 @@
 #include "readings/WaybarOutput.h"
 
+#include "base/Language.h"
+#include "base/Text.h"
 #include "usage/UsageWindow.h"
 
 #include <algorithm>
@@ -61,9 +63,9 @@ std::string windowLine(const json& w, Instant now) {
     const std::optional<double> util = numberOf(w, "utilization");
     std::string line = textOf(w, "label") + " " + UsageWindow::percentText(util.value_or(NAN));
     if (const auto resets = timeOf(w, "resetsAt"))
-        line += " · リセット " + DateTime::clockText(*resets, now);
+        line += Text::fill(TR(" · リセット %1"), {DateTime::clockText(*resets, now)});
     if (const auto full = timeOf(w, "fullAt"))
-        line += " · 上限 ~" + DateTime::clockText(*full, now);
+        line += Text::fill(TR(" · 上限 ~%1"), {DateTime::clockText(*full, now)});
     return line;
 }
 
@@ -103,7 +105,7 @@ std::string line(const json& readings, Instant now) {
         if (const std::string error = textOf(p, "error"); !error.empty())
             tooltip += "\n  " + error;
         else if (arrayOf(p, "windows").empty())
-            tooltip += "\n  未取得";
+            tooltip += std::string("\n  ") + TR("未取得");
         for (const json& w : arrayOf(p, "windows"))
             if (w.is_object())
                 tooltip += "\n  " + windowLine(w, now);
@@ -137,7 +139,7 @@ std::string line(const json& readings, Instant now) {
 }
 
 std::string notRunningLine() {
-    return line("MeterKeeper 停止中", "", "MeterKeeper は起動していません。起動すると使用量を表示します",
+    return line(TR("MeterKeeper 停止中"), "", TR("MeterKeeper は起動していません。起動すると使用量を表示します"),
                 "stopped", 0);
 }
 

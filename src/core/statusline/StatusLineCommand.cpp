@@ -2,6 +2,8 @@
 
 #include "base/FileIO.h"
 #include "base/Json.h"
+#include "base/Language.h"
+#include "base/Text.h"
 #include "statusline/StatusLineStore.h"
 
 #include <poll.h>
@@ -202,7 +204,7 @@ InstallResult install(const fs::path& dir, std::string_view command) {
     const std::string shown = file.string();
     std::error_code error;
     if (!fs::is_directory(dir, error))
-        return {false, true, dir.string() + " はディレクトリではありません"};
+        return {false, true, Text::fill(TR("%1 はディレクトリではありません"), {dir.string()})};
     const fs::path target = FileIO::linkTarget(file); // a link stays a link
     for (int attempt = 1;; ++attempt) {
         mode_t mode = 0600;
@@ -211,33 +213,34 @@ InstallResult install(const fs::path& dir, std::string_view command) {
         if (before) {
             const auto parsed = Json::parseOrdered(*before);
             if (!parsed || !parsed->is_object())
-                return {false, true, shown + " は JSON オブジェクトではありません。変更しませんでした"};
+                return {false, true, Text::fill(TR("%1 は JSON オブジェクトではありません。変更しませんでした"), {shown})};
             doc = *parsed;
             struct stat st {};
             if (::stat(target.c_str(), &st) == 0)
                 mode = st.st_mode & 07777;
         } else if (error != std::errc::no_such_file_or_directory) {
-            return {false, true, shown + " を読めません: " + describe(error)};
+            return {false, true, Text::fill(TR("%1 を読めません: %2"), {shown, describe(error)})};
         }
         if (const auto entry = doc.find("statusLine"); entry != doc.end() && !entry->is_null()) {
             const Installed there = stateOf(*entry, command);
             if (there.state == InstallState::ours)
                 return {false, false,
-                        shown + " には既に MeterKeeper の statusLine があります: " + there.command};
+                        Text::fill(TR("%1 には既に MeterKeeper の statusLine があります: %2"), {shown, there.command})};
             return {false, true,
-                    shown + " には既に別の statusLine があります" +
-                        (there.command.empty() ? std::string() : ": " + there.command) +
-                        "。変更しませんでした"};
+                    there.command.empty()
+                        ? Text::fill(TR("%1 には既に別の statusLine があります。変更しませんでした"), {shown})
+                        : Text::fill(TR("%1 には既に別の statusLine があります: %2。変更しませんでした"),
+                                     {shown, there.command})};
         }
         if (before && !FileIO::writeAtomic(dir / "settings.json.meterkeeper-bak", *before, mode, error))
-            return {false, true, shown + " のバックアップを作れません: " + describe(error)};
+            return {false, true, Text::fill(TR("%1 のバックアップを作れません: %2"), {shown, describe(error)})};
         // The member goes into the text as it stands: every other byte stays (numbers too big for
         // a double, the user's layout and comments of style).
         const std::string text = withMember(before.value_or("{}"), "statusLine", statusLineText(command));
         const auto check = Json::parseOrdered(text);
         if (!check || !check->is_object() ||
             check->size() != doc.size() + (doc.contains("statusLine") ? 0 : 1))
-            return {false, true, shown + " に statusLine を加えられませんでした。変更しませんでした"};
+            return {false, true, Text::fill(TR("%1 に statusLine を加えられませんでした。変更しませんでした"), {shown})};
         // claude may have rewritten the file meanwhile: start again on its new content, and give up
         // rather than write over a change that keeps coming.
         std::error_code again;
@@ -245,11 +248,11 @@ InstallResult install(const fs::path& dir, std::string_view command) {
         if (now != before) {
             if (attempt < kAttempts)
                 continue;
-            return {false, true, shown + " が書き換えられ続けているため、変更しませんでした"};
+            return {false, true, Text::fill(TR("%1 が書き換えられ続けているため、変更しませんでした"), {shown})};
         }
         if (!FileIO::writeAtomic(target, before ? text : text + "\n", mode, error))
-            return {false, true, shown + " に書き込めません: " + describe(error)};
-        return {true, false, shown + " に statusLine を追加しました: " + std::string(command)};
+            return {false, true, Text::fill(TR("%1 に書き込めません: %2"), {shown, describe(error)})};
+        return {true, false, Text::fill(TR("%1 に statusLine を追加しました: %2"), {shown, command})};
     }
 }
 

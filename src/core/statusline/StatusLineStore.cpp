@@ -2,6 +2,7 @@
 
 #include "base/FileIO.h"
 #include "base/Json.h"
+#include "base/Language.h"
 #include "base/Paths.h"
 #include "base/Text.h"
 
@@ -232,8 +233,8 @@ std::optional<std::string> liveAccount(std::string_view dir, const fs::path& hom
     if (error)
         return std::nullopt;
     if (size > kMaxStateFile) {
-        why = file.string() + " が " + std::to_string(kMaxStateFile >> 20) +
-              " MB を超えるため、アカウントを確かめていません";
+        why = Text::fill(TR("%1 が %2 MB を超えるため、アカウントを確かめていません"),
+                         {file.string(), std::to_string(kMaxStateFile >> 20)});
         return std::nullopt;
     }
     const auto text = FileIO::readFile(file, kMaxStateFile, error);
@@ -261,9 +262,10 @@ std::optional<StatusLineReading> load(const fs::path& baseDir, std::string_view 
 }
 
 std::string noReadingMessage(std::string_view configDir) {
-    return "ステータスラインからの読み取りがまだありません。設定の「ステータスライン」で " +
-           std::string(configDir) + " に導入し（または ulmet --statusline-install " + std::string(configDir) +
-           "）、このアカウントで claude を使うと表示されます";
+    return Text::fill(TR("ステータスラインからの読み取りがまだありません。設定の「ステータスライン」で %1 "
+                         "に導入し（または ulmet --statusline-install %1）、このアカウントで claude "
+                         "を使うと表示されます"),
+                      {configDir});
 }
 
 std::vector<UsageWindow> windowsAt(const StatusLineReading& reading, Instant now) {

@@ -1,6 +1,7 @@
 #include "usage/AnthropicAPI.h"
 
 #include "base/Json.h"
+#include "base/Language.h"
 #include "base/Text.h"
 #include "net/Origins.h"
 
@@ -16,22 +17,22 @@ using nlohmann::json;
 APIError APIError::http(int status, std::string body) {
     APIError e(Kind::http,
                status == 401
-                   ? "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます"
-                   : "API エラー (HTTP " + std::to_string(status) + ")");
+                   ? TR("認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます")
+                   : Text::fill(TR("API エラー (HTTP %1)"), {std::to_string(status)}));
     e.m_status = status;
     e.m_body = std::move(body);
     return e;
 }
 
 APIError APIError::rateLimited(std::optional<double> retryAfter) {
-    APIError e(Kind::rateLimited, "レート制限 (429) · 再試行待ち");
+    APIError e(Kind::rateLimited, TR("レート制限 (429) · 再試行待ち"));
     e.m_status = 429;
     e.m_retryAfter = retryAfter;
     return e;
 }
 
 APIError APIError::badResponse() {
-    return APIError(Kind::badResponse, "API レスポンスを解析できませんでした");
+    return APIError(Kind::badResponse, TR("API レスポンスを解析できませんでした"));
 }
 
 namespace AnthropicAPI {

@@ -1,5 +1,8 @@
 #include "usage/UsageWindow.h"
 
+#include "base/Language.h"
+#include "base/Text.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -17,13 +20,13 @@ struct KnownKey {
 
 // Labels use the katakana middle dot "・" (U+30FB), compact labels the Latin "·" (U+00B7).
 constexpr KnownKey kKnownKeys[] = {
-    {"five_hour", "5時間", "5時間"},
-    {"seven_day", "週・全モデル", "週·全"},
-    {"seven_day_opus", "週・Opus", "週·Opus"},
-    {"seven_day_fable", "週・Fable", "週·Fable"},
-    {"seven_day_sonnet", "週・Sonnet", "週·Sonnet"},
-    {"codex_5h", "5時間", "5時間"},
-    {"codex_week", "週", "週"},
+    {"five_hour", TR_NOOP("5時間"), TR_NOOP("5時間")},
+    {"seven_day", TR_NOOP("週・全モデル"), TR_NOOP("週·全")},
+    {"seven_day_opus", TR_NOOP("週・Opus"), TR_NOOP("週·Opus")},
+    {"seven_day_fable", TR_NOOP("週・Fable"), TR_NOOP("週·Fable")},
+    {"seven_day_sonnet", TR_NOOP("週・Sonnet"), TR_NOOP("週·Sonnet")},
+    {"codex_5h", TR_NOOP("5時間"), TR_NOOP("5時間")},
+    {"codex_week", TR_NOOP("週"), TR_NOOP("週")},
 };
 
 const KnownKey* findKnown(std::string_view key) {
@@ -53,9 +56,9 @@ int UsageWindow::order(std::string_view key) {
 
 std::string UsageWindow::label(std::string_view key) {
     if (const KnownKey* known = findKnown(key))
-        return std::string(known->label);
+        return TR(known->label.data());
     if (key.starts_with(kScopedPrefix))
-        return "週・" + std::string(key.substr(kScopedPrefix.size()));
+        return Text::fill(TR("週・%1"), {key.substr(kScopedPrefix.size())});
     std::string text(key);
     std::replace(text.begin(), text.end(), '_', ' ');
     return text;
@@ -63,9 +66,9 @@ std::string UsageWindow::label(std::string_view key) {
 
 std::string UsageWindow::compactLabel(std::string_view key) {
     if (const KnownKey* known = findKnown(key))
-        return std::string(known->compact);
+        return TR(known->compact.data());
     if (key.starts_with(kScopedPrefix))
-        return "週·" + std::string(key.substr(kScopedPrefix.size()));
+        return Text::fill(TR("週·%1"), {key.substr(kScopedPrefix.size())});
     return label(key);
 }
 
@@ -116,10 +119,10 @@ std::string UsageWindow::remainShort(Instant until, Instant now) {
     const auto left = until > now ? until - now : Instant::duration::zero();
     const long long minutes = duration_cast<std::chrono::minutes>(left).count();
     if (minutes <= 59)
-        return "残" + std::to_string(minutes) + "分";
+        return Text::fill(TR("残%1分"), {std::to_string(minutes)});
     if (minutes < 2880)
-        return "残" + std::to_string(minutes / 60) + "h";
-    return "残" + std::to_string(minutes / 1440) + "日";
+        return Text::fill(TR("残%1h"), {std::to_string(minutes / 60)});
+    return Text::fill(TR("残%1日"), {std::to_string(minutes / 1440)});
 }
 
 void sortForDisplay(std::vector<UsageWindow>& windows) {
