@@ -121,6 +121,8 @@ if [ "$install_test" = 1 ]; then
         report=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin ulmet --check 2>&1) || true
         line=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin ulmet --statusline <"$root/tests/data/statusline-input.json") ||
             fail "the installed ulmet --statusline failed"
+        line_en=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin LANG=en_US.UTF-8 ulmet --statusline \
+            <"$root/tests/data/statusline-input.json") || fail "the installed ulmet --statusline failed in English"
         readings=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin ulmet --json) || fail "the installed ulmet --json failed"
         profiles=$(cd / && env -i HOME="$home" PATH=/usr/bin:/bin bash -c \
             'source /usr/share/bash-completion/completions/ulmet; COMP_WORDS=(ulmet --switch ""); COMP_CWORD=2; _ulmet; echo "${COMPREPLY[*]}"')
@@ -135,6 +137,8 @@ if [ "$install_test" = 1 ]; then
             { echo "$report"; fail "the installed ulmet --check did not report"; }
         echo "$report" | grep -q "^profiles: 1" || { echo "$report"; fail "unexpected --check report"; }
         [ "$line" = "5時間 37% 残0分 · 週·全 26% 残0分" ] || fail "unexpected status line: $line"
+        [ "$line_en" = "5 hours 37% 0m left · Week·all 26% 0m left" ] ||
+            fail "unexpected status line in English (the installed catalogue): $line_en"
         [[ "$readings" == '{"version":1,"program":"ulmet '*'"profiles":[{'*'"name":"main"'* ]] ||
             fail "unexpected readings from the installed ulmet --json: $readings"
         [ "$profiles" = main ] || fail "the installed bash completion offered '$profiles' for --switch"
