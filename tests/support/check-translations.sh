@@ -9,7 +9,7 @@ trap 'rm -rf "$scratch"' EXIT
 mapfile -t sources < <(find src/core src/main.cpp src/FullEntry.cpp -name '*.cpp' -o -name '*.h' | sort)
 xgettext --from-code=UTF-8 --language=C++ --keyword=TR --keyword=TR_NOOP -o "$scratch/ulmet.pot" "${sources[@]}"
 status=0
-for po in po/*.po; do
+for po in translations/*.po; do
     msgfmt --check -o /dev/null "$po" || status=1
     # Untranslated and fuzzy entries count as missing.
     msgcmp "$po" "$scratch/ulmet.pot" || { echo "$po: texts above have no finished translation"; status=1; }
