@@ -7,6 +7,7 @@
 #include "base/Language.h"
 #include "base/Paths.h"
 #include "check/CheckRunner.h"
+#include "config/ConfigStore.h"
 #include "net/CurlTransport.h"
 #include "secrets/PlatformSecretStore.h"
 
@@ -51,7 +52,8 @@ int runCheck(const std::vector<std::string>& args) {
 void useLanguage() {
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    Language::use(Language::fromLocale(std::getenv), Language::localeDir(self.parent_path()));
+    Language::use(Language::choose(ConfigStore::languageSetting(ConfigStore::baseDir()), std::getenv),
+                  Language::localeDir(self.parent_path()));
 }
 
 } // namespace

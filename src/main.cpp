@@ -181,7 +181,8 @@ bool displayAvailable() {
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
     // The texts of the core, in the user's language (the modules loaded below share this code).
-    Language::use(Language::fromLocale(std::getenv), Language::localeDir(selfExecutable().parent_path()));
+    Language::use(Language::choose(ConfigStore::languageSetting(ConfigStore::baseDir()), std::getenv),
+                  Language::localeDir(selfExecutable().parent_path()));
     if (std::find(args.begin(), args.end(), "--statusline") != args.end())
         return runStatusLine();
     if (std::find(args.begin(), args.end(), "--statusline-install") != args.end())

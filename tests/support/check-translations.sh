@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Every text of the core marked for translation has a finished translation in each catalogue:
-# the texts are extracted from the sources as they are now (not a kept list), and a text that is
-# missing, untranslated or marked fuzzy in a .po fails.   check-translations.sh SOURCE_DIR
+# Every text marked for translation has a finished translation in each catalogue: the texts are
+# extracted from the sources as they are now (not a kept list) — the core's by xgettext, the
+# interface's by lupdate — and a text that is missing, untranslated, fuzzy or unfinished fails.
+#   check-translations.sh SOURCE_DIR
 set -euo pipefail
 cd "$1"
 scratch=$(mktemp -d)
@@ -14,5 +15,18 @@ for po in translations/*.po; do
     # Untranslated and fuzzy entries count as missing.
     msgcmp "$po" "$scratch/ulmet.pot" || { echo "$po: texts above have no finished translation"; status=1; }
     msgfmt --statistics -o /dev/null "$po"
+done
+lupdate=$(command -v lupdate || echo /usr/lib/qt6/bin/lupdate)
+mapfile -t qt_sources < <(find src/app src/ui -name '*.cpp' -o -name '*.h' -o -name '*.qml' | sort)
+for ts in translations/ulmet_*.ts; do
+    cp "$ts" "$scratch/current.ts"
+    "$lupdate" -silent -locations none -no-obsolete -I src/core -I src/app -I src/ui "${qt_sources[@]}" \
+        -ts "$scratch/current.ts" >/dev/null 2>&1
+    if grep -q 'type="unfinished"' "$scratch/current.ts"; then
+        echo "$ts: these texts have no finished translation:"
+        grep -B2 'type="unfinished"' "$scratch/current.ts" | grep '<source>' | sed 's/^ *//'
+        status=1
+    fi
+    echo "$ts: $(grep -c '<translation>' "$scratch/current.ts") translated messages."
 done
 exit "$status"

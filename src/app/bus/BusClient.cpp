@@ -2,6 +2,7 @@
 
 #include "base/Json.h"
 #include "bus/BusInterface.h"
+#include "platform/Translations.h"
 #include "readings/WaybarOutput.h"
 #include "store/UsageStore.h"
 
@@ -167,6 +168,7 @@ int run(int argc, char** argv) {
                               : "these options do not go together");
 
     QCoreApplication app(argc, argv);
+    const Translations translations;
     QCoreApplication::setApplicationName(QStringLiteral("MeterKeeper"));
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (args[0] == "--switch")

@@ -7,6 +7,7 @@
 #include "base/Paths.h"
 #include "config/ConfigStore.h"
 #include "net/CurlTransport.h"
+#include "platform/Translations.h"
 #include "readings/OneShot.h"
 #include "readings/ProfileQuery.h"
 #include "readings/WaybarOutput.h"
@@ -52,6 +53,7 @@ std::string oneShotReadings() {
 
 int switchAlone(int argc, char** argv, const std::string& query) {
     QCoreApplication app(argc, argv);
+    const Translations translations;
     CurlTransport http;
     const auto secrets = makePlatformSecretStore();
     SystemClock clock;

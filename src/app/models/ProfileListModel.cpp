@@ -143,7 +143,7 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
             QString forecast;
             if (const auto full = m_store->forecast(profile->id, w, it->second.okValue()->at))
                 forecast =
-                    QStringLiteral("このペースだと %1 ごろ上限（リセット %2）")
+                    tr("このペースだと %1 ごろ上限（リセット %2）")
                         .arg(UsageStore::clockText(*full, now), UsageStore::clockText(*w.resetsAt, now));
             cell.insert(QStringLiteral("forecast"), forecast);
             windows.push_back(cell);

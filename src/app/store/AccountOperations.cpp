@@ -105,7 +105,7 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
         if (!*alive)
             co_return;
         if (stored.error) {
-            setLastActionMessage("登録失敗: " + *stored.error);
+            setLastActionMessage(tr("登録失敗: %1").arg(QString::fromStdString(*stored.error)).toStdString());
             co_return;
         }
         ProfileConfig* target = findProfile(targetId);
@@ -120,7 +120,7 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
         setEmail(targetId, email);
         saveNow();
         setPendingEnroll(std::nullopt, std::nullopt);
-        setLastActionMessage("「" + email + "」を登録しました");
+        setLastActionMessage(tr("「%1」を登録しました").arg(QString::fromStdString(email)).toStdString());
     }
     startPolling();
     co_await refreshAll();
@@ -157,7 +157,8 @@ QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
         if (!*alive)
             co_return;
         if (captured.error) {
-            setLastActionMessage("取り込み失敗: " + *captured.error);
+            setLastActionMessage(
+                tr("取り込み失敗: %1").arg(QString::fromStdString(*captured.error)).toStdString());
             co_return;
         }
         if (ProfileConfig* p = findProfile(profile.id)) {
@@ -172,7 +173,9 @@ QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
         emit configChanged();
         saveNow();
         setEmail(profile.id, std::nullopt);
-        setLastActionMessage("「" + profile.name + "」に現在のログインを取り込みました");
+        setLastActionMessage(tr("「%1」に現在のログインを取り込みました")
+                                 .arg(QString::fromStdString(profile.name))
+                                 .toStdString());
     }
     co_await refreshAll();
 }
@@ -188,27 +191,30 @@ QCoro::Task<UsageStore::SwitchOutcome> UsageStore::switchProfile(ProfileConfig t
     const auto alive = m_alive;
     const OperationLane::Turn turn = co_await m_lane.take();
     if (!*alive)
-        co_return SwitchOutcome{false, "MeterKeeper が終了するため切替えませんでした"};
+        co_return SwitchOutcome{false, tr("MeterKeeper が終了するため切替えませんでした").toStdString()};
     // The profile as it is now: it may have been captured or edited while this click waited.
     if (const ProfileConfig* current = findProfile(target.id))
         target = *current;
     userEdited();
     const bool switched = co_await switchSteps(std::move(target));
     if (!*alive)
-        co_return SwitchOutcome{false, "MeterKeeper が終了するため切替えませんでした"};
+        co_return SwitchOutcome{false, tr("MeterKeeper が終了するため切替えませんでした").toStdString()};
     co_return SwitchOutcome{switched, m_lastActionMessage.value_or("")};
 }
 
 QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
     if (target.provider == Provider::codex) {
-        setLastActionMessage("「" + target.name +
-                             "」は Codex のプロファイルです。切替えられるのは claude のログインだけです");
+        setLastActionMessage(
+            tr("「%1」は Codex のプロファイルです。切替えられるのは claude のログインだけです")
+                .arg(QString::fromStdString(target.name))
+                .toStdString());
         co_return false;
     }
     if (!target.accountIdentity) {
-        setLastActionMessage(
-            "「" + target.name +
-            "」は識別情報が未取得です。そのアカウントで claude にログイン中に「取り込む」を実行してください");
+        setLastActionMessage(tr("「%1」は識別情報が未取得です。そのアカウントで claude "
+                                "にログイン中に「取り込む」を実行してください")
+                                 .arg(QString::fromStdString(target.name))
+                                 .toStdString());
         co_return false;
     }
     const auto alive = m_alive;
@@ -287,7 +293,7 @@ QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
         m_slots->handedToClaude(*written.live,
                                 written.live == previousLive ? outgoing.email : target.accountEmail);
     if (written.error) {
-        setLastActionMessage("切替失敗: " + *written.error);
+        setLastActionMessage(tr("切替失敗: %1").arg(QString::fromStdString(*written.error)).toStdString());
         co_return false;
     }
     if (findProfile(target.id)) { // not a profile the user removed meanwhile

@@ -65,10 +65,11 @@ QCoro::Task<> UsageStore::evaluateAutoSwitch() {
     co_await switchSteps(*chosen);
     if (!*alive)
         co_return;
-    const std::string body = "セッション" + std::to_string(static_cast<long long>(*activeUtil)) + "% → 「" +
-                             chosen->name + "」に切替えました。claude を起動し直してください";
+    const QString body = tr("セッション%1% → 「%2」に切替えました。claude を起動し直してください")
+                             .arg(static_cast<long long>(*activeUtil))
+                             .arg(qs(chosen->name));
     if (m_deps.notify)
-        m_deps.notify(QStringLiteral("アカウント自動切替"), qs(body));
+        m_deps.notify(tr("アカウント自動切替"), body);
 }
 
 void UsageStore::remember(const Uuid& id, Instant at, const std::vector<UsageWindow>& windows) {
@@ -123,10 +124,9 @@ void UsageStore::notifyForecast() {
         if (m_forecastNotified.contains(key))
             continue; // once per window
         m_forecastNotified.insert(key);
-        m_deps.notify(
-            QStringLiteral("使用量の予測"),
-            QStringLiteral("「%1」のセッションはこのペースだと %2 ごろ上限に達します（リセット %3）")
-                .arg(QString::fromStdString(p->name), clockText(*full, now()),
-                     clockText(*w.resetsAt, now())));
+        m_deps.notify(tr("使用量の予測"),
+                      tr("「%1」のセッションはこのペースだと %2 ごろ上限に達します（リセット %3）")
+                          .arg(QString::fromStdString(p->name), clockText(*full, now()),
+                               clockText(*w.resetsAt, now())));
     }
 }

@@ -382,7 +382,8 @@ QCoro::Task<> UsageStore::refreshAll() {
             if (p.provider == Provider::claude && p.usageSource == UsageSource::api) {
                 const auto it = m_statuses.find(p.id);
                 if (it == m_statuses.end() || !it->second.isOk())
-                    setStatus(p.id, ProfileStatus::error("未接続 — 「接続」で認証してください"));
+                    setStatus(p.id,
+                              ProfileStatus::error(tr("未接続 — 「接続」で認証してください").toStdString()));
             }
 
     // 18. The active profile follows the live login; an unknown live account is offered. When an
@@ -412,11 +413,13 @@ QCoro::Task<> UsageStore::refreshAll() {
                           : 30.0;
         setBackoffUntil(now() +
                         std::chrono::duration_cast<Instant::duration>(std::chrono::duration<double>(wait)));
-        setLastActionMessage("レート制限のため約" + std::to_string(static_cast<long long>(wait)) +
-                             "秒後に自動再取得します（表示は直前の値）");
+        m_backoffMessage = tr("レート制限のため約%1秒後に自動再取得します（表示は直前の値）")
+                               .arg(static_cast<long long>(wait))
+                               .toStdString();
+        setLastActionMessage(m_backoffMessage);
     } else {
         setBackoffUntil(std::nullopt);
-        if (m_lastActionMessage && m_lastActionMessage->starts_with("レート制限"))
+        if (m_lastActionMessage && m_lastActionMessage == m_backoffMessage)
             setLastActionMessage(std::nullopt);
     }
 

@@ -29,8 +29,9 @@ UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
     m_configFileLeftAlone = loaded.fileLeftAlone;
     if (m_configFileLeftAlone)
         m_lastActionMessage =
-            "config.json "
-            "を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません";
+            tr("config.json "
+               "を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません")
+                .toStdString();
     for (const ProfileConfig& p : m_config.profiles)
         if (p.accountEmail)
             m_emails[p.id] = *p.accountEmail;

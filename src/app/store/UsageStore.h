@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -182,7 +183,11 @@ public:
     QCoro::Task<SwitchOutcome> switchProfile(ProfileConfig target);
     // The message of a switch that was made (inline: the command line's bus client says it too).
     static std::string switchedMessage(const std::string& profileName) {
-        return "「" + profileName + "」に切替えました。開いている claude は一度終了し、新しく起動し直してください";
+        return QCoreApplication::translate(
+                   "UsageStore",
+                   "「%1」に切替えました。開いている claude は一度終了し、新しく起動し直してください")
+            .arg(QString::fromStdString(profileName))
+            .toStdString();
     }
     void addProfile(Provider provider);
     void removeProfile(const Uuid& id);
@@ -264,6 +269,7 @@ private:
     std::map<Uuid, bool> m_slotPresence;
     std::optional<Instant> m_lastRefresh;
     std::optional<std::string> m_lastActionMessage;
+    std::string m_backoffMessage; // the last message of a back-off, taken back when it ends
     std::optional<std::string> m_liveEmail;
     std::optional<std::string> m_pendingEnrollEmail;
     std::optional<std::string> m_pendingEnrollRaw;

@@ -44,6 +44,14 @@ Lang fromLocale(const Getenv& getenv) {
     return Lang::japanese;
 }
 
+Setting settingFromString(std::string_view text) {
+    if (text == "ja")
+        return Setting::japanese;
+    if (text == "en")
+        return Setting::english;
+    return Setting::automatic;
+}
+
 Lang choose(Setting setting, const Getenv& getenv) {
     switch (setting) {
     case Setting::japanese:

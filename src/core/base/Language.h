@@ -21,6 +21,8 @@ using Getenv = std::function<const char*(const char*)>;
 // LC_ALL, LC_MESSAGES, LANG. "ja…" is Japanese, "C", "POSIX" or none is Japanese, anything else
 // English.
 Lang fromLocale(const Getenv& getenv);
+// The setting's text in the configuration: "ja", "en"; anything else is automatic.
+Setting settingFromString(std::string_view text);
 Lang choose(Setting setting, const Getenv& getenv);
 
 // "ja" / "en": the code of a language (the Qt translator's and the manual page's).

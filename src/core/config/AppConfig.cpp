@@ -2,6 +2,7 @@
 
 #include "base/Base64.h"
 #include "base/Json.h"
+#include "base/Language.h"
 
 #include <nlohmann/json.hpp>
 
@@ -200,6 +201,7 @@ void visitConfigFields(Visitor& v, Config& c) {
     v.field("autoSwitchEnabled", c.autoSwitchEnabled);
     v.field("autoSwitchThreshold", c.autoSwitchThreshold);
     v.field("forecastNotify", c.forecastNotify);
+    v.field("language", c.language);
 }
 
 ProfileConfig Decoder::decodeProfile(const json& object, std::string path) {
@@ -273,15 +275,15 @@ std::optional<MenuBarStyle> menuBarStyleFromString(std::string_view text) {
 std::string_view displayName(MenuBarStyle style) {
     switch (style) {
     case MenuBarStyle::batteryClassic:
-        return "バッテリー";
+        return TR_NOOP("バッテリー");
     case MenuBarStyle::progressBar:
-        return "プログレスバー";
+        return TR_NOOP("プログレスバー");
     case MenuBarStyle::percentage:
-        return "パーセント";
+        return TR_NOOP("パーセント");
     case MenuBarStyle::iconWithBar:
-        return "アイコン+バー";
+        return TR_NOOP("アイコン+バー");
     case MenuBarStyle::compact:
-        return "コンパクト";
+        return TR_NOOP("コンパクト");
     }
     return "";
 }

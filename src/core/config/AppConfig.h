@@ -97,6 +97,7 @@ struct AppConfig {
     bool autoSwitchEnabled = false;
     double autoSwitchThreshold = 100; // percent, 0-100 scale
     bool forecastNotify = false;      // tell when the active session window will fill soon
+    std::string language = "auto";    // "auto" (the locale's), "ja" or "en"; read at start
 
     friend bool operator==(const AppConfig&, const AppConfig&) = default;
 

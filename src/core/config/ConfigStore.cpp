@@ -1,6 +1,7 @@
 #include "config/ConfigStore.h"
 
 #include "base/FileIO.h"
+#include "base/Json.h"
 #include "base/Paths.h"
 #include "base/Text.h"
 
@@ -144,6 +145,16 @@ AppConfig detectDefault(const fs::path& home) {
     config.activeProfileID = config.profiles.front().id;
     config.autoReadLiveClaude = true;
     return config;
+}
+
+Language::Setting languageSetting(const fs::path& dir) {
+    std::error_code error;
+    const auto bytes = FileIO::readFile(dir / "config.json", kMaxFileSize, error);
+    const auto member = bytes ? Json::quickMember(*bytes, "language") : std::nullopt;
+    const auto value = member ? Json::parse(*member) : std::nullopt;
+    if (!value || !value->is_string())
+        return Language::Setting::automatic;
+    return Language::settingFromString(value->get_ref<const std::string&>());
 }
 
 } // namespace ConfigStore

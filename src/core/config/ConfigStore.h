@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Language.h"
 #include "config/AppConfig.h"
 
 #include <filesystem>
@@ -35,6 +36,11 @@ Loaded load(const std::filesystem::path& dir, const std::filesystem::path& home)
 // ignored: the caller keeps using its configuration in memory.
 void save(const AppConfig& config);
 void save(const AppConfig& config, const std::filesystem::path& dir);
+
+// The language setting of config.json in `dir`, read quickly and never repaired or written (for
+// the command line, which may run many times a second): automatic when the file or the member
+// is missing or unreadable.
+Language::Setting languageSetting(const std::filesystem::path& dir);
 
 // A first configuration: one profile per ".claude" or ".claude-*" directory in the home directory.
 AppConfig detectDefault();

@@ -1,5 +1,7 @@
 #include "history/HistoryChart.h"
 
+#include "base/Language.h"
+
 #include <array>
 #include <set>
 #include <unordered_map>
@@ -18,15 +20,15 @@ std::span<const HistoryRange> allHistoryRanges() {
 std::string_view label(HistoryRange range) {
     switch (range) {
     case HistoryRange::fiveHours:
-        return "5時間";
+        return TR_NOOP("5時間");
     case HistoryRange::day:
-        return "24時間";
+        return TR_NOOP("24時間");
     case HistoryRange::week:
-        return "7日";
+        return TR_NOOP("7日");
     case HistoryRange::month:
-        return "30日";
+        return TR_NOOP("30日");
     }
-    return "24時間";
+    return TR_NOOP("24時間");
 }
 
 std::optional<HistoryRange> historyRangeFromString(std::string_view text) {

@@ -1,5 +1,6 @@
 #include "history/HistoryModel.h"
 
+#include "base/Language.h"
 #include "history/HistoryChart.h"
 #include "store/UsageStore.h"
 #include "store/Worker.h"
@@ -72,6 +73,13 @@ QStringList HistoryModel::ranges() const {
     QStringList all;
     for (HistoryRange r : allHistoryRanges())
         all.push_back(qs(label(r)));
+    return all;
+}
+
+QStringList HistoryModel::rangeLabels() const {
+    QStringList all;
+    for (HistoryRange r : allHistoryRanges())
+        all.push_back(QString::fromUtf8(TR(label(r).data())));
     return all;
 }
 

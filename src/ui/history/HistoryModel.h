@@ -20,7 +20,9 @@ class HistoryModel : public QObject {
     Q_PROPERTY(QString windowKey READ windowKey WRITE setWindowKey NOTIFY windowKeyChanged)
     Q_PROPERTY(QStringList availableKeys READ availableKeys NOTIFY availableKeysChanged)
     Q_PROPERTY(QStringList keyLabels READ keyLabels NOTIFY availableKeysChanged)
+    // The spans by name ("24時間", the value of `range`), and as the user reads them.
     Q_PROPERTY(QStringList ranges READ ranges CONSTANT)
+    Q_PROPERTY(QStringList rangeLabels READ rangeLabels CONSTANT)
     Q_PROPERTY(bool loaded READ loaded NOTIFY resultChanged)
     Q_PROPERTY(bool empty READ empty NOTIFY resultChanged)
     Q_PROPERTY(int pointCount READ pointCount NOTIFY resultChanged)
@@ -40,6 +42,7 @@ public:
     QStringList availableKeys() const { return m_keys; }
     QStringList keyLabels() const;
     QStringList ranges() const;
+    QStringList rangeLabels() const;
     bool loaded() const { return m_loaded; }
     bool empty() const { return m_seriesPoints.empty(); }
     int pointCount() const;

@@ -1,10 +1,12 @@
 #include "popover/DesktopWords.h"
 
+#include "base/Language.h"
 #include "base/PlatformWords.h"
 
 QVariantMap DesktopWords::text() {
     const PlatformWords::Words& w = PlatformWords::current;
-    auto q = [](std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); };
+    // Literals, so NUL-terminated: translated as the core's texts are.
+    auto q = [](std::string_view s) { return QString::fromUtf8(TR(s.data())); };
     return {
         {QStringLiteral("disconnected"), q(w.disconnected)},
         {QStringLiteral("connected"), q(w.connected)},

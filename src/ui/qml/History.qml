@@ -21,7 +21,7 @@ Rectangle {
 
         Segmented {
             objectName: "windowPicker"
-            Accessible.name: "ウィンドウ"
+            Accessible.name: qsTr("ウィンドウ")
             model: root.history.keyLabels
             current: root.history.availableKeys.indexOf(root.history.windowKey)
             onPicked: (i) => root.history.windowKey = root.history.availableKeys[i]
@@ -53,9 +53,9 @@ Rectangle {
             Item { Layout.fillWidth: true }
             Segmented {
                 objectName: "rangePicker"
-                Accessible.name: "期間"
+                Accessible.name: qsTr("期間")
                 Layout.preferredWidth: 260
-                model: root.history.ranges
+                model: root.history.rangeLabels
                 current: root.history.ranges.indexOf(root.history.range)
                 onPicked: (i) => root.history.range = root.history.ranges[i]
             }
@@ -89,13 +89,13 @@ Rectangle {
                 }
                 Label {
                     anchors.horizontalCenter: parent.horizontalCenter
-                    text: "履歴がまだありません"
+                    text: qsTr("履歴がまだありません")
                     font.pixelSize: 17
                     font.bold: true
                 }
                 Label {
                     anchors.horizontalCenter: parent.horizontalCenter
-                    text: "接続して使用量を取得すると、更新間隔ごとに自動記録されます"
+                    text: qsTr("接続して使用量を取得すると、更新間隔ごとに自動記録されます")
                     font.pixelSize: 12
                     opacity: 0.6
                 }
@@ -106,7 +106,7 @@ Rectangle {
             Layout.fillWidth: true
             spacing: 10
             Label {
-                text: "現在"
+                text: qsTr("現在")
                 font.pixelSize: 11
                 opacity: 0.6
             }

@@ -42,7 +42,7 @@ Card {
         }
     }
     Rectangle { visible: card.enabledValue; Layout.fillWidth: true; height: 1; opacity: 0.15; color: palette.text }
-    Label { visible: card.enabledValue; text: "アイコンスタイル"; font.pixelSize: 11; opacity: 0.6 }
+    Label { visible: card.enabledValue; text: qsTr("アイコンスタイル"); font.pixelSize: 11; opacity: 0.6 }
     Flow {
         objectName: "stylePicker"
         visible: card.enabledValue
@@ -100,12 +100,12 @@ Card {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 1
-            Label { text: "次のセッションまでの時間を表示"; font.pixelSize: 12 }
-            Label { text: "アイコンに残り時間（例: →2H）を表示"; font.pixelSize: 10; opacity: 0.6 }
+            Label { text: qsTr("次のセッションまでの時間を表示"); font.pixelSize: 12 }
+            Label { text: qsTr("アイコンに残り時間（例: →2H）を表示"); font.pixelSize: 10; opacity: 0.6 }
         }
         Switch {
             objectName: "remainingSwitch"
-            Accessible.name: "次のセッションまでの時間を表示"
+            Accessible.name: qsTr("次のセッションまでの時間を表示")
             checked: card.remainingValue
             onToggled: card.remainingEdited(checked)
         }

@@ -57,7 +57,7 @@ Rectangle {
             IconButton {
                 objectName: "refreshButton"
                 iconName: "view-refresh"
-                tip: "今すぐ更新"
+                tip: qsTr("今すぐ更新")
                 onClicked: root.store.requestRefresh()
             }
         }
@@ -70,8 +70,8 @@ Rectangle {
             backgroundOpacity: 0.12
             iconName: "changes-prevent"
             title: DesktopWords.text.disconnected
-            detail: "接続すると認証して使用量を読み込みます"
-            buttonText: "接続"
+            detail: qsTr("接続すると認証して使用量を読み込みます")
+            buttonText: qsTr("接続")
             onActivated: root.store.requestConnectKeychain()
         }
 
@@ -82,9 +82,9 @@ Rectangle {
             accent: "#007aff"
             backgroundOpacity: 0.10
             iconName: "list-add-user"
-            title: "新しいアカウントを検出"
+            title: qsTr("新しいアカウントを検出")
             detail: root.store.pendingEnrollEmailText
-            buttonText: "登録"
+            buttonText: qsTr("登録")
             onActivated: root.store.requestEnroll()
         }
 
@@ -131,18 +131,18 @@ Rectangle {
             Layout.fillWidth: true
             SmallButton {
                 objectName: "historyButton"
-                text: "履歴…"
+                text: qsTr("履歴…")
                 onClicked: root.actions.openHistory()
             }
             SmallButton {
                 objectName: "settingsButton"
-                text: "設定…"
+                text: qsTr("設定…")
                 onClicked: root.actions.openSettings()
             }
             Item { Layout.fillWidth: true }
             SmallButton {
                 objectName: "quitButton"
-                text: "終了"
+                text: qsTr("終了")
                 onClicked: root.actions.quit()
             }
         }

@@ -39,7 +39,7 @@ Rectangle {
                 IconButton {
                     objectName: "rowUp"
                     iconName: "go-up"
-                    tip: "上へ移動"
+                    tip: qsTr("上へ移動")
                     iconSize: 10
                     enabled: !row.isFirst
                     opacity: enabled ? 0.6 : 0.25
@@ -48,7 +48,7 @@ Rectangle {
                 IconButton {
                     objectName: "rowDown"
                     iconName: "go-down"
-                    tip: "下へ移動"
+                    tip: qsTr("下へ移動")
                     iconSize: 10
                     enabled: !row.isLast
                     opacity: enabled ? 0.6 : 0.25
@@ -60,13 +60,13 @@ Rectangle {
                 objectName: "nameField"
                 Accessible.name: placeholderText
                 Layout.preferredWidth: 120
-                placeholderText: "名前"
+                placeholderText: qsTr("名前")
                 text: row.name
                 onTextEdited: row.settings.setProfileName(row.profileId, text)
             }
             ComboBox {
                 objectName: "providerPicker"
-                Accessible.name: "種類"
+                Accessible.name: qsTr("種類")
                 Layout.preferredWidth: 90
                 model: ["Claude", "Codex"]
                 currentIndex: row.provider === "codex" ? 1 : 0
@@ -74,7 +74,7 @@ Rectangle {
             }
             ComboBox {
                 objectName: "colorPicker"
-                Accessible.name: "色"
+                Accessible.name: qsTr("色")
                 Layout.preferredWidth: 96
                 model: row.settings.colorNames
                 currentIndex: row.settings.colorNames.indexOf(row.colorName)
@@ -84,17 +84,17 @@ Rectangle {
             IconButton {
                 objectName: "deleteButton"
                 iconName: "edit-delete"
-                tip: "削除"
+                tip: qsTr("削除")
                 onClicked: row.settings.removeProfile(row.profileId)
             }
         }
 
         TextField {
             objectName: "directoryField"
-            Accessible.name: "設定ディレクトリ"
+            Accessible.name: qsTr("設定ディレクトリ")
             Accessible.description: placeholderText
             Layout.fillWidth: true
-            placeholderText: "設定ディレクトリ（例: ~/.claude, ~/.codex）"
+            placeholderText: qsTr("設定ディレクトリ（例: ~/.claude, ~/.codex）")
             text: row.configDir
             onTextEdited: row.settings.setProfileDirectory(row.profileId, text)
         }
@@ -104,7 +104,7 @@ Rectangle {
             Label {
                 objectName: "accountLabel"
                 visible: text !== ""
-                text: row.knownEmail !== "" ? row.knownEmail : (row.provider === "claude" ? "未取り込み" : "")
+                text: row.knownEmail !== "" ? row.knownEmail : (row.provider === "claude" ? qsTr("未取り込み") : "")
                 color: row.knownEmail === "" ? "#ff9500" : palette.text
                 opacity: row.knownEmail === "" ? 1 : 0.6
                 font.pixelSize: 10
@@ -114,14 +114,14 @@ Rectangle {
             Label {
                 objectName: "codexSource"
                 visible: row.provider === "codex"
-                text: "Codex: " + row.configDir + "/sessions から読み取り"
+                text: qsTr("Codex: %1/sessions から読み取り").arg(row.configDir)
                 font.pixelSize: 10
                 opacity: 0.6
             }
             SmallButton {
                 objectName: "captureButton"
                 visible: row.provider === "claude"
-                text: "現在のログインを取り込む"
+                text: qsTr("現在のログインを取り込む")
                 onClicked: row.settings.capture(row.profileId)
             }
         }
@@ -130,20 +130,21 @@ Rectangle {
             objectName: "statusLineRow"
             visible: row.provider === "claude"
             spacing: 8
-            Label { text: "使用量の取得"; font.pixelSize: 10; opacity: 0.6 }
+            Label { text: qsTr("使用量の取得"); font.pixelSize: 10; opacity: 0.6 }
             ComboBox {
                 objectName: "sourcePicker"
-                Accessible.name: "使用量の取得"
+                Accessible.name: qsTr("使用量の取得")
                 Layout.preferredWidth: 150
-                model: ["API（トークン）", "ステータスライン"]
+                model: [qsTr("API（トークン）"), qsTr("ステータスライン")]
                 currentIndex: row.usageSource === "statusLine" ? 1 : 0
                 onActivated: (i) => row.settings.setProfileUsageSource(row.profileId, i === 1 ? "statusLine" : "api")
             }
             Label {
                 objectName: "statusLineState"
-                text: row.statusLine.state === "ours" ? "ステータスライン: 導入済み"
-                    : row.statusLine.state === "other" ? "ステータスライン: 別のコマンド" + (row.statusLine.command ? "（" + row.statusLine.command + "）" : "")
-                    : "ステータスライン: 未導入"
+                text: row.statusLine.state === "ours" ? qsTr("ステータスライン: 導入済み")
+                    : row.statusLine.state === "other" ? (row.statusLine.command ? qsTr("ステータスライン: 別のコマンド（%1）").arg(row.statusLine.command)
+                                                                                 : qsTr("ステータスライン: 別のコマンド"))
+                    : qsTr("ステータスライン: 未導入")
                 color: row.usageSource === "statusLine" && row.statusLine.state !== "ours" ? "#ff9500" : palette.text
                 opacity: color === palette.text ? 0.6 : 1
                 font.pixelSize: 10
@@ -153,7 +154,7 @@ Rectangle {
             SmallButton {
                 objectName: "statusLineInstall"
                 visible: row.statusLine.state === "none"
-                text: "導入"
+                text: qsTr("導入")
                 onClicked: row.settings.installStatusLine(row.profileId)
             }
         }

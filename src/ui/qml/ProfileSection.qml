@@ -31,9 +31,9 @@ Rectangle {
     signal dragEnded()
 
     readonly property color tint: profileColor
-    readonly property string switchTip: isActive ? "使用中のアカウントです"
-                                      : hasSlot ? "このアカウントに切り替え"
-                                                : "未取り込みのため切替できません"
+    readonly property string switchTip: isActive ? qsTr("使用中のアカウントです")
+                                      : hasSlot ? qsTr("このアカウントに切り替え")
+                                                : qsTr("未取り込みのため切替できません")
 
     // The address sits in the header when all of it fits beside the rest, else on a line of its
     // own under it (cut in the middle only when even that line is too narrow): a short address is
@@ -99,18 +99,18 @@ Rectangle {
         objectName: "profileMenu"
         MenuItem {
             objectName: "captureItem"
-            text: "現在のログインをここに取り込む"
+            text: qsTr("現在のログインをここに取り込む")
             onTriggered: section.captureRequested()
         }
         MenuItem {
             objectName: "switchItem"
-            text: "切替"
+            text: qsTr("切替")
             enabled: !section.isActive && section.hasSlot
             onTriggered: section.switchRequested()
         }
         MenuItem {
             objectName: "settingsItem"
-            text: "設定…"
+            text: qsTr("設定…")
             onTriggered: section.settingsRequested()
         }
     }
@@ -169,14 +169,14 @@ Rectangle {
             Badge {
                 objectName: "activeBadge"
                 visible: section.isActive
-                text: "使用中"
+                text: qsTr("使用中")
                 accent: section.tint
                 backgroundOpacity: 0.25
             }
             Badge {
                 objectName: "duplicateBadge"
                 visible: section.isDuplicate
-                text: "重複"
+                text: qsTr("重複")
                 accent: "#ff9500"
                 backgroundOpacity: 0.20
             }
@@ -193,7 +193,7 @@ Rectangle {
             IconButton {
                 objectName: "upButton"
                 iconName: "go-up"
-                tip: "上へ移動"
+                tip: qsTr("上へ移動")
                 iconSize: 9
                 enabled: !section.isFirst
                 opacity: enabled ? 0.6 : 0.25
@@ -202,7 +202,7 @@ Rectangle {
             IconButton {
                 objectName: "downButton"
                 iconName: "go-down"
-                tip: "下へ移動"
+                tip: qsTr("下へ移動")
                 iconSize: 9
                 enabled: !section.isLast
                 opacity: enabled ? 0.6 : 0.25
@@ -211,7 +211,7 @@ Rectangle {
             SmallButton {
                 objectName: "switchButton"
                 visible: section.provider !== "codex"
-                text: "切替"
+                text: qsTr("切替")
                 Accessible.description: section.switchTip
                 enabled: !section.isActive && section.hasSlot
                 onClicked: section.switchRequested()
@@ -237,7 +237,7 @@ Rectangle {
         Label {
             objectName: "loadingLabel"
             visible: section.statusKind === "none"
-            text: "読み込み中…"
+            text: qsTr("読み込み中…")
             font.pixelSize: 11
             opacity: 0.6
         }

@@ -17,10 +17,10 @@ Rectangle {
     color: palette.window
 
     readonly property var categories: [
-        { key: "profiles", title: "プロファイル", icon: "system-users" },
+        { key: "profiles", title: qsTr("プロファイル"), icon: "system-users" },
         { key: "menubar", title: DesktopWords.text.trayPage, icon: "view-list-details" },
-        { key: "autoswitch", title: "自動切替", icon: "view-refresh" },
-        { key: "general", title: "一般", icon: "preferences-system" }
+        { key: "autoswitch", title: qsTr("自動切替"), icon: "view-refresh" },
+        { key: "general", title: qsTr("一般"), icon: "preferences-system" }
     ]
 
     RowLayout {
@@ -117,7 +117,7 @@ Rectangle {
             spacing: 12
             Component.onCompleted: root.settings.recheckLiveLogin()
             Item { height: 6 }
-            Title { text: "プロファイル" }
+            Title { text: qsTr("プロファイル") }
             Card {
                 inset: 12
                 radius: 10
@@ -131,12 +131,12 @@ Rectangle {
                     }
                     ColumnLayout {
                         spacing: 1
-                        Label { text: "現在 claude にログイン中"; font.pixelSize: 11; opacity: 0.6 }
+                        Label { text: qsTr("現在 claude にログイン中"); font.pixelSize: 11; opacity: 0.6 }
                         TextEdit {
                             objectName: "liveEmail"
                             readOnly: true
                             selectByMouse: true
-                            text: root.settings.liveEmail !== "" ? root.settings.liveEmail : "（未ログイン / 取得できません）"
+                            text: root.settings.liveEmail !== "" ? root.settings.liveEmail : qsTr("（未ログイン / 取得できません）")
                             font.pixelSize: 13
                             font.bold: true
                             color: palette.text
@@ -145,7 +145,7 @@ Rectangle {
                     Item { Layout.fillWidth: true }
                     IconButton {
                         iconName: "view-refresh"
-                        tip: "現在のログインを再確認"
+                        tip: qsTr("現在のログインを再確認")
                         onClicked: root.settings.recheckLiveLogin()
                     }
                 }
@@ -168,12 +168,12 @@ Rectangle {
             RowLayout {
                 SmallButton {
                     objectName: "addClaude"
-                    text: "＋ Claude を追加"
+                    text: qsTr("＋ Claude を追加")
                     onClicked: root.settings.addProfile("claude")
                 }
                 SmallButton {
                     objectName: "addCodex"
-                    text: "＋ Codex を追加"
+                    text: qsTr("＋ Codex を追加")
                     onClicked: root.settings.addProfile("codex")
                 }
             }
@@ -194,7 +194,7 @@ Rectangle {
                 radius: 10
                 RowLayout {
                     spacing: 10
-                    Label { text: "プレビュー"; font.pixelSize: 11; opacity: 0.6 }
+                    Label { text: qsTr("プレビュー"); font.pixelSize: 11; opacity: 0.6 }
                     Rectangle {
                         implicitWidth: preview.width + 16
                         implicitHeight: preview.height + 8
@@ -216,7 +216,7 @@ Rectangle {
                 icon: "appointment-soon"
                 tint: "#ff9500"
                 title: "Session Usage"
-                subtitle: "5時間ローリングウィンドウ"
+                subtitle: qsTr("5時間ローリングウィンドウ")
                 enabledValue: root.settings.menuSessionEnabled
                 styleValue: root.settings.menuSessionStyle
                 hasRemaining: true
@@ -231,7 +231,7 @@ Rectangle {
                 icon: "x-office-calendar"
                 tint: "#af52de"
                 title: "Week Usage"
-                subtitle: "週間使用量（全モデル）"
+                subtitle: qsTr("週間使用量（全モデル）")
                 enabledValue: root.settings.menuWeekEnabled
                 styleValue: root.settings.menuWeekStyle
                 settings: root.settings
@@ -248,13 +248,13 @@ Rectangle {
             objectName: "autoswitchPage"
             spacing: 12
             Item { height: 6 }
-            Title { text: "自動切替" }
-            Note { text: "使用中の口座のセッション使用率が閾値を超えたら、別の口座へ自動でログインを切り替えます。切替は次に起動する claude から有効です。" }
+            Title { text: qsTr("自動切替") }
+            Note { text: qsTr("使用中の口座のセッション使用率が閾値を超えたら、別の口座へ自動でログインを切り替えます。切替は次に起動する claude から有効です。") }
             Card {
                 spacing: 12
                 Switch {
                     objectName: "autoSwitch"
-                    text: "セッション満杯で自動切替"
+                    text: qsTr("セッション満杯で自動切替")
                     checked: root.settings.autoSwitchEnabled
                     onToggled: root.settings.autoSwitchEnabled = checked
                 }
@@ -265,11 +265,11 @@ Rectangle {
                     Layout.fillWidth: true
                     Label {
                         objectName: "thresholdLabel"
-                        text: "しきい値: " + Math.floor(root.settings.autoSwitchThreshold) + "%"
+                        text: qsTr("しきい値: %1%").arg(Math.floor(root.settings.autoSwitchThreshold))
                     }
                     Slider {
                         objectName: "thresholdSlider"
-                        Accessible.name: "しきい値"
+                        Accessible.name: qsTr("しきい値")
                         Layout.fillWidth: true
                         from: 80
                         to: 100
@@ -278,12 +278,12 @@ Rectangle {
                         value: root.settings.autoSwitchThreshold
                         onMoved: root.settings.autoSwitchThreshold = root.snapped(value, from, stepSize)
                     }
-                    Label { text: "この使用率を超えたら切替を発動"; font.pixelSize: 10; opacity: 0.6 }
+                    Label { text: qsTr("この使用率を超えたら切替を発動"); font.pixelSize: 10; opacity: 0.6 }
                 }
             }
             Card {
-                Label { text: "切替先の優先順位"; font.bold: true }
-                Note { text: "上から順に、空いている（しきい値未満の）最初の Claude 口座へ切り替えます。順番は「プロファイル」画面の ▲▼ で変更できます。"; font.pixelSize: 10 }
+                Label { text: qsTr("切替先の優先順位"); font.bold: true }
+                Note { text: qsTr("上から順に、空いている（しきい値未満の）最初の Claude 口座へ切り替えます。順番は「プロファイル」画面の ▲▼ で変更できます。"); font.pixelSize: 10 }
                 Repeater {
                     objectName: "priorityList"
                     model: root.profiles
@@ -307,7 +307,7 @@ Rectangle {
                         Label { text: parent.name }
                         Label {
                             visible: !parent.hasIdentity
-                            text: "要取り込み"
+                            text: qsTr("要取り込み")
                             font.pixelSize: 10
                             color: "#ff9500"
                         }
@@ -317,12 +317,12 @@ Rectangle {
             Card {
                 Switch {
                     objectName: "forecastSwitch"
-                    text: "上限が近づいたら通知"
+                    text: qsTr("上限が近づいたら通知")
                     checked: root.settings.forecastNotify
                     onToggled: root.settings.forecastNotify = checked
                 }
                 Note {
-                    text: "使用中の口座のセッションが、このペースだと 30 分以内に上限に達しそうなときに一度だけ通知します。"
+                    text: qsTr("使用中の口座のセッションが、このペースだと 30 分以内に上限に達しそうなときに一度だけ通知します。")
                     font.pixelSize: 10
                 }
             }
@@ -336,7 +336,7 @@ Rectangle {
             objectName: "generalPage"
             spacing: 12
             Item { height: 6 }
-            Title { text: "一般" }
+            Title { text: qsTr("一般") }
             Card {
                 RowLayout {
                     Layout.fillWidth: true
@@ -352,7 +352,7 @@ Rectangle {
                     }
                     SmallButton {
                         objectName: "keychainButton"
-                        text: root.settings.keychainConnected ? "切断" : "接続"
+                        text: root.settings.keychainConnected ? qsTr("切断") : qsTr("接続")
                         highlighted: !root.settings.keychainConnected
                         onClicked: root.settings.keychainConnected ? root.settings.disconnectKeychain()
                                                                    : root.settings.connectKeychain()
@@ -362,14 +362,14 @@ Rectangle {
             Card {
                 Switch {
                     objectName: "launchAtLogin"
-                    text: "ログイン時に起動"
+                    text: qsTr("ログイン時に起動")
                     checked: root.settings.launchAtLogin
                     onToggled: {
                         root.settings.setLaunchAtLogin(checked)
                         checked = Qt.binding(() => root.settings.launchAtLogin)
                     }
                 }
-                Note { text: "デスクトップにログインすると自動的に MeterKeeper を起動します"; font.pixelSize: 10 }
+                Note { text: qsTr("デスクトップにログインすると自動的に MeterKeeper を起動します"); font.pixelSize: 10 }
                 Label {
                     objectName: "launchError"
                     visible: root.settings.launchError !== ""
@@ -381,12 +381,24 @@ Rectangle {
                 }
             }
             Card {
-                Label { text: "更新間隔" }
+                Label { text: "言語 / Language" }
+                Segmented {
+                    objectName: "languagePicker"
+                    Accessible.name: "言語 / Language"
+                    readonly property var values: ["auto", "ja", "en"]
+                    model: [qsTr("自動"), "日本語", "English"]
+                    current: values.indexOf(root.settings.language)
+                    onPicked: (i) => root.settings.language = values[i]
+                }
+                Note { text: qsTr("次回の起動から反映されます"); font.pixelSize: 10 }
+            }
+            Card {
+                Label { text: qsTr("更新間隔") }
                 RowLayout {
                     Layout.fillWidth: true
                     Slider {
                         objectName: "intervalSlider"
-                        Accessible.name: "更新間隔"
+                        Accessible.name: qsTr("更新間隔")
                         Layout.fillWidth: true
                         from: 30
                         to: 600
@@ -399,14 +411,14 @@ Rectangle {
                         objectName: "intervalLabel"
                         Layout.preferredWidth: 56
                         horizontalAlignment: Text.AlignRight
-                        text: Math.floor(root.settings.pollIntervalSec) + "秒"
+                        text: qsTr("%1秒").arg(Math.floor(root.settings.pollIntervalSec))
                     }
                 }
             }
             Card {
                 Switch {
                     objectName: "liveLogin"
-                    text: "Claude のライブログインを自動読み取り"
+                    text: qsTr("Claude のライブログインを自動読み取り")
                     checked: root.settings.autoReadLiveClaude
                     onToggled: root.settings.autoReadLiveClaude = checked
                 }

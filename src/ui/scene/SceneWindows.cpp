@@ -74,8 +74,9 @@ void SceneWindows::openSettings() {
 void SceneWindows::openHistory() {
     if (!m_history) {
         auto* model = new HistoryModel(m_store);
-        m_history = makeWindow(m_store, QStringLiteral("MeterKeeper · 使用履歴"), QSize(720, 640),
-                               QStringLiteral("History.qml"), {{QStringLiteral("history"), object(model)}});
+        m_history = makeWindow(m_store, QCoreApplication::translate("SceneWindows", "MeterKeeper · 使用履歴"),
+                               QSize(720, 640), QStringLiteral("History.qml"),
+                               {{QStringLiteral("history"), object(model)}});
         model->setParent(m_history);
         m_history->setMinimumSize(QSize(560 + 32, 400 + 32));
     }

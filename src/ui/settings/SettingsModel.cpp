@@ -1,5 +1,6 @@
 #include "settings/SettingsModel.h"
 
+#include "base/Language.h"
 #include "base/Paths.h"
 #include "claude/ClaudeAppState.h"
 #include "platform/LaunchAtLogin.h"
@@ -127,7 +128,7 @@ QStringList SettingsModel::styles() const {
 QStringList SettingsModel::styleNames() const {
     QStringList all;
     for (MenuBarStyle s : allMenuBarStyles())
-        all.push_back(qs(displayName(s)));
+        all.push_back(QString::fromUtf8(TR(displayName(s).data())));
     return all;
 }
 QStringList SettingsModel::colorNames() const {
@@ -191,6 +192,15 @@ void SettingsModel::capture(const QString& id) {
         if (*alive)
             self->recheckLiveLogin();
     }(this, m_alive, m_store->captureActive(*profile));
+}
+
+QString SettingsModel::language() const {
+    return qs(m_store->config().language);
+}
+void SettingsModel::setLanguage(const QString& language) {
+    const std::string value = language.toStdString();
+    if (value == "auto" || value == "ja" || value == "en")
+        edit([&](AppConfig& c) { c.language = value; });
 }
 
 bool SettingsModel::forecastNotify() const {

@@ -34,6 +34,8 @@ class SettingsModel : public QObject {
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY launchChanged)
     Q_PROPERTY(QString launchError READ launchError NOTIFY launchChanged)
     Q_PROPERTY(bool forecastNotify READ forecastNotify WRITE setForecastNotify NOTIFY changed)
+    // "auto" (the locale's), "ja" or "en": read when the program starts.
+    Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY changed)
     // Per Claude profile id: {"state": "ours" | "other" | "none", "command", "message"}, for the
     // statusLine entry of its directory's settings.json (read off the main thread).
     Q_PROPERTY(QVariantMap statusLine READ statusLine NOTIFY statusLineChanged)
@@ -66,6 +68,8 @@ public:
     double autoSwitchThreshold() const;
     void setAutoSwitchThreshold(double percent);
     bool forecastNotify() const;
+    QString language() const;
+    void setLanguage(const QString& language);
     void setForecastNotify(bool on);
     QVariantMap statusLine() const { return m_statusLine; }
     int previewRevision() const { return m_previewRevision; }

@@ -9,6 +9,7 @@
 #include "net/CurlTransport.h"
 #include "platform/Notifier.h"
 #include "platform/QuitOnSignal.h"
+#include "platform/Translations.h"
 #include "secrets/PlatformSecretStore.h"
 #include "shell/SceneLoader.h"
 #include "shell/Shell.h"
@@ -31,6 +32,7 @@ int run(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("io.github.ulmet.MeterKeeper"));
     QApplication::setQuitOnLastWindowClosed(false);
     std::signal(SIGPIPE, SIG_IGN);
+    const Translations translations; // before the store: its first messages are in that language
 
     SingleInstance instance;
     if (!instance.claim())

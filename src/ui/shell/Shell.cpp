@@ -193,8 +193,8 @@ void Shell::updateTray() {
         tip += QStringLiteral(" — ") + QString::fromStdString(shown->first.name);
     for (std::size_t i = 0; i < metrics.size(); ++i)
         tip += QLatin1Char('\n') +
-               (menu[i].id == "session" ? QStringLiteral("セッション ") : QStringLiteral("週 ")) +
-               GlyphPainter::percentText(metrics[i].util) +
+               (menu[i].id == "session" ? tr("セッション %1") : tr("週 %1"))
+                   .arg(GlyphPainter::percentText(metrics[i].util)) +
                (metrics[i].remaining ? QLatin1Char(' ') + *metrics[i].remaining : QString());
     const GlyphColors colors = panelColors();
     QIcon icon;

@@ -35,15 +35,12 @@ TrayIcon::TrayIcon(QObject* parent)
     : QObject(parent)
     , m_menu(std::make_unique<QMenu>())
     , m_icon(std::make_unique<QSystemTrayIcon>()) {
-    connect(m_menu->addAction(QStringLiteral("パネルを開く")), &QAction::triggered, this,
-            &TrayIcon::panelRequested);
+    connect(m_menu->addAction(tr("パネルを開く")), &QAction::triggered, this, &TrayIcon::panelRequested);
     m_menu->addSeparator();
-    connect(m_menu->addAction(QStringLiteral("履歴…")), &QAction::triggered, this,
-            &TrayIcon::historyRequested);
-    connect(m_menu->addAction(QStringLiteral("設定…")), &QAction::triggered, this,
-            &TrayIcon::settingsRequested);
+    connect(m_menu->addAction(tr("履歴…")), &QAction::triggered, this, &TrayIcon::historyRequested);
+    connect(m_menu->addAction(tr("設定…")), &QAction::triggered, this, &TrayIcon::settingsRequested);
     m_menu->addSeparator();
-    connect(m_menu->addAction(QStringLiteral("終了")), &QAction::triggered, this, &TrayIcon::quitRequested);
+    connect(m_menu->addAction(tr("終了")), &QAction::triggered, this, &TrayIcon::quitRequested);
     m_icon->setContextMenu(m_menu.get());
     connect(m_icon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {

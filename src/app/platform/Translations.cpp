@@ -1,0 +1,23 @@
+#include "platform/Translations.h"
+
+#include "config/ConfigStore.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+
+Translations::Translations()
+    : m_language(Language::choose(ConfigStore::languageSetting(ConfigStore::baseDir()), std::getenv)) {
+    // After QCoreApplication: it sets the process's locale, which the catalogues' binding reads.
+    Language::use(m_language, Language::localeDir(QCoreApplication::applicationDirPath().toStdString()));
+    if (m_language == Language::Lang::japanese)
+        return; // the source texts
+    const QString file =
+        QStringLiteral(":/i18n/ulmet_%1.qm").arg(QString::fromUtf8(Language::code(m_language)));
+    m_installed = m_translator.load(file) && QCoreApplication::installTranslator(&m_translator);
+}
+
+Translations::~Translations() {
+    if (m_installed)
+        QCoreApplication::removeTranslator(&m_translator);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "base/Language.h"
+
+#include <QTranslator>
+
+// The user's language for this process, once its QCoreApplication exists: the setting in
+// config.json, else the locale. The core's texts (gettext) and the Qt layers' (the translator of
+// ":/i18n/ulmet_LANG.qm", carried by the program module) follow it.
+class Translations {
+public:
+    Translations();
+    ~Translations();
+    Translations(const Translations&) = delete;
+    Translations& operator=(const Translations&) = delete;
+
+    Language::Lang language() const { return m_language; }
+
+private:
+    Language::Lang m_language;
+    QTranslator m_translator;
+    bool m_installed = false;
+};
