@@ -84,8 +84,11 @@ done
 
 echo "package: hardening"
 hardening-check --nocfprotection "$files/usr/bin/ulmet" "$files/usr/lib/$multiarch/ulmet/ulmet-full.so" \
-    "$files/usr/lib/$multiarch/ulmet/ulmet-cli.so" "$files/usr/lib/$multiarch/ulmet/ulmet-scene.so" ||
-    fail "hardening-check"
+    "$files/usr/lib/$multiarch/ulmet/ulmet-cli.so" || fail "hardening-check"
+# The windows' module is built with the same flags, but none of its few libc calls has a size the
+# compiler knows, so none can be fortified and the check's heuristic reports "only unprotected".
+hardening-check --nocfprotection --nofortify "$files/usr/lib/$multiarch/ulmet/ulmet-scene.so" ||
+    fail "hardening-check of the windows' module"
 
 echo "package: QML modules"
 # The modules the interface imports and, from their qmldir files, the modules those import or
