@@ -6,6 +6,7 @@
 #include "glyphs/MenuGlyphs.h"
 #include "models/ProfileListModel.h"
 #include "platform/LaunchAtLogin.h"
+#include "platform/Translations.h"
 #include "popover/IconProvider.h"
 #include "popover/PopoverWindow.h"
 #include "scene/SceneWindows.h"
@@ -715,29 +716,37 @@ TEST_F(HistoryWindowTest, ReferenceImageOfTheHistoryChart) {
     compareWithReference(view->grabWindow(), QStringLiteral("history.png"));
 }
 
-TEST_F(SettingsWindowTest, ReferenceImagesOfEverySettingsPage) {
-    AppConfig config;
-    config.keychainConnected = true;
-    config.autoSwitchEnabled = true;
-    config.menuWeekEnabled = true;
-    config.menuWeekStyle = MenuBarStyle::progressBar;
-    auto main = claude("main", "me@example.com");
-    main.colorName = "orange";
-    main.configDir = "~/.claude";
-    main.accountIdentity = R"({"oauthAccount":{"emailAddress":"me@example.com"}})";
-    auto work = claude("work", "work@example.com");
-    work.colorName = "blue";
-    ProfileConfig codex = codexProfile("Codex");
-    codex.colorName = "green";
-    config.profiles = {main, codex, work};
-    config.activeProfileID = main.id;
-    history.append(HistoryRecord{clock.now() - minutes(1),
-                                 main.id,
-                                 {{"five_hour", 62, clock.now() + minutes(130), 18000},
-                                  {"seven_day", 26, clock.now() + hours(90), 604800}}});
-    writeFile(home / ".claude.json", identityOf("me@example.com"));
-    start(config);
-    openSettings();
+// The settings of the reference images: three profiles, one captured and logged in.
+class ReferenceSettings : public SettingsWindowTest {
+protected:
+    void openReferenceSettings() {
+        AppConfig config;
+        config.keychainConnected = true;
+        config.autoSwitchEnabled = true;
+        config.menuWeekEnabled = true;
+        config.menuWeekStyle = MenuBarStyle::progressBar;
+        auto main = claude("main", "me@example.com");
+        main.colorName = "orange";
+        main.configDir = "~/.claude";
+        main.accountIdentity = R"({"oauthAccount":{"emailAddress":"me@example.com"}})";
+        auto work = claude("work", "work@example.com");
+        work.colorName = "blue";
+        ProfileConfig codex = codexProfile("Codex");
+        codex.colorName = "green";
+        config.profiles = {main, codex, work};
+        config.activeProfileID = main.id;
+        history.append(HistoryRecord{clock.now() - minutes(1),
+                                     main.id,
+                                     {{"five_hour", 62, clock.now() + minutes(130), 18000},
+                                      {"seven_day", 26, clock.now() + hours(90), 604800}}});
+        writeFile(home / ".claude.json", identityOf("me@example.com"));
+        start(config);
+        openSettings();
+    }
+};
+
+TEST_F(ReferenceSettings, ReferenceImagesOfEverySettingsPage) {
+    openReferenceSettings();
     for (const QString& page : {QStringLiteral("profiles"), QStringLiteral("menubar"),
                                 QStringLiteral("autoswitch"), QStringLiteral("general")}) {
         show(page);
@@ -745,39 +754,47 @@ TEST_F(SettingsWindowTest, ReferenceImagesOfEverySettingsPage) {
     }
 }
 
-TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {
-    AppConfig config;
-    config.keychainConnected = true;
-    config.menuWeekEnabled = true;
-    config.menuWeekStyle = MenuBarStyle::progressBar;
-    config.menuSessionShowRemaining = true;
-    auto main = claude("main", "me@example.com");
-    main.colorName = "orange";
-    auto work = claude("work", "work@example.com");
-    work.colorName = "blue";
-    ProfileConfig codex = codexProfile("Codex");
-    codex.colorName = "green";
-    auto spare = claude("account4");
-    spare.colorName = "purple";
-    config.profiles = {main, work, codex, spare};
-    config.activeProfileID = main.id;
-    slot(main, "tok-main");
-    slot(work, "tok-work");
-    answer("tok-main",
-           ok(json{{"five_hour", {{"utilization", 62}, {"resets_at", "2026-09-14T14:10:00Z"}}},
-                   {"seven_day", {{"utilization", 26}, {"resets_at", "2026-09-18T03:00:00Z"}}},
-                   {"seven_day_opus", {{"utilization", 8}, {"resets_at", "2026-09-18T03:00:00Z"}}}}
-                  .dump()));
-    answer("tok-work", {401, "{}", ""});
-    writeFile(
-        home / ".codex/sessions/2026/09/14/rollout.jsonl",
-        R"({"timestamp":"2026-09-14T11:58:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":)"
-        R"({"primary":{"used_percent":3,"window_minutes":300,"resets_at":1789401600},)"
-        R"("secondary":{"used_percent":44,"window_minutes":10080,"resets_at":1789660800}}}})"
-        "\n");
-    start(config);
-    finishCycle();
-    open();
+// The panel of the reference images: four profiles of every kind, one reading well, one refused.
+class ReferencePanel : public PopoverTest {
+protected:
+    void openReferencePanel() {
+        AppConfig config;
+        config.keychainConnected = true;
+        config.menuWeekEnabled = true;
+        config.menuWeekStyle = MenuBarStyle::progressBar;
+        config.menuSessionShowRemaining = true;
+        auto main = claude("main", "me@example.com");
+        main.colorName = "orange";
+        auto work = claude("work", "work@example.com");
+        work.colorName = "blue";
+        ProfileConfig codex = codexProfile("Codex");
+        codex.colorName = "green";
+        auto spare = claude("account4");
+        spare.colorName = "purple";
+        config.profiles = {main, work, codex, spare};
+        config.activeProfileID = main.id;
+        slot(main, "tok-main");
+        slot(work, "tok-work");
+        answer("tok-main",
+               ok(json{{"five_hour", {{"utilization", 62}, {"resets_at", "2026-09-14T14:10:00Z"}}},
+                       {"seven_day", {{"utilization", 26}, {"resets_at", "2026-09-18T03:00:00Z"}}},
+                       {"seven_day_opus", {{"utilization", 8}, {"resets_at", "2026-09-18T03:00:00Z"}}}}
+                      .dump()));
+        answer("tok-work", {401, "{}", ""});
+        writeFile(
+            home / ".codex/sessions/2026/09/14/rollout.jsonl",
+            R"({"timestamp":"2026-09-14T11:58:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":)"
+            R"({"primary":{"used_percent":3,"window_minutes":300,"resets_at":1789401600},)"
+            R"("secondary":{"used_percent":44,"window_minutes":10080,"resets_at":1789660800}}}})"
+            "\n");
+        start(config);
+        finishCycle();
+        open();
+    }
+};
+
+TEST_F(ReferencePanel, ReferenceImagesOfThePanelAndTheTrayIcon) {
+    openReferencePanel();
     compareWithReference(popover->view()->grabWindow(), QStringLiteral("popover.png"));
 
     const std::vector<GlyphMetric> metrics = menuGlyphs(store->menuMetrics());
@@ -794,6 +811,21 @@ TEST_F(PopoverTest, ReferenceImagesOfThePanelAndTheTrayIcon) {
     onBlack.fill(Qt::black);
     QPainter(&onBlack).drawImage(0, 0, label);
     compareWithReference(onBlack, QStringLiteral("label.png"));
+}
+
+// In English (the locale or the setting chose it): the same panel and settings page, with every
+// text translated and nothing cut.
+TEST_F(ReferencePanel, ReferenceImageOfThePanelInEnglish) {
+    const Translations english(Language::Lang::english, ULMET_BUILD_DIR "/locale");
+    openReferencePanel();
+    compareWithReference(popover->view()->grabWindow(), QStringLiteral("popover-en.png"));
+}
+
+TEST_F(ReferenceSettings, ReferenceImageOfTheGeneralPageInEnglish) {
+    const Translations english(Language::Lang::english, ULMET_BUILD_DIR "/locale");
+    openReferenceSettings();
+    show(QStringLiteral("general"));
+    compareWithReference(settingsView->grabWindow(), QStringLiteral("settings-general-en.png"));
 }
 
 } // namespace

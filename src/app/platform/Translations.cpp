@@ -9,7 +9,16 @@
 Translations::Translations()
     : m_language(Language::choose(ConfigStore::languageSetting(ConfigStore::baseDir()), std::getenv)) {
     // After QCoreApplication: it sets the process's locale, which the catalogues' binding reads.
-    Language::use(m_language, Language::localeDir(QCoreApplication::applicationDirPath().toStdString()));
+    install(Language::localeDir(QCoreApplication::applicationDirPath().toStdString()));
+}
+
+Translations::Translations(Language::Lang language, const std::filesystem::path& localeDir)
+    : m_language(language) {
+    install(localeDir);
+}
+
+void Translations::install(const std::filesystem::path& localeDir) {
+    Language::use(m_language, localeDir);
     if (m_language == Language::Lang::japanese)
         return; // the source texts
     const QString file =
@@ -20,4 +29,5 @@ Translations::Translations()
 Translations::~Translations() {
     if (m_installed)
         QCoreApplication::removeTranslator(&m_translator);
+    Language::use(Language::Lang::japanese, {});
 }
