@@ -78,7 +78,7 @@ echo "package: shell completions, D-Bus interface, JSON schema"
 for f in usr/share/bash-completion/completions/ulmet usr/share/zsh/vendor-completions/_ulmet \
     usr/share/fish/vendor_completions.d/ulmet.fish usr/share/dbus-1/interfaces/io.github.ulmet.MeterKeeper1.xml \
     usr/share/doc/ulmet/json.md usr/share/doc/ulmet/readings.schema.json \
-    usr/share/locale/en/LC_MESSAGES/ulmet.mo; do
+    usr/share/locale/en/LC_MESSAGES/ulmet.mo usr/share/man/ja/man1/ulmet.1.gz; do
     [ -f "$files/$f" ] || fail "the package has no /$f"
 done
 
