@@ -147,6 +147,21 @@ TEST_F(CheckCommand, AFirstCheckWithoutAnyLoginSaysWhatToDo) {
     EXPECT_TRUE(result.out.ends_with(expected)) << result.out;
 }
 
+// The setting overrides the locale, and a setting the program does not know follows it.
+TEST_F(CheckCommand, TheLanguageSettingOverridesTheLocale) {
+    const auto check = [&](const char* setting, const char* lang) {
+        writeFile(configFile, std::string(R"({"language": ")") + setting +
+                                  R"(", "profiles": [{"name": "main", "configDir": "~/.claude"}]})");
+        const auto result = run({"--check"}, {{"ULMET_NO_KEYCHAIN", "1"}, {"LANG", lang}});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return result.out;
+    };
+    EXPECT_NE(check("en", "ja_JP.UTF-8").find("  ERROR: Credentials not found (No "), std::string::npos);
+    EXPECT_NE(check("ja", "en_US.UTF-8").find("  ERROR: 認証情報が見つかりません（"), std::string::npos);
+    EXPECT_NE(check("auto", "de_DE.UTF-8").find("  ERROR: Credentials not found (No "), std::string::npos);
+    EXPECT_NE(check("klingon", "C").find("  ERROR: 認証情報が見つかりません（"), std::string::npos);
+}
+
 TEST_F(CheckCommand, NoProfilesPrintsThreeLines) {
     writeFile(configFile, R"({"profiles": []})");
     for (const auto& args :
