@@ -54,7 +54,7 @@ Rectangle {
             Segmented {
                 objectName: "rangePicker"
                 Accessible.name: qsTr("期間")
-                Layout.preferredWidth: 260
+                Layout.preferredWidth: Math.max(260, implicitWidth) // English names are longer
                 model: root.history.rangeLabels
                 current: root.history.ranges.indexOf(root.history.range)
                 onPicked: (i) => root.history.range = root.history.ranges[i]
