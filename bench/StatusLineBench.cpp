@@ -69,13 +69,14 @@ int main(int argc, char** argv) {
     if (argc > 4 && std::string(argv[4]) == "--verbs") {
         measure({ulmet, "--statusline"}, input, 20);
         const Figures base = measure({ulmet, "--statusline"}, input, calls);
-        std::printf("baseline ulmet --statusline on the fixture, %d calls: median %.2f ms, p95 %.2f ms\n", calls,
-                    base.median, base.p95);
+        std::printf("baseline ulmet --statusline on the fixture, %d calls: median %.2f ms, p95 %.2f ms\n",
+                    calls, base.median, base.p95);
         for (const char* verb : {"--json", "--waybar"}) {
             measure({ulmet, verb}, "/dev/null", 20);
             const Figures ours = measure({ulmet, verb}, "/dev/null", calls);
-            std::printf("ulmet %s from the running MeterKeeper, %d calls: median %.2f ms, p95 %.2f ms (ratio %.1f)\n",
-                        verb, calls, ours.median, ours.p95, ours.median / base.median);
+            std::printf(
+                "ulmet %s from the running MeterKeeper, %d calls: median %.2f ms, p95 %.2f ms (ratio %.1f)\n",
+                verb, calls, ours.median, ours.p95, ours.median / base.median);
         }
         return 0;
     }

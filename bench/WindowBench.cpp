@@ -11,8 +11,8 @@
 #include "history/HistoryChart.h"
 #include "history/HistoryModel.h"
 #include "net/CurlTransport.h"
-#include "secrets/SecretStore.h"
 #include "scene/SceneWindows.h"
+#include "secrets/SecretStore.h"
 #include "store/Sleeper.h"
 #include "store/UsageStore.h"
 

@@ -97,8 +97,8 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
             throw CredentialsError::notFound(
                 Text::fill(TR("%1 は現在ログイン中のアカウントのもので、このプロファイルには使いません。%2"),
                            {file.string(), TR(PlatformWords::current.notReadBecauseDisabled.data())}));
-        throw CredentialsError::notFound(Text::fill(TR("%1 が無く、%2"), {file.string(),
-                                         TR(PlatformWords::current.notReadBecauseDisabled.data())}));
+        throw CredentialsError::notFound(Text::fill(
+            TR("%1 が無く、%2"), {file.string(), TR(PlatformWords::current.notReadBecauseDisabled.data())}));
     }
 
     // 4. The live login, when this is the logged-in profile; a failure here is passed over.

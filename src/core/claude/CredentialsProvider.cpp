@@ -33,7 +33,8 @@ CredentialsError CredentialsError::keychain(int status, const std::string& servi
     if (status == SecretStatus::itemNotFound)
         description = Text::fill(TR("%1に「%2」がありません"), {lead(words), service});
     else if (words.unreachable.empty())
-        description = Text::fill(TR("%1読み取りエラー（%2, status %3）"), {lead(words), service, std::to_string(status)});
+        description = Text::fill(TR("%1読み取りエラー（%2, status %3）"),
+                                 {lead(words), service, std::to_string(status)});
     else if (status == SecretStatus::notAvailable)
         description = Text::fill(TR("%1（%2）"), {TR(words.unreachable.data()), service});
     else if (status == SecretStatus::interactionNotAllowed)
@@ -47,9 +48,10 @@ CredentialsError CredentialsError::noLogin(int status, const std::string& file, 
                                            const PlatformWords::Words& words) {
     const std::string description =
         status == SecretStatus::itemNotFound
-            ? Text::fill(TR("claude のログインが見つかりません（%1 が無く、%2にも「%3」がありません）。claude "
-                            "を起動してログインしてください"),
-                         {file, lead(words), service})
+            ? Text::fill(
+                  TR("claude のログインが見つかりません（%1 が無く、%2にも「%3」がありません）。claude "
+                     "を起動してログインしてください"),
+                  {file, lead(words), service})
             : Text::fill(TR("claude のログインが見つかりません（%1 が無く、%2にも接続できません）。claude "
                             "を起動してログインしてください"),
                          {file, lead(words)});

@@ -20,8 +20,9 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 CodexError CodexError::noSessions(const std::string& path) {
-    return CodexError(Kind::noSessions,
-                      Text::fill(TR("セッションが見つかりません（%1）。codex を一度実行すると記録されます"), {path}));
+    return CodexError(
+        Kind::noSessions,
+        Text::fill(TR("セッションが見つかりません（%1）。codex を一度実行すると記録されます"), {path}));
 }
 
 CodexError CodexError::noRateLimits() {

@@ -54,7 +54,8 @@ Match find(const std::vector<ProfileConfig>& profiles, std::string_view query) {
             return match;
         }
     }
-    match.message = Text::fill(TR("「%1」という名前、メールアドレス、ID のプロファイルはありません"), {query});
+    match.message =
+        Text::fill(TR("「%1」という名前、メールアドレス、ID のプロファイルはありません"), {query});
     return match;
 }
 

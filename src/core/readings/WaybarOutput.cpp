@@ -139,8 +139,8 @@ std::string line(const json& readings, Instant now) {
 }
 
 std::string notRunningLine() {
-    return line(TR("MeterKeeper 停止中"), "", TR("MeterKeeper は起動していません。起動すると使用量を表示します"),
-                "stopped", 0);
+    return line(TR("MeterKeeper 停止中"), "",
+                TR("MeterKeeper は起動していません。起動すると使用量を表示します"), "stopped", 0);
 }
 
 } // namespace WaybarOutput

@@ -213,7 +213,8 @@ InstallResult install(const fs::path& dir, std::string_view command) {
         if (before) {
             const auto parsed = Json::parseOrdered(*before);
             if (!parsed || !parsed->is_object())
-                return {false, true, Text::fill(TR("%1 は JSON オブジェクトではありません。変更しませんでした"), {shown})};
+                return {false, true,
+                        Text::fill(TR("%1 は JSON オブジェクトではありません。変更しませんでした"), {shown})};
             doc = *parsed;
             struct stat st {};
             if (::stat(target.c_str(), &st) == 0)
@@ -225,7 +226,8 @@ InstallResult install(const fs::path& dir, std::string_view command) {
             const Installed there = stateOf(*entry, command);
             if (there.state == InstallState::ours)
                 return {false, false,
-                        Text::fill(TR("%1 には既に MeterKeeper の statusLine があります: %2"), {shown, there.command})};
+                        Text::fill(TR("%1 には既に MeterKeeper の statusLine があります: %2"),
+                                   {shown, there.command})};
             return {false, true,
                     there.command.empty()
                         ? Text::fill(TR("%1 には既に別の statusLine があります。変更しませんでした"), {shown})
@@ -233,14 +235,16 @@ InstallResult install(const fs::path& dir, std::string_view command) {
                                      {shown, there.command})};
         }
         if (before && !FileIO::writeAtomic(dir / "settings.json.meterkeeper-bak", *before, mode, error))
-            return {false, true, Text::fill(TR("%1 のバックアップを作れません: %2"), {shown, describe(error)})};
+            return {false, true,
+                    Text::fill(TR("%1 のバックアップを作れません: %2"), {shown, describe(error)})};
         // The member goes into the text as it stands: every other byte stays (numbers too big for
         // a double, the user's layout and comments of style).
         const std::string text = withMember(before.value_or("{}"), "statusLine", statusLineText(command));
         const auto check = Json::parseOrdered(text);
         if (!check || !check->is_object() ||
             check->size() != doc.size() + (doc.contains("statusLine") ? 0 : 1))
-            return {false, true, Text::fill(TR("%1 に statusLine を加えられませんでした。変更しませんでした"), {shown})};
+            return {false, true,
+                    Text::fill(TR("%1 に statusLine を加えられませんでした。変更しませんでした"), {shown})};
         // claude may have rewritten the file meanwhile: start again on its new content, and give up
         // rather than write over a change that keeps coming.
         std::error_code again;
@@ -248,7 +252,8 @@ InstallResult install(const fs::path& dir, std::string_view command) {
         if (now != before) {
             if (attempt < kAttempts)
                 continue;
-            return {false, true, Text::fill(TR("%1 が書き換えられ続けているため、変更しませんでした"), {shown})};
+            return {false, true,
+                    Text::fill(TR("%1 が書き換えられ続けているため、変更しませんでした"), {shown})};
         }
         if (!FileIO::writeAtomic(target, before ? text : text + "\n", mode, error))
             return {false, true, Text::fill(TR("%1 に書き込めません: %2"), {shown, describe(error)})};
