@@ -29,4 +29,6 @@ for ts in translations/ulmet_*.ts; do
     fi
     echo "$ts: $(grep -c '<translation>' "$scratch/current.ts") translated messages."
 done
+# And no Japanese text of the sources escapes the extraction (a literal outside TR() or tr()).
+python3 "$(dirname "$0")/check-untranslated.py" . "$scratch/ulmet.pot" "$scratch/current.ts" || status=1
 exit "$status"
