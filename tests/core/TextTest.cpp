@@ -2,6 +2,8 @@
 #include "base/Language.h"
 #include "codex/TextSearch.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -84,6 +86,26 @@ TEST(Language, FromTheLocaleAndTheSetting) {
     EXPECT_EQ(lang({{"LANG", "ja_JP.UTF-8"}}, Language::Setting::english), Lang::english);
     EXPECT_EQ(lang({{"LANG", "en_US.UTF-8"}}, Language::Setting::japanese), Lang::japanese);
     EXPECT_EQ(lang({}, Language::Setting::english), Lang::english);
+}
+
+// The catalogue msgfmt compiled is read whatever locales the machine has; a damaged one leaves
+// the texts in Japanese.
+TEST(Language, TheCatalogueAndADamagedOne) {
+    Language::use(Language::Lang::english, ULMET_BUILD_DIR "/locale");
+    EXPECT_STREQ(TR("未取得"), "not read yet");
+    EXPECT_STREQ(TR("a text no catalogue has"), "a text no catalogue has");
+
+    testsupport::TempDir dir;
+    const std::string good = *testsupport::readFile(ULMET_BUILD_DIR "/locale/en/LC_MESSAGES/ulmet.mo");
+    for (const std::string& bad : {std::string("not a catalogue at all, but long enough"), good.substr(0, 40),
+                                   good.substr(0, good.size() - 3), std::string(28, '\xde')}) {
+        testsupport::writeFile(dir / "en/LC_MESSAGES/ulmet.mo", bad);
+        Language::use(Language::Lang::english, dir.path());
+        EXPECT_STREQ(TR("未取得"), "未取得");
+        std::filesystem::remove(dir / "en/LC_MESSAGES/ulmet.mo");
+    }
+    Language::use(Language::Lang::japanese, {});
+    EXPECT_STREQ(TR("未取得"), "未取得");
 }
 
 } // namespace

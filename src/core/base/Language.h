@@ -8,7 +8,7 @@
 // The language the user reads. Japanese is the source language of every text (and what a session
 // with no language set gets, so bug reports and scripts stay as they were); English is the first
 // translation, and what any other language gets. The core's texts go through GNU gettext
-// (`TR("…")`, extracted by xgettext into po/), the Qt layers' through Qt's translator.
+// (`TR("…")`, extracted by xgettext into translations/), the Qt layers' through Qt's translator.
 namespace Language {
 
 enum class Lang { japanese, english };
@@ -28,9 +28,9 @@ Lang choose(Setting setting, const Getenv& getenv);
 // "ja" / "en": the code of a language (the Qt translator's and the manual page's).
 std::string_view code(Lang lang);
 
-// Makes `lang` the language of TR() in this process: gettext's domain "ulmet" bound to
-// `localeDir` (which holds en/LC_MESSAGES/ulmet.mo), messages in that language even where the
-// locale itself is not installed. Japanese needs no catalogue.
+// Makes `lang` the language of TR() in this process, with the catalogue msgfmt compiled into
+// `localeDir`/LANG/LC_MESSAGES/ulmet.mo, whether or not that locale is installed. Japanese needs
+// no catalogue; a missing or damaged one leaves the texts in Japanese.
 void use(Lang lang, const std::filesystem::path& localeDir);
 // The language in use (Japanese until use()).
 Lang current();
