@@ -19,9 +19,12 @@ if [ "${ULMET_GNOME_INNER:-}" != 1 ]; then
     mkdir -m 700 "$run/rt"
     # The shell asks logind when /run/systemd/seats says one runs, and needs a system bus: these
     # machines run neither, so it gets an empty /run/systemd (no logind: it does without) and a
-    # system bus of its own.
+    # system bus of its own. Its X displays are its own too: mutter must not touch the display
+    # sockets of the other desktop tests running beside this one (abstract sockets belong to the
+    # network namespace, the others to /tmp/.X11-unix).
     status=0
-    unshare --mount -- bash -c '
+    unshare --mount --net -- bash -c '
+        mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
         mount -t tmpfs tmpfs /run/systemd 2>/dev/null || true
         mkdir -p /run/dbus && mount -t tmpfs tmpfs /run/dbus
         dbus-daemon --system --fork --nopidfile >/dev/null 2>&1
