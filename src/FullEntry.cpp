@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -52,8 +51,7 @@ int runCheck(const std::vector<std::string>& args) {
 void useLanguage() {
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    Language::use(Language::choose(ConfigStore::languageSetting(ConfigStore::baseDir()), std::getenv),
-                  Language::localeDir(self.parent_path()));
+    Language::use(ConfigStore::chosenLanguage(), Language::localeDir(self.parent_path()));
 }
 
 } // namespace

@@ -35,8 +35,15 @@ fs::path selfExecutable() {
     return error ? fs::path() : self;
 }
 
+// The core's texts in the user's language, for what this executable prints itself (each module
+// it loads has its own copy of the core and chooses there).
+void useLanguage() {
+    Language::use(ConfigStore::chosenLanguage(), Language::localeDir(selfExecutable().parent_path()));
+}
+
 int runStatusLine() {
     std::signal(SIGPIPE, SIG_IGN); // claude closing the pipe early must not kill the call
+    useLanguage();
     const StatusLineCommand::Environment env{ConfigStore::baseDir(), Paths::homeDir(),
                                              std::getenv("CLAUDE_CONFIG_DIR"),
                                              std::chrono::system_clock::now()};
@@ -44,6 +51,7 @@ int runStatusLine() {
 }
 
 int runStatusLineInstall(const std::vector<std::string>& args) {
+    useLanguage();
     const auto it = std::find(args.begin(), args.end(), "--statusline-install");
     if (it + 1 == args.end()) {
         std::cerr
@@ -180,9 +188,6 @@ bool displayAvailable() {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
-    // The texts of the core, in the user's language (the modules loaded below share this code).
-    Language::use(Language::choose(ConfigStore::languageSetting(ConfigStore::baseDir()), std::getenv),
-                  Language::localeDir(selfExecutable().parent_path()));
     if (std::find(args.begin(), args.end(), "--statusline") != args.end())
         return runStatusLine();
     if (std::find(args.begin(), args.end(), "--statusline-install") != args.end())

@@ -4,11 +4,9 @@
 
 #include <QCoreApplication>
 
-#include <cstdlib>
-
 Translations::Translations()
-    : m_language(Language::choose(ConfigStore::languageSetting(ConfigStore::baseDir()), std::getenv)) {
-    // After QCoreApplication: it sets the process's locale, which the catalogues' binding reads.
+    : m_language(ConfigStore::chosenLanguage()) {
+    // After QCoreApplication: the translator is installed into it.
     install(Language::localeDir(QCoreApplication::applicationDirPath().toStdString()));
 }
 

@@ -8,7 +8,7 @@
 
 // The user's language for this process, once its QCoreApplication exists: the setting in
 // config.json, else the locale. The core's texts (gettext) and the Qt layers' (the translator of
-// ":/i18n/ulmet_LANG.qm", carried by the program module) follow it.
+// ":/i18n/ulmet_LANG.qm", carried by every module with the app layer) follow it.
 class Translations {
 public:
     Translations();

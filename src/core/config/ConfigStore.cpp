@@ -157,4 +157,8 @@ Language::Setting languageSetting(const fs::path& dir) {
     return Language::settingFromString(value->get_ref<const std::string&>());
 }
 
+Language::Lang chosenLanguage() {
+    return Language::choose(languageSetting(baseDir()), std::getenv);
+}
+
 } // namespace ConfigStore

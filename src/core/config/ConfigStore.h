@@ -41,6 +41,8 @@ void save(const AppConfig& config, const std::filesystem::path& dir);
 // the command line, which may run many times a second): automatic when the file or the member
 // is missing or unreadable.
 Language::Setting languageSetting(const std::filesystem::path& dir);
+// The language the user reads: the setting in baseDir()'s config.json, else the locale.
+Language::Lang chosenLanguage();
 
 // A first configuration: one profile per ".claude" or ".claude-*" directory in the home directory.
 AppConfig detectDefault();
