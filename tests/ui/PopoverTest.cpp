@@ -381,9 +381,10 @@ protected:
         model = view->rootObject()->property("history").value<QObject*>();
         waitForResult();
     }
-    // Until the computation on the worker has come back and the chart is drawn.
+    // Until the computation on the worker has come back and the chart is drawn (up to 10 s: a
+    // loaded machine running the sanitizers takes more than one).
     void waitForResult() {
-        for (int i = 0; i < 200 && !model->property("loaded").toBool(); ++i) {
+        for (int i = 0; i < 2000 && !model->property("loaded").toBool(); ++i) {
             sleeper.settle();
             QTest::qWait(5);
         }
