@@ -75,7 +75,7 @@ protected:
     MemorySecretStore secrets;
     FakeClock clock{*DateTime::parseIso8601("2026-09-14T12:00:00Z")};
     VirtualSleeper sleeper{clock};
-    HistoryStore history{home / "history"};
+    HistoryStore history{home / "history", clock};
     std::vector<std::pair<std::string, std::string>> notifications;
     std::unique_ptr<UsageStore> store;
 

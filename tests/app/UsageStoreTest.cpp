@@ -637,7 +637,7 @@ TEST(StoreWithSecretService, CaptureThenReadTheProfileFromItsSlot) {
     LibsecretSecretStore secrets;
     FakeClock clock;
     VirtualSleeper sleeper(clock);
-    HistoryStore history(home / "history");
+    HistoryStore history(home / "history", clock);
     AppConfig config;
     ProfileConfig p;
     p.name = "keyring";

@@ -2,6 +2,7 @@
 #include "history/HistoryRetention.h"
 #include "history/HistoryStore.h"
 
+#include "FakeClock.h"
 #include "ScopedEnv.h"
 #include "SyntheticHistory.h"
 #include "TempDir.h"
@@ -109,6 +110,28 @@ protected:
     TempDir tmp;
     fs::path dir = tmp / "history";
 };
+
+// Which day is today comes from the store's clock, for its reads and for its retention passes: a
+// clock far from the wall clock's (a test's, or a machine whose clock jumps) neither hides
+// today's file nor thins it as if it were months old.
+TEST_F(HistoryStoreTest, TodayIsTheDayOfTheStoresClock) {
+    for (const int daysFromNow : {-90, 0, 900}) {
+        SCOPED_TRACE(daysFromNow);
+        fs::remove_all(dir);
+        const testsupport::FakeClock clock(localTime(daysFromNow, 12));
+        HistoryStore store(dir, clock);
+        std::vector<HistoryRecord> written;
+        for (int minute = 1; minute <= 30; ++minute)
+            written.push_back(record(clock.now() - minutes(minute), kA));
+        std::reverse(written.begin(), written.end());
+        for (const HistoryRecord& r : written)
+            store.append(r);
+        // A retention pass started by the appends goes on in later turns of the worker.
+        for (int i = 0; i < 3; ++i)
+            store.load(clock.now() - hours(1));
+        EXPECT_EQ(store.load(clock.now() - hours(1)), written);
+    }
+}
 
 TEST_F(HistoryStoreTest, AppendsGoToTheFileOfTheirOwnLocalDayAndLoadSeesThem) {
     HistoryStore store(dir);

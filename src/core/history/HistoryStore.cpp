@@ -3,7 +3,6 @@
 #include "base/FileIO.h"
 #include "base/Json.h"
 #include "base/Text.h"
-#include "config/ConfigStore.h"
 #include "history/HistoryRetention.h"
 
 #include <algorithm>
@@ -280,8 +279,9 @@ bool isLeftoverTemp(std::string_view name) {
 
 } // namespace
 
-HistoryStore::HistoryStore(fs::path dir)
-    : m_dir(std::move(dir)) {
+HistoryStore::HistoryStore(fs::path dir, const Clock& clock)
+    : m_clock(clock)
+    , m_dir(std::move(dir)) {
     std::error_code error;
     FileIO::createDirectories(m_dir, 0700, error);
     m_worker = std::thread([this] { run(); });
@@ -294,11 +294,6 @@ HistoryStore::~HistoryStore() {
     }
     m_wake.notify_all();
     m_worker.join();
-}
-
-HistoryStore& HistoryStore::shared() {
-    static HistoryStore store(ConfigStore::baseDir() / "history");
-    return store;
 }
 
 void HistoryStore::run() {
@@ -327,7 +322,7 @@ void HistoryStore::post(std::function<void()> task) {
 void HistoryStore::append(HistoryRecord record) {
     post([this, record = std::move(record)] {
         write(record);
-        const Instant now = std::chrono::system_clock::now();
+        const Instant now = m_clock.now();
         if (m_pass || now < m_nextRetention)
             return;
         startRetention(now);
@@ -552,7 +547,7 @@ std::vector<HistoryRecord> HistoryStore::read(Instant since) const {
     // day names are compared as text, so no conversion back to a time can go wrong.
     std::vector<fs::path> files;
     const std::string first = dayFileName(since);
-    const std::string last = dayFileName(std::chrono::system_clock::now());
+    const std::string last = dayFileName(m_clock.now());
     std::error_code error;
     for (fs::directory_iterator it(m_dir, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();

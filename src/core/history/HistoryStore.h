@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "base/DateTime.h"
 #include "base/Uuid.h"
 #include "usage/UsageWindow.h"
@@ -34,15 +35,13 @@ struct HistoryRecord {
 // newest day already thinned), so a later pass looks only at the days that aged since.
 class HistoryStore {
 public:
-    // Creates `dir` if it can (a failure is ignored) and starts the worker.
-    explicit HistoryStore(std::filesystem::path dir);
+    // Creates `dir` if it can (a failure is ignored) and starts the worker. `clock` says which day
+    // is today (for the reads and the retention passes); it outlives the store.
+    explicit HistoryStore(std::filesystem::path dir, const Clock& clock = Clock::system());
     // Finishes every queued append, then stops the worker.
     ~HistoryStore();
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
-
-    // The process's store, below the configuration directory ("history"), made on first use.
-    static HistoryStore& shared();
 
     const std::filesystem::path& dir() const { return m_dir; }
 
@@ -96,6 +95,7 @@ private:
     std::optional<RetentionPass> m_pass;
     Instant m_nextRetention{}; // worker only
 
+    const Clock& m_clock;
     std::filesystem::path m_dir;
     std::mutex m_mutex;
     std::condition_variable m_wake;

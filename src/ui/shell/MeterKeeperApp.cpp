@@ -43,7 +43,7 @@ int run(int argc, char** argv) {
     const std::unique_ptr<SecretStore> secrets = makePlatformSecretStore();
     SystemClock clock;
     TimerSleeper sleeper;
-    HistoryStore history(ConfigStore::baseDir() / "history");
+    HistoryStore history(ConfigStore::baseDir() / "history", clock);
     UsageStore store(StoreDependencies{Services{http, *secrets, clock, Paths::homeDir()},
                                        ConfigStore::baseDir(), &history, &sleeper, &Notifier::notify});
     ProfileListModel profiles(&store);
