@@ -3,11 +3,9 @@
 
 #include "claude/ActiveCredentialStore.h"
 #include "claude/ClaudeAppState.h"
-#include "claude/CredentialResolver.h"
 #include "claude/SlotCustodian.h"
-#include "codex/CodexProvider.h"
 #include "config/ConfigStore.h"
-#include "statusline/StatusLineStore.h"
+#include "readings/ProfileReader.h"
 #include "store/StoreSteps.h"
 #include "usage/AnthropicAPI.h"
 
@@ -20,22 +18,6 @@ namespace {
 
 constexpr double kSeedHours = 48;
 constexpr double kMaxSleepSeconds = 365.0 * 24 * 3600; // a poll interval beyond a year waits a year
-
-// The status-line reading of the profile's directory when it may stand for this profile: a
-// reading names the account that was logged in when claude gave it, and serves that account's
-// profile only. One that names none serves only profiles read from the status line. Off the
-// main thread.
-std::optional<StatusLineReading> readingFor(const std::filesystem::path& baseDir,
-                                            const ProfileConfig& profile, const std::filesystem::path& home) {
-    auto reading = StatusLineStore::load(baseDir, profile.configDir, home);
-    if (!reading)
-        return std::nullopt;
-    if (reading->account && reading->account == profile.accountEmail)
-        return reading;
-    if (profile.usageSource == UsageSource::statusLine && (!reading->account || !profile.accountEmail))
-        return reading;
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -51,8 +33,7 @@ QCoro::Task<> UsageStore::pollLoop(std::uint64_t generation) {
         co_await refreshAll();
         if (!*alive || generation != m_pollGeneration)
             co_return;
-        double interval =
-            std::max(m_config.pollIntervalSec, static_cast<double>(kMinimumPollInterval.count()));
+        double interval = m_config.pollInterval();
         if (m_backoffUntil)
             interval = std::max(interval, DateTime::secondsBetween(now(), *m_backoffUntil));
         interval = std::min(interval, kMaxSleepSeconds);
@@ -92,86 +73,27 @@ UsageStore::fetch(const StoreDependencies& dependencies, std::shared_ptr<JobGrou
     const Services services = deps.services;
     // GCC 12 destroys a lambda temporary inside a co_await expression twice: name the job.
     const std::filesystem::path baseDir = deps.configDir;
-    auto readProfile = jobs->run([services, custodian, profile, liveOverride, includeEmail, statusLine,
-                                  baseDir]() -> FetchOutcome {
+    ProfileReader::Request request;
+    request.baseDir = deps.configDir;
+    request.includeEmail = includeEmail;
+    request.statusLineFreshFor = statusLine.freshFor;
+    request.previous = std::move(statusLine.previous);
+    // The live profile is read with the live login; any other through the slots' custodian.
+    request.token = [custodian, liveOverride](const ProfileConfig& p) -> ProfileReader::Token {
+        if (liveOverride)
+            return {*liveOverride, false};
+        SlotCustodian::ForUse use = custodian->credentialsFor(p);
+        return {std::move(use.resolved.credentials), use.claudes};
+    };
+    auto readProfile = jobs->run([services, profile, request]() -> FetchOutcome {
+        ProfileReader::Outcome read = ProfileReader::read(services, profile, request);
         FetchOutcome outcome;
         outcome.id = profile.id;
-        const Instant now = services.clock.now();
-        if (profile.provider == Provider::codex) {
-            try {
-                auto windows = CodexProvider::readUsage(profile.configDir, services.home, now);
-                outcome.status = ProfileStatus::ok(std::move(windows), services.clock.now());
-            } catch (const std::exception& e) {
-                outcome.status = ProfileStatus::error(e.what());
-            }
-            return outcome;
-        }
-        // What claude told its status-line command, when the profile is read that way or the
-        // reading is recent enough to spare the endpoint a call.
-        const auto reading = readingFor(baseDir, profile, services.home);
-        const auto fromStatusLine = [&](const StatusLineReading& r, std::vector<UsageWindow> windows) {
-            for (const UsageWindow& w : StatusLineStore::windowsAt(r, now)) {
-                const auto it = std::find_if(windows.begin(), windows.end(),
-                                             [&](const UsageWindow& old) { return old.key == w.key; });
-                if (it != windows.end())
-                    *it = w;
-                else
-                    windows.push_back(w);
-            }
-            outcome.source = UsageSource::statusLine;
-            outcome.status = ProfileStatus::ok(std::move(windows), r.at);
-        };
-        if (profile.usageSource == UsageSource::statusLine) {
-            if (reading)
-                fromStatusLine(*reading, {});
-            else
-                outcome.status = ProfileStatus::error(StatusLineStore::noReadingMessage(profile.configDir));
-            return outcome;
-        }
-        if (reading && reading->at <= now && now - reading->at < statusLine.freshFor) {
-            fromStatusLine(*reading, statusLine.previous); // the endpoint's other windows stay
-            return outcome;
-        }
-        try {
-            OAuthCredentials credentials;
-            if (liveOverride) {
-                credentials = *liveOverride;
-            } else {
-                // claude's own login is not renewed here: once its access token has expired the
-                // account's last status-line reading stands in, or the profile says why there is none.
-                std::optional<std::string> claudeRenews;
-                try {
-                    SlotCustodian::ForUse use = custodian->credentialsFor(profile);
-                    const auto& expiresAt = use.resolved.credentials.expiresAt;
-                    if (use.claudes && expiresAt && *expiresAt <= now)
-                        claudeRenews = ResolveError::claudeRenews().description();
-                    credentials = std::move(use.resolved.credentials);
-                } catch (const ResolveError& e) {
-                    if (e.kind() != ResolveError::Kind::claudeRenews)
-                        throw;
-                    claudeRenews = e.description();
-                }
-                if (claudeRenews) {
-                    if (reading && reading->account)
-                        fromStatusLine(*reading, statusLine.previous);
-                    else
-                        outcome.status = ProfileStatus::error(*claudeRenews);
-                    return outcome;
-                }
-            }
-            auto windows = AnthropicAPI::usage(services.http, credentials.accessToken);
-            if (includeEmail)
-                outcome.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
-            outcome.status = ProfileStatus::ok(std::move(windows), services.clock.now());
-        } catch (const APIError& e) {
-            outcome.status = ProfileStatus::error(e.what());
-            if (e.kind() == APIError::Kind::rateLimited) {
-                outcome.rateLimited = true;
-                outcome.retryAfter = e.retryAfter();
-            }
-        } catch (const std::exception& e) {
-            outcome.status = ProfileStatus::error(e.what());
-        }
+        outcome.status = std::move(read.status);
+        outcome.email = std::move(read.email);
+        outcome.rateLimited = read.rateLimited;
+        outcome.retryAfter = read.retryAfter;
+        outcome.source = read.source;
         return outcome;
     });
     co_return co_await readProfile;
@@ -475,8 +397,7 @@ QCoro::Task<bool> UsageStore::storeLiveLogin(Uuid id, std::string blob, std::opt
 
 UsageStore::StatusLineUse UsageStore::statusLineUse(const ProfileConfig& profile) const {
     StatusLineUse use;
-    use.freshFor = std::chrono::seconds(static_cast<long long>(
-        std::max(m_config.pollIntervalSec, static_cast<double>(kMinimumPollInterval.count()))));
+    use.freshFor = std::chrono::seconds(static_cast<long long>(m_config.pollInterval()));
     if (const auto it = m_statuses.find(profile.id); it != m_statuses.end())
         if (const auto* ok = it->second.okValue())
             use.previous = ok->windows;

@@ -106,7 +106,6 @@ public:
         std::optional<std::string> remaining;
     };
 
-    static constexpr std::chrono::seconds kMinimumPollInterval{30};
     static constexpr std::chrono::seconds kMaximumBackoff{300};
     static constexpr std::chrono::milliseconds kSaveDelay{800};
     static constexpr std::chrono::milliseconds kStagger{500};

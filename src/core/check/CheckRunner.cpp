@@ -10,6 +10,7 @@
 #include "history/HistoryRetention.h"
 #include "history/HistoryStore.h"
 #include "readings/OneShot.h"
+#include "readings/ProfileReader.h"
 #include "statusline/StatusLineStore.h"
 #include "usage/AnthropicAPI.h"
 
@@ -51,7 +52,7 @@ void checkCodex(const ProfileConfig& profile, std::ostream& out, const Services&
 void checkStatusLine(const ProfileConfig& profile, std::ostream& out, const Services& services,
                      const std::vector<HistoryRecord>& history) {
     const Instant now = services.clock.now();
-    const auto reading = StatusLineStore::load(ConfigStore::baseDir(), profile.configDir, services.home);
+    const auto reading = ProfileReader::statusLineReading(ConfigStore::baseDir(), profile, services.home);
     if (!reading)
         throw std::runtime_error(StatusLineStore::noReadingMessage(profile.configDir));
     out << "  source: status line, read " << DateTime::formatIso8601(reading->at) << '\n';
@@ -116,12 +117,19 @@ void run(std::span<const std::string> args, std::ostream& out, const Services& s
         const bool active = config.activeProfileID && *config.activeProfileID == profile.id;
         out << '\n' << headerLine(profile, active) << '\n';
         try {
-            if (profile.provider == Provider::codex)
+            // The endpoint is always asked here, even when a recent status-line reading would spare
+            // the running program a request: the check shows what the login can do.
+            switch (ProfileReader::wayOf(profile)) {
+            case ProfileReader::Way::codexLog:
                 checkCodex(profile, out, services, history);
-            else if (profile.usageSource == UsageSource::statusLine)
+                break;
+            case ProfileReader::Way::statusLine:
                 checkStatusLine(profile, out, services, history);
-            else
+                break;
+            case ProfileReader::Way::endpoint:
                 checkClaude(profile, active, raw, out, services, history);
+                break;
+            }
         } catch (const std::exception& e) {
             out << "  ERROR: " << e.what() << '\n';
         }

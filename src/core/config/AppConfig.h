@@ -4,6 +4,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -84,7 +85,7 @@ struct ProfileConfig {
 
 // The whole persisted configuration. Member initialisers are the values of absent keys.
 struct AppConfig {
-    double pollIntervalSec = 60;         // seconds
+    double pollIntervalSec = 60;         // seconds; see pollInterval()
     std::vector<ProfileConfig> profiles; // the user's priority order
     std::optional<Uuid> activeProfileID;
     bool keychainConnected = false;
@@ -100,6 +101,10 @@ struct AppConfig {
     std::string language = "auto";    // "auto" (the locale's), "ja" or "en"; read at start
 
     friend bool operator==(const AppConfig&, const AppConfig&) = default;
+
+    // The time between two readings, in seconds: pollIntervalSec, but never under half a minute.
+    static constexpr double kMinimumPollInterval = 30;
+    double pollInterval() const { return std::max(pollIntervalSec, kMinimumPollInterval); }
 
     // Absent or null members take their defaults; unknown members are ignored. A member of the
     // wrong JSON type, an invalid UUID, an unknown enumeration text, invalid Base64 or a profile

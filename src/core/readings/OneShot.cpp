@@ -2,13 +2,9 @@
 
 #include "base/FileIO.h"
 #include "claude/CredentialResolver.h"
-#include "codex/CodexProvider.h"
 #include "config/ConfigStore.h"
-#include "statusline/StatusLineStore.h"
-#include "usage/AnthropicAPI.h"
+#include "readings/ProfileReader.h"
 #include "usage/UsageForecast.h"
-
-#include <stdexcept>
 
 namespace OneShot {
 
@@ -47,32 +43,20 @@ Readings collect(const Services& services) {
     const Instant now = services.clock.now();
     std::map<Uuid, ProfileStatus> statuses;
     std::map<Uuid, UsageSource> sources;
+    // What a running MeterKeeper would show: a status-line reading younger than one poll
+    // interval stands in for a request, as it does there.
+    ProfileReader::Request request;
+    request.baseDir = ConfigStore::baseDir();
+    request.statusLineFreshFor = std::chrono::seconds(static_cast<long long>(config.pollInterval()));
     for (const ProfileConfig& profile : config.profiles) {
         const bool active = config.activeProfileID == profile.id;
-        try {
-            if (profile.provider == Provider::codex) {
-                statuses.insert_or_assign(
-                    profile.id,
-                    ProfileStatus::ok(CodexProvider::readUsage(profile.configDir, services.home, now), now));
-            } else if (profile.usageSource == UsageSource::statusLine) {
-                sources[profile.id] = UsageSource::statusLine;
-                const auto reading =
-                    StatusLineStore::load(ConfigStore::baseDir(), profile.configDir, services.home);
-                if (!reading)
-                    throw std::runtime_error(StatusLineStore::noReadingMessage(profile.configDir));
-                statuses.insert_or_assign(
-                    profile.id, ProfileStatus::ok(StatusLineStore::windowsAt(*reading, now), reading->at));
-            } else {
-                sources[profile.id] = UsageSource::api;
-                const ResolvedCredentials resolved = CredentialResolver::resolve(services, profile, active);
-                statuses.insert_or_assign(
-                    profile.id,
-                    ProfileStatus::ok(AnthropicAPI::usage(services.http, resolved.credentials.accessToken),
-                                      now));
-            }
-        } catch (const std::exception& e) {
-            statuses.insert_or_assign(profile.id, ProfileStatus::error(e.what()));
-        }
+        request.token = [&services, active](const ProfileConfig& p) {
+            return ProfileReader::Token{CredentialResolver::resolve(services, p, active).credentials};
+        };
+        ProfileReader::Outcome read = ProfileReader::read(services, profile, request);
+        if (ProfileReader::wayOf(profile) != ProfileReader::Way::codexLog)
+            sources[profile.id] = read.source;
+        statuses.insert_or_assign(profile.id, std::move(read.status));
     }
     const std::vector<HistoryRecord> history = recentHistory(now);
     const auto fullAt = [&](const Uuid& id, const UsageWindow& w, Instant takenAt) {
