@@ -1,51 +1,22 @@
-// The program beyond the status line, loaded by the entry point when needed: the text diagnostic
-// with --check, the verbs for scripts when no MeterKeeper runs to take them, otherwise the tray
-// application. Its libraries (Qt, libcurl, libsecret) are loaded
-// only with it.
+// The program beyond the entry point, loaded by it when needed: the text diagnostic with --check,
+// the verbs for scripts when no MeterKeeper runs to take them, otherwise the tray application.
+// Its libraries (Qt, libcurl, libsecret) are loaded only with it.
 
-#include "base/Clock.h"
 #include "base/Language.h"
-#include "base/Paths.h"
 #include "check/CheckRunner.h"
+#include "cli/Standalone.h"
+#include "cli/Verbs.h"
 #include "config/ConfigStore.h"
-#include "net/CurlTransport.h"
-#include "secrets/PlatformSecretStore.h"
 
 #ifdef ULMET_WITH_APP
-#include "bus/CommandLine.h"
 #include "shell/MeterKeeperApp.h"
 #endif
 
-#include <algorithm>
 #include <csignal>
-#include <exception>
 #include <filesystem>
 #include <iostream>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace {
-
-int runCheck(const std::vector<std::string>& args) {
-    // A closed standard output must not kill the run: the exit status is 0 whatever happened.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::thread worker([&args] {
-        try {
-            CurlTransport http;
-            auto secrets = makePlatformSecretStore();
-            SystemClock clock;
-            const Services services{http, *secrets, clock, Paths::homeDir()};
-            CheckRunner::run(args, std::cout, services);
-        } catch (const std::exception& e) {
-            std::cout.flush();
-            std::cerr << "ulmet: the check stopped early: " << e.what() << '\n';
-        }
-    });
-    worker.join();
-    std::cout.flush();
-    return 0;
-}
 
 // The core's texts in the user's language (this module has its own copy of the core).
 void useLanguage() {
@@ -54,21 +25,57 @@ void useLanguage() {
     Language::use(ConfigStore::chosenLanguage(), Language::localeDir(self.parent_path()));
 }
 
+int runCheck(bool raw) {
+    // The exit status is 0 whatever happened: the report says it.
+    Standalone::withRealServices(
+        [raw](const Services& services) {
+            try {
+                CheckRunner::run(raw, std::cout, services);
+            } catch (const std::exception& e) {
+                std::cout.flush();
+                std::cerr << "ulmet: the check stopped early: " << e.what() << '\n';
+            }
+            return 0;
+        },
+        std::cerr);
+    std::cout.flush();
+    return 0;
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int ulmet_full_main(int argc, char** argv) {
-    const std::vector<std::string> args(argv, argv + argc);
-    // A whole-argument, case-sensitive match in any position, the program path included.
-    if (std::find(args.begin(), args.end(), "--check") != args.end()) {
+    const Verbs::Command command = Verbs::parse(argc, argv);
+    switch (command.verb) {
+    // A closed standard output must not kill a verb.
+    case Verbs::Verb::check:
+        std::signal(SIGPIPE, SIG_IGN);
         useLanguage();
-        return runCheck(args);
-    }
-
-#ifdef ULMET_WITH_APP
+        return runCheck(command.raw);
     // The verbs for scripts, when no running MeterKeeper took them (the entry point asked first).
-    for (const char* verb : {"--switch", "--json", "--waybar"})
-        if (std::find(args.begin(), args.end(), verb) != args.end())
-            return CommandLine::runAlone(argc, argv);
+    case Verbs::Verb::switchTo:
+        std::signal(SIGPIPE, SIG_IGN);
+        useLanguage();
+        return Standalone::withRealServices(
+            [&command](const Services& services) {
+                return Standalone::switchProfile(services, ConfigStore::baseDir(), command.operand, std::cout,
+                                                 std::cerr);
+            },
+            std::cerr);
+    case Verbs::Verb::json:
+    case Verbs::Verb::waybar:
+        std::signal(SIGPIPE, SIG_IGN);
+        useLanguage();
+        return Standalone::withRealServices(
+            [&command](const Services& services) {
+                return Standalone::readings(services, command.verb == Verbs::Verb::waybar, std::cout,
+                                            std::cerr);
+            },
+            std::cerr);
+    default:
+        break;
+    }
+#ifdef ULMET_WITH_APP
     return MeterKeeperApp::run(argc, argv);
 #else
     std::cerr << "ulmet: this build has no tray application (ULMET_BUILD_APP=OFF); "

@@ -7,6 +7,7 @@
 #include "base/Language.h"
 #include "base/Modules.h"
 #include "base/Paths.h"
+#include "cli/Verbs.h"
 #include "config/ConfigStore.h"
 #include "statusline/StatusLineCommand.h"
 
@@ -50,20 +51,14 @@ int runStatusLine() {
     return StatusLineCommand::run(STDIN_FILENO, std::cout, env);
 }
 
-int runStatusLineInstall(const std::vector<std::string>& args) {
+int runStatusLineInstall(const std::string& dir) {
     useLanguage();
-    const auto it = std::find(args.begin(), args.end(), "--statusline-install");
-    if (it + 1 == args.end()) {
-        std::cerr
-            << "usage: ulmet --statusline-install DIR (a claude configuration directory, e.g. ~/.claude)\n";
-        return 2;
-    }
     fs::path self = selfExecutable();
     if (self.empty()) {
         std::cerr << "ulmet: cannot tell where this executable is\n";
         return 1;
     }
-    const auto result = StatusLineCommand::install(Paths::expandTilde(*(it + 1), Paths::homeDir()),
+    const auto result = StatusLineCommand::install(Paths::expandTilde(dir, Paths::homeDir()),
                                                    StatusLineCommand::commandFor(self));
     (result.failed ? std::cerr : std::cout) << result.message << '\n';
     return result.failed ? 1 : 0;
@@ -104,24 +99,6 @@ int listProfiles() {
                 std::cout << p.name << '\n';
     return 0;
 }
-
-constexpr const char* kUsage =
-    "usage: ulmet [--check [--raw] | --switch PROFILE | --refresh | --json | --waybar [--watch]\n"
-    "              | --list-profiles | --statusline | --statusline-install DIR | --help | --version]\n"
-    "  (none)                    run MeterKeeper in the tray (a second start shows the running one's panel)\n"
-    "  --check                   print every profile's login, account and usage windows as text, and exit\n"
-    "  --raw                     with --check: also print the HTTP status and body of each usage answer\n"
-    "  --switch PROFILE          make PROFILE's login (a name, e-mail address or id) claude's live login;\n"
-    "                            through the running MeterKeeper when there is one\n"
-    "  --refresh                 have the running MeterKeeper read every profile now\n"
-    "  --json                    print every profile's readings as one JSON document (see ulmet(1))\n"
-    "  --waybar                  print one line for a waybar custom module (also i3blocks, polybar)\n"
-    "  --watch                   with --waybar: a new line at every change, for as long as it runs\n"
-    "  --list-profiles           print the configured profiles' names, one per line\n"
-    "  --statusline              what claude runs as its status line: file its reading, print one line\n"
-    "  --statusline-install DIR  make ulmet the status line of the claude configuration directory DIR\n"
-    "  --help                    print this help, and exit\n"
-    "  --version                 print the version, and exit\n";
 
 // Whether a connection to `path` (a listening Unix socket; '@' names an abstract one) is accepted.
 bool socketAnswers(const std::string& path) {
@@ -187,45 +164,39 @@ bool displayAvailable() {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
-    if (std::find(args.begin(), args.end(), "--statusline") != args.end())
-        return runStatusLine();
-    if (std::find(args.begin(), args.end(), "--statusline-install") != args.end())
-        return runStatusLineInstall(args);
-    // The check takes whatever else is given (older scripts pass more); everything else is exact.
-    if (std::find(args.begin(), args.end(), "--check") != args.end())
-        return runFull(argc, argv);
-    // The verbs for scripts check their own arguments and ask the running MeterKeeper; without
-    // one, the full program does the work (-1).
-    for (const char* verb : {"--switch", "--refresh", "--json", "--waybar", "--watch"})
-        if (std::find(args.begin(), args.end(), verb) != args.end()) {
-            int status = runModule("ulmet-cli.so", "ulmet_cli_main", argc, argv);
-            if (status == -1)
-                status = runFull(argc, argv);
-            endWithoutExitHandlers(status);
-        }
-    if (args.size() == 1 && args[0] == "--list-profiles")
-        return listProfiles();
-    if (!args.empty()) {
-        if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-            std::cout << "MeterKeeper: how much of each rate-limit window your claude (and codex) accounts "
-                         "have used.\n"
-                      << kUsage;
-            return 0;
-        }
-        if (args.size() == 1 && (args[0] == "--version" || args[0] == "-V")) {
-            std::cout << "ulmet " << ULMET_VERSION << '\n';
-            return 0;
-        }
-        const auto odd = std::find_if(args.begin(), args.end(), [](const std::string& a) {
-            return a != "--help" && a != "-h" && a != "--version" && a != "-V";
-        });
-        std::cerr << "ulmet: " << (odd == args.end() ? "one option at a time" : "unknown option " + *odd)
-                  << '\n'
-                  << kUsage;
-        return 2;
+    const Verbs::Command command = Verbs::parse(argc, argv);
+    if (command.error) {
+        std::cerr << "ulmet: " << *command.error << '\n' << Verbs::usage();
+        return Verbs::kUsage;
     }
-    if (!displayAvailable()) {
+    switch (command.verb) {
+    case Verbs::Verb::statusLine:
+        return runStatusLine();
+    case Verbs::Verb::statusLineInstall:
+        return runStatusLineInstall(command.operand);
+    case Verbs::Verb::listProfiles:
+        return listProfiles();
+    case Verbs::Verb::help:
+        std::cout << "MeterKeeper: how much of each rate-limit window your claude (and codex) accounts "
+                     "have used.\n"
+                  << Verbs::usage();
+        return 0;
+    case Verbs::Verb::version:
+        std::cout << "ulmet " << ULMET_VERSION << '\n';
+        return 0;
+    default:
+        break;
+    }
+    const Verbs::Option& option = command.option();
+    if (option.runs == Verbs::Runs::busClient) {
+        // The bus client asks the running MeterKeeper; without one, the program module does the
+        // work (-1).
+        int status = runModule("ulmet-cli.so", "ulmet_cli_main", argc, argv);
+        if (status == -1)
+            status = runFull(argc, argv);
+        endWithoutExitHandlers(status);
+    }
+    if (option.needsDisplay && !displayAvailable()) {
         std::cerr
             << "ulmet: no graphical display to show the tray on (DISPLAY and WAYLAND_DISPLAY lead to none); "
                "`ulmet --check` prints the same facts as text\n";

@@ -370,36 +370,8 @@
 <context>
     <name>UsageStore</name>
     <message>
-        <source>登録失敗: %1</source>
-        <translation>Adding failed: %1</translation>
-    </message>
-    <message>
-        <source>「%1」を登録しました</source>
-        <translation>Added “%1”</translation>
-    </message>
-    <message>
-        <source>取り込み失敗: %1</source>
-        <translation>Capture failed: %1</translation>
-    </message>
-    <message>
-        <source>「%1」に現在のログインを取り込みました</source>
-        <translation>Captured the current login into “%1”</translation>
-    </message>
-    <message>
         <source>MeterKeeper が終了するため切替えませんでした</source>
         <translation>Not switched: MeterKeeper is quitting</translation>
-    </message>
-    <message>
-        <source>「%1」は Codex のプロファイルです。切替えられるのは claude のログインだけです</source>
-        <translation>“%1” is a Codex profile. Only claude logins can be switched</translation>
-    </message>
-    <message>
-        <source>「%1」は識別情報が未取得です。そのアカウントで claude にログイン中に「取り込む」を実行してください</source>
-        <translation>“%1” has no identity yet. While claude is logged in to that account, choose “Capture”</translation>
-    </message>
-    <message>
-        <source>切替失敗: %1</source>
-        <translation>Switch failed: %1</translation>
     </message>
     <message>
         <source>セッション%1% → 「%2」に切替えました。claude を起動し直してください</source>
@@ -428,10 +400,6 @@
     <message>
         <source>config.json を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません</source>
         <translation>config.json cannot be read, so the default settings are in use. The file is not written until you change a setting</translation>
-    </message>
-    <message>
-        <source>「%1」に切替えました。開いている claude は一度終了し、新しく起動し直してください</source>
-        <translation>Switched to “%1”. Quit any running claude and start it again</translation>
     </message>
 </context>
 </TS>

@@ -205,3 +205,33 @@ TEST_F(ScriptVerbs, JsonAndTheWaybarWatchFollowTheRunningMeterKeeper) {
     ASSERT_TRUE(line);
     EXPECT_EQ(json::parse(*line)["class"], "stopped");
 }
+
+// Without a running MeterKeeper the verbs speak the user's language, as --check does.
+TEST_F(ScriptVerbs, WithoutARunningMeterKeeperTheVerbsSpeakTheUsersLanguage) {
+    AppConfig config = *AppConfig::decode(*readFile(configFile));
+    ProfileConfig codex;
+    codex.name = "codex";
+    codex.provider = Provider::codex;
+    codex.configDir = "~/.codex"; // no sessions: an error the user reads
+    config.profiles.push_back(codex);
+    writeFile(configFile, *config.encode());
+    auto english = env();
+    english["LANG"] = "en_US.UTF-8";
+    const auto japaneseIn = [](const std::string& text) {
+        return text.find("\xe3") != std::string::npos; // kana and CJK punctuation (U+3000–U+3FFF)
+    };
+
+    ProcessResult r = runProcess({ULMET_BINARY, "--switch", "nobody"}, english);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "No profile has the name, e-mail address or ID “nobody”\n");
+    r = runProcess({ULMET_BINARY, "--switch", "b"}, english);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Switched to “b”. Quit any running claude and start it again\n");
+    for (const char* verb : {"--json", "--waybar"}) {
+        r = runProcess({ULMET_BINARY, verb}, english);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_FALSE(japaneseIn(r.out)) << r.out;
+    }
+    r = runProcess({ULMET_BINARY, "--json"}, english);
+    EXPECT_NE(json::parse(r.out)["profiles"][2]["error"], nullptr) << r.out;
+}

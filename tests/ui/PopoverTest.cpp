@@ -556,6 +556,36 @@ TEST_F(SettingsWindowTest, ProfileRowsPriorityListAndOneSavePerBurstOfEdits) {
     EXPECT_EQ(savedConfig().profiles[2].name, "Cxyz");
 }
 
+// The header names the account the store acts on, and follows a switch and a new login.
+TEST_F(SettingsWindowTest, TheLiveAccountIsTheStoresAndFollowsASwitchAndALogin) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = false; // known from claude's state file, no token read
+    auto a = claude("A", "a@x");
+    auto b = claude("B", "b@x");
+    a.accountIdentity = identityOf("a@x");
+    b.accountIdentity = identityOf("b@x");
+    config.profiles = {a, b};
+    config.activeProfileID = a.id;
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-a"));
+    writeFile(home / ".claude.json", identityOf("a@x"));
+    start(config);
+    finishCycle();
+    openSettings();
+    const auto live = [&] { return item(QStringLiteral("liveEmail"))->property("text").toString(); };
+    EXPECT_EQ(live(), QStringLiteral("a@x"));
+
+    await(sleeper, store->switchTo(b));
+    ASSERT_EQ(store->config().activeProfileID, b.id) << store->lastActionMessage().value_or("");
+    EXPECT_EQ(live(), QStringLiteral("b@x"));
+
+    writeFile(home / ".claude.json", identityOf("c@x")); // claude /login as another account
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(live(), QStringLiteral("c@x"));
+}
+
 TEST_F(SettingsWindowTest, StatusLineStateInstallAndTheReadingSource) {
     AppConfig config;
     auto a = claude("A");

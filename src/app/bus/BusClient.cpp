@@ -2,9 +2,10 @@
 
 #include "base/Json.h"
 #include "bus/BusInterface.h"
+#include "claude/AccountSteps.h"
+#include "cli/Verbs.h"
 #include "platform/Translations.h"
 #include "readings/WaybarOutput.h"
-#include "store/UsageStore.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -22,6 +23,10 @@
 namespace BusClient {
 namespace {
 
+using Verbs::kFailed;
+using Verbs::kNoSuchProfile;
+using Verbs::kUsage;
+
 // A switch may wait behind a cycle or another switch on the running store's lane.
 constexpr int kSwitchTimeoutMs = 120'000;
 constexpr int kCallTimeoutMs = 10'000;
@@ -31,7 +36,7 @@ QString latin(const char* s) {
 }
 
 int usageError(const std::string& message) {
-    std::cerr << "ulmet: " << message << " (see ulmet --help)\n";
+    std::cerr << "ulmet: " << message << '\n' << Verbs::usage();
     return kUsage;
 }
 
@@ -82,7 +87,7 @@ int switchProfile(const QDBusConnection& bus, const std::string& query) {
                 if (p.is_object() && p.value("active", false) &&
                     p.value("name", nlohmann::json()).is_string())
                     name = p["name"].get<std::string>();
-    std::cout << UsageStore::switchedMessage(name) << '\n';
+    std::cout << AccountSteps::switchedMessage(name) << '\n';
     return 0;
 }
 
@@ -156,38 +161,38 @@ private:
 
 int run(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    const auto is = [&](std::initializer_list<const char*> expected) {
-        return std::equal(args.begin(), args.end(), expected.begin(), expected.end());
-    };
-    const bool watch = is({"--waybar", "--watch"}) || is({"--watch", "--waybar"});
-    if (!(args.size() == 2 && args[0] == "--switch") && !is({"--refresh"}) && !is({"--json"}) &&
-        !is({"--waybar"}) && !watch)
-        return usageError(!args.empty() && args[0] == "--switch"
-                              ? "--switch takes one profile: its name, e-mail address or id"
-                              : "these options do not go together");
+    const Verbs::Command command = Verbs::parse(argc, argv);
+    if (command.error || command.option().runs != Verbs::Runs::busClient)
+        return usageError(command.error.value_or("not a verb for scripts"));
 
     QCoreApplication app(argc, argv);
     const Translations translations;
     QCoreApplication::setApplicationName(QStringLiteral("MeterKeeper"));
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (args[0] == "--switch")
-        return switchProfile(bus, args[1]);
-    if (is({"--refresh"}))
+    switch (command.verb) {
+    case Verbs::Verb::switchTo:
+        return switchProfile(bus, command.operand);
+    case Verbs::Verb::refresh:
         return refresh(bus);
-    if (watch) {
-        if (!bus.isConnected()) {
-            std::cout << WaybarOutput::notRunningLine() << '\n' << std::flush;
-            std::cerr << "ulmet: no session bus to follow MeterKeeper on\n";
-            return kFailed;
+    case Verbs::Verb::waybar:
+        if (command.watch) {
+            if (!bus.isConnected()) {
+                std::cout << WaybarOutput::notRunningLine() << '\n' << std::flush;
+                std::cerr << "ulmet: no session bus to follow MeterKeeper on\n";
+                return kFailed;
+            }
+            WaybarFollower follower(bus);
+            return QCoreApplication::exec();
         }
-        WaybarFollower follower(bus);
-        return QCoreApplication::exec();
+        break;
+    default:
+        break;
     }
     const auto document = runningReadings(bus);
     if (!document)
         return kDoItAlone;
-    std::cout << (is({"--waybar"}) ? waybarLine(*document) : *document) << '\n' << std::flush;
+    std::cout << (command.verb == Verbs::Verb::waybar ? waybarLine(*document) : *document) << '\n'
+              << std::flush;
     return 0;
 }
 

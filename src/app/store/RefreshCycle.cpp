@@ -1,12 +1,12 @@
 // The polling loop, the refresh cycle and the per-profile fetch.
 #include "store/UsageStore.h"
 
+#include "claude/AccountSteps.h"
 #include "claude/ActiveCredentialStore.h"
 #include "claude/ClaudeAppState.h"
 #include "claude/SlotCustodian.h"
 #include "config/ConfigStore.h"
 #include "readings/ProfileReader.h"
-#include "store/StoreSteps.h"
 #include "usage/AnthropicAPI.h"
 
 #include <QCoro/QCoroFuture>
@@ -104,7 +104,9 @@ namespace {
 struct CycleReads {
     std::optional<std::string> liveBlob;
     std::vector<std::pair<Uuid, bool>> presence;
-    std::optional<std::string> statusLineAccount; // see StoreSteps::statusLineAccount()
+    std::optional<std::string> statusLineAccount; // see AccountSteps::statusLineAccount()
+    // Without following the live login: the account claude's state file names (no token read).
+    std::optional<std::string> stateAccount;
 };
 
 struct CycleTotals {
@@ -145,6 +147,8 @@ QCoro::Task<> UsageStore::refreshAll() {
         const auto custodian = m_slots;
         auto readLiveLoginAndSlots = m_jobs->run([services, custodian, profiles, connected, readLive]() {
             CycleReads r;
+            if (!readLive)
+                r.stateAccount = ClaudeAppState::readEmail(services.home);
             if (!connected)
                 return r;
             if (readLive) {
@@ -152,7 +156,7 @@ QCoro::Task<> UsageStore::refreshAll() {
                     r.liveBlob = ActiveCredentialStore::read(services.secrets, services.home);
                 } catch (const std::exception&) {
                 }
-                r.statusLineAccount = StoreSteps::statusLineAccount(services, profiles);
+                r.statusLineAccount = AccountSteps::statusLineAccount(services, profiles);
             }
             for (const ProfileConfig& p : profiles)
                 r.presence.emplace_back(p.id, custodian->has(p.id));
@@ -192,12 +196,12 @@ QCoro::Task<> UsageStore::refreshAll() {
                 m_cachedLiveEmail = email;
             }
         }
-        setLiveEmail(email);
+        setLiveEmail(readLive ? email : reads.stateAccount);
         if (reads.liveBlob) // its refresh token is claude's (in memory only: no wait)
             m_slots->noteLive(*reads.liveBlob, email);
 
         // 8. The profile that is logged in.
-        if (const ProfileConfig* p = StoreSteps::withEmail(profiles, email))
+        if (const ProfileConfig* p = AccountSteps::withEmail(profiles, email))
             liveID = p->id;
 
         // 9. Its slot follows the live login; its identity is refreshed — but only with an
@@ -313,7 +317,7 @@ QCoro::Task<> UsageStore::refreshAll() {
     //     cycle decides.
     if (m_config.autoReadLiveClaude && liveChanges == m_liveChanges) {
         std::optional<Uuid> matchID;
-        if (const ProfileConfig* p = StoreSteps::withEmail(m_config.profiles, email))
+        if (const ProfileConfig* p = AccountSteps::withEmail(m_config.profiles, email))
             matchID = p->id;
         if (m_config.activeProfileID != matchID) {
             m_config.activeProfileID = matchID;
@@ -378,21 +382,22 @@ void UsageStore::seedFromHistory() {
 
 QCoro::Task<bool> UsageStore::storeLiveLogin(Uuid id, std::string blob, std::optional<std::string> email) {
     const auto alive = m_alive;
-    const Services services = m_deps.services;
-    const auto custodian = m_slots;
-    auto copyLiveLogin = m_jobs->run([services, custodian, id, blob] {
-        custodian->storeOrHold(id, blob); // held in memory when the secret store refuses it
-        return ClaudeAppState::readIdentity(services.home);
+    auto copyLiveLogin = m_jobs->run([services = m_deps.services, custodian = m_slots, id, blob, email] {
+        return AccountSteps::storeLiveLogin(services, *custodian, id, blob, email);
     });
     const std::optional<std::string> identity = co_await copyLiveLogin;
     if (!*alive)
         co_return false;
-    if (StoreSteps::identityOf(identity, email))
-        if (ProfileConfig* p = findProfile(id); p && p->accountIdentity != identity) {
-            p->accountIdentity = identity;
-            emit configChanged();
-        }
+    if (identity)
+        learnIdentity({id, *identity});
     co_return true;
+}
+
+void UsageStore::learnIdentity(const AccountSteps::Identity& learned) {
+    if (ProfileConfig* p = findProfile(learned.profile); p && p->accountIdentity != learned.blob) {
+        p->accountIdentity = learned.blob;
+        emit configChanged();
+    }
 }
 
 UsageStore::StatusLineUse UsageStore::statusLineUse(const ProfileConfig& profile) const {

@@ -10,6 +10,7 @@
 #ifndef Q_MOC_RUN
 #include "base/Clock.h"
 #include "base/Services.h"
+#include "claude/AccountSteps.h"
 #include "claude/CredentialsProvider.h"
 #include "config/AppConfig.h"
 #include "history/HistoryStore.h"
@@ -180,14 +181,6 @@ public:
     QCoro::Task<> switchTo(ProfileConfig target);
     // The switch alone, on its turn of the lane; the caller refreshes when it likes.
     QCoro::Task<SwitchOutcome> switchProfile(ProfileConfig target);
-    // The message of a switch that was made (inline: the command line's bus client says it too).
-    static std::string switchedMessage(const std::string& profileName) {
-        return QCoreApplication::translate(
-                   "UsageStore",
-                   "「%1」に切替えました。開いている claude は一度終了し、新しく起動し直してください")
-            .arg(QString::fromStdString(profileName))
-            .toStdString();
-    }
     void addProfile(Provider provider);
     void removeProfile(const Uuid& id);
     void moveProfile(const Uuid& id, int by);
@@ -240,6 +233,8 @@ private:
     // stores the identity of ~/.claude.json in it when that identity is the account `email`'s.
     // False when the store went away meanwhile.
     QCoro::Task<bool> storeLiveLogin(Uuid id, std::string blob, std::optional<std::string> email);
+    // Stores an identity read from ~/.claude.json in the profile of its account.
+    void learnIdentity(const AccountSteps::Identity& learned);
     Instant now() const { return m_deps.services.clock.now(); }
 
     void setStatus(const Uuid& id, ProfileStatus status);

@@ -103,8 +103,7 @@ std::string forecastLine(const UsageWindow& window, Instant full) {
     return line;
 }
 
-void run(std::span<const std::string> args, std::ostream& out, const Services& services) {
-    const bool raw = std::find(args.begin(), args.end(), "--raw") != args.end();
+void run(bool raw, std::ostream& out, const Services& services) {
 
     const AppConfig config = ConfigStore::loadOrCreate();
     out << "ulmet --check\n";

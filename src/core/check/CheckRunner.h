@@ -14,9 +14,9 @@
 // store and the credential resolver write themselves (no renewal, no history, no back-off).
 namespace CheckRunner {
 
-// `args` is the whole argument list (searched for "--raw"); the report goes to `out`.
+// The report goes to `out`; `raw` adds each usage answer's HTTP status and body.
 // Blocking, strictly one profile and one request after the other.
-void run(std::span<const std::string> args, std::ostream& out, const Services& services);
+void run(bool raw, std::ostream& out, const Services& services);
 
 // "  <key padded or cut to 24 UTF-16 units> <%5.1f>%[  resets <ISO time>]"
 std::string windowLine(const UsageWindow& window);

@@ -115,7 +115,6 @@ Rectangle {
         ColumnLayout {
             objectName: "profilesPage"
             spacing: 12
-            Component.onCompleted: root.settings.recheckLiveLogin()
             Item { height: 6 }
             Title { text: qsTr("プロファイル") }
             Card {

@@ -2,7 +2,6 @@
 
 #include "base/Language.h"
 #include "base/Paths.h"
-#include "claude/ClaudeAppState.h"
 #include "platform/LaunchAtLogin.h"
 #include "statusline/StatusLineCommand.h"
 #include "store/UsageStore.h"
@@ -39,7 +38,7 @@ SettingsModel::SettingsModel(UsageStore* store, QString executable, QObject* par
             ++m_previewRevision;
             emit previewChanged();
         });
-    recheckLiveLogin();
+    connect(m_store, &UsageStore::liveEmailChanged, this, &SettingsModel::liveEmailChanged);
     recheckStatusLine();
 }
 
@@ -187,11 +186,7 @@ void SettingsModel::capture(const QString& id) {
             profile = &p;
     if (!profile)
         return;
-    [](SettingsModel* self, std::shared_ptr<bool> alive, QCoro::Task<> captured) -> QCoro::Task<> {
-        co_await captured;
-        if (*alive)
-            self->recheckLiveLogin();
-    }(this, m_alive, m_store->captureActive(*profile));
+    m_store->captureActive(*profile);
 }
 
 QString SettingsModel::language() const {
@@ -282,20 +277,12 @@ void SettingsModel::installStatusLine(const QString& id) {
     }(this, m_alive, id, job);
 }
 
+QString SettingsModel::liveEmail() const {
+    return m_store->liveEmailText();
+}
+
 void SettingsModel::recheckLiveLogin() {
-    const auto home = m_store->homeDirectory();
-    auto job = m_jobs->run([home] { return ClaudeAppState::readEmail(home); });
-    [](SettingsModel* self, std::shared_ptr<bool> alive,
-       QFuture<std::optional<std::string>> pending) -> QCoro::Task<> {
-        const std::optional<std::string> email = co_await pending;
-        if (!*alive)
-            co_return;
-        const QString text = email ? qs(*email) : QString();
-        if (text != self->m_liveEmail) {
-            self->m_liveEmail = text;
-            emit self->liveEmailChanged();
-        }
-    }(this, m_alive, job);
+    m_store->requestRefresh();
 }
 
 void SettingsModel::connectKeychain() {

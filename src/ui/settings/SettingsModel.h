@@ -73,7 +73,8 @@ public:
     void setForecastNotify(bool on);
     QVariantMap statusLine() const { return m_statusLine; }
     int previewRevision() const { return m_previewRevision; }
-    QString liveEmail() const { return m_liveEmail; }
+    // The live login's account as the store knows it (the one its operations act on).
+    QString liveEmail() const;
     bool launchAtLogin() const { return m_launchAtLogin; }
     QString launchError() const { return m_launchError; }
     QStringList styles() const;
@@ -94,9 +95,9 @@ public:
     Q_INVOKABLE void moveProfile(const QString& id, int by);
     Q_INVOKABLE void removeProfile(const QString& id);
     Q_INVOKABLE void addProfile(const QString& provider);
-    // Stores the live login in the profile, then reads the live address again.
+    // Stores the live login in the profile.
     Q_INVOKABLE void capture(const QString& id);
-    // Reads the live login's address from ~/.claude.json, off the main thread.
+    // Has the store read the live login (and every profile) again.
     Q_INVOKABLE void recheckLiveLogin();
     Q_INVOKABLE void connectKeychain();
     Q_INVOKABLE void disconnectKeychain();
@@ -121,7 +122,6 @@ private:
     std::shared_ptr<JobGroup> m_jobs;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     int m_previewRevision = 0;
-    QString m_liveEmail;
     bool m_launchAtLogin = false;
     QString m_launchError;
     QVariantMap m_statusLine;
