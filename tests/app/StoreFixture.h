@@ -185,17 +185,17 @@ protected:
     // Lets the first cycle (with its stagger) finish.
     void finishCycle() { sleeper.advance(seconds(5)); }
     std::optional<double> fiveHour(const Uuid& id) {
-        const auto it = store->statuses().find(id);
-        if (it == store->statuses().end() || !it->second.isOk())
+        const ProfileStatus* status = store->status(id);
+        if (!status || !status->isOk())
             return std::nullopt;
-        for (const auto& w : it->second.okValue()->windows)
+        for (const auto& w : status->okValue()->windows)
             if (w.key == "five_hour")
                 return w.utilization;
         return std::nullopt;
     }
     std::string message(const Uuid& id) {
-        const auto it = store->statuses().find(id);
-        return it == store->statuses().end() || it->second.isOk() ? "" : it->second.errorValue()->message;
+        const ProfileStatus* status = store->status(id);
+        return !status || status->isOk() ? "" : status->errorValue()->message;
     }
     // What `ulmet --statusline` files for a directory now, with the account it found logged in.
     void recordStatusLine(const std::string& dir, double fiveHour, std::optional<std::string> account) {

@@ -31,12 +31,12 @@ TEST_F(StoreTest, FirstCycleReadsEveryProfileRecordsHistoryAndLearnsAddresses) {
     finishCycle();
     EXPECT_EQ(fiveHour(a.id), 11);
     EXPECT_EQ(fiveHour(b.id), 22);
-    ASSERT_TRUE(store->statuses().at(codex.id).isOk());
-    EXPECT_EQ(store->statuses().at(codex.id).okValue()->windows.at(0).key, "codex_5h");
-    EXPECT_EQ(store->emails().at(a.id), "a@example.com");
+    ASSERT_TRUE(store->status(codex.id)->isOk());
+    EXPECT_EQ(store->status(codex.id)->okValue()->windows.at(0).key, "codex_5h");
+    EXPECT_EQ(store->state(a.id)->email, "a@example.com");
     EXPECT_EQ(savedConfig().profiles[0].accountEmail, "a@example.com") << "backfilled and saved";
-    EXPECT_EQ(store->slotPresence().at(a.id), true);
-    EXPECT_EQ(store->slotPresence().at(codex.id), false);
+    EXPECT_EQ(store->state(a.id)->slotPresent, true);
+    EXPECT_EQ(store->state(codex.id)->slotPresent, false);
     EXPECT_TRUE(store->lastRefresh());
     EXPECT_EQ(history.load(clock.now() - hours(1)).size(), 3u);
 }
@@ -131,7 +131,7 @@ TEST_F(StoreTest, ProfilesSharingAnAddressAreFetchedOnce) {
     finishCycle();
     EXPECT_EQ(requestedTokens(), std::vector<std::string>{"tok-a"});
     EXPECT_EQ(fiveHour(b.id), 7);
-    EXPECT_EQ(store->emails().at(b.id), "same@x");
+    EXPECT_EQ(store->state(b.id)->email, "same@x");
     EXPECT_FALSE(store->isDuplicateProfile(store->config().profiles[0]));
     EXPECT_TRUE(store->isDuplicateProfile(store->config().profiles[1]));
 }
@@ -153,7 +153,8 @@ TEST_F(StoreTest, WithoutTheSecretStoreOnlyCodexIsReadAndClaudeProfilesSayNotCon
     EXPECT_EQ(fiveHour(b.id), 9);
     EXPECT_EQ(message(codex.id), "セッションが見つかりません（" + (home / ".codex/sessions").string() +
                                      "）。codex を一度実行すると記録されます");
-    EXPECT_TRUE(store->slotPresence().empty());
+    for (const auto& [id, state] : store->profileStates())
+        EXPECT_FALSE(state.slotPresent) << "no slot is looked at without the secret store";
 }
 
 TEST_F(StoreTest, TheLiveLoginIsFollowedAndAnUnknownAccountOfferedThenEnrolled) {
@@ -551,7 +552,7 @@ TEST_F(StoreTest, AScriptedDay) {
     EXPECT_FALSE(store->backoffUntil());
     EXPECT_FALSE(store->lastActionMessage()) << "the burst's message replaced the switch's and went with it";
     EXPECT_EQ(fiveHour(main.id), 100);
-    EXPECT_TRUE(store->statuses().at(codex.id).isOk());
+    EXPECT_TRUE(store->status(codex.id)->isOk());
 
     // Every good reading is in the history; none of the rate-limited ones.
     const auto records = history.load(dayStart - hours(1));
@@ -592,19 +593,12 @@ TEST_F(StoreTest, ATokenStaysInItsStoresAndTheRequestHeaders) {
     finishCycle();
     await(sleeper, store->switchTo(store->config().profiles[1]));
     finishCycle();
-    EXPECT_EQ(store->statusesMap()
-                  .value(QString::fromStdString(a.id.toString()))
-                  .toMap()
-                  .value(QStringLiteral("message"))
-                  .toString()
-                  .toStdString()
-                  .find(canary),
-              std::string::npos);
-    for (const auto& [id, status] : store->statuses()) {
-        if (!status.isOk()) {
-            EXPECT_EQ(status.errorValue()->message.find(canary), std::string::npos);
+    for (const auto& [id, state] : store->profileStates()) {
+        if (state.status && !state.status->isOk()) {
+            EXPECT_EQ(state.status->errorValue()->message.find(canary), std::string::npos);
         }
     }
+    EXPECT_EQ(store->readings().toJson(clock.now()).find(canary), std::string::npos);
     EXPECT_EQ(store->lastActionMessage().value_or("").find(canary), std::string::npos);
     // On disk it is only in the live credential file that held it (now the previous login's
     // slot holds it, in the secret store).
@@ -656,11 +650,11 @@ TEST(StoreWithSecretService, CaptureThenReadTheProfileFromItsSlot) {
     fs::remove(ActiveCredentialStore::filePath(home.path()));
     await(sleeper, store->refreshAll());
     sleeper.advance(seconds(70));
-    const auto it = store->statuses().find(p.id);
-    ASSERT_NE(it, store->statuses().end());
-    ASSERT_TRUE(it->second.isOk()) << it->second.errorValue()->message;
-    EXPECT_EQ(it->second.okValue()->windows.at(0).utilization, 64);
-    EXPECT_TRUE(store->slotPresence().at(p.id));
+    const ProfileStatus* status = store->status(p.id);
+    ASSERT_TRUE(status);
+    ASSERT_TRUE(status->isOk()) << status->errorValue()->message;
+    EXPECT_EQ(status->okValue()->windows.at(0).utilization, 64);
+    EXPECT_TRUE(store->state(p.id)->slotPresent.value_or(false));
     sleeper.settle();
     store.reset();
     sleeper.drain();
@@ -826,7 +820,7 @@ TEST_F(StoreTest, StatusLineProfilesNeverSendTheirTokenAndStillSwitch) {
     record("~/.claude-a", 95);
     sleeper.advance(seconds(65));
     EXPECT_EQ(fiveHour(a.id), 95);
-    EXPECT_EQ(store->sources().at(a.id), UsageSource::statusLine);
+    EXPECT_EQ(store->state(a.id)->source, UsageSource::statusLine);
     EXPECT_EQ(store->config().activeProfileID, b.id) << "switched away from a on its status-line reading";
     ASSERT_EQ(notifications.size(), 1u);
 
@@ -836,8 +830,8 @@ TEST_F(StoreTest, StatusLineProfilesNeverSendTheirTokenAndStillSwitch) {
     record("~/.claude-b", 44, "b@x");
     sleeper.advance(seconds(65));
     EXPECT_EQ(fiveHour(b.id), 44);
-    EXPECT_EQ(store->sources().at(b.id), UsageSource::statusLine);
-    EXPECT_EQ(store->statuses().at(b.id).okValue()->windows.size(), 2u) << "the weekly window kept";
+    EXPECT_EQ(store->state(b.id)->source, UsageSource::statusLine);
+    EXPECT_EQ(store->status(b.id)->okValue()->windows.size(), 2u) << "the weekly window kept";
     EXPECT_EQ(requestedTokens().size(), asked);
 
     for (const auto& request : server.requests())
@@ -867,7 +861,7 @@ TEST_F(StoreTest, AFillingSessionWindowIsForecastAndToldOncePerWindow) {
         answer("tok-a", ok(usageBody(next)));
         sleeper.advance(seconds(300));
     }
-    const auto& status = *store->statuses().at(a.id).okValue();
+    const auto& status = *store->status(a.id)->okValue();
     const auto full = store->forecast(a.id, status.windows[0], status.at);
     ASSERT_TRUE(full) << "six points every five minutes";
     EXPECT_NEAR(duration<double>(*full - status.at).count(), 600, 30);

@@ -63,6 +63,7 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
     if (!profile)
         return {};
     const auto& config = m_store->config();
+    const ProfileState* state = m_store->state(profile->id);
     switch (role) {
     case ProfileIdRole:
         return m_ids[index.row()];
@@ -72,22 +73,18 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
         return qs(std::string(toString(profile->provider)));
     case ColorRole:
         return QString::fromStdString(ColorPalette::hexText(ColorPalette::color(profile->colorName)));
-    case EmailRole: {
-        const auto it = m_store->emails().find(profile->id);
-        return it == m_store->emails().end() ? QString() : qs(it->second);
-    }
+    case EmailRole:
+        return state && state->email ? qs(*state->email) : QString();
     case ColorNameRole:
         return qs(profile->colorName);
     case ConfigDirRole:
         return qs(profile->configDir);
     case UsageSourceRole:
         return qs(std::string(toString(profile->usageSource)));
-    case KnownEmailRole: {
-        const auto it = m_store->emails().find(profile->id);
-        if (it != m_store->emails().end())
-            return qs(it->second);
+    case KnownEmailRole:
+        if (state && state->email)
+            return qs(*state->email);
         return profile->accountEmail ? qs(*profile->accountEmail) : QString();
-    }
     case HasIdentityRole:
         return profile->accountIdentity.has_value();
     case ClaudePositionRole: {
@@ -103,10 +100,8 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
     }
     case IsActiveRole:
         return config.activeProfileID == profile->id;
-    case HasSlotRole: {
-        const auto it = m_store->slotPresence().find(profile->id);
-        return it != m_store->slotPresence().end() && it->second;
-    }
+    case HasSlotRole:
+        return state && state->slotPresent.value_or(false);
     case IsDuplicateRole:
         return m_store->isDuplicateProfile(*profile);
     case IsFirstRole:
@@ -116,10 +111,9 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
     case StatusKindRole:
     case MessageRole:
     case WindowsRole: {
-        const auto it = m_store->statuses().find(profile->id);
-        if (it == m_store->statuses().end())
+        if (!state || !state->status)
             return role == StatusKindRole ? QVariant(QStringLiteral("none")) : QVariant();
-        if (const auto* error = it->second.errorValue())
+        if (const auto* error = state->status->errorValue())
             return role == StatusKindRole ? QVariant(QStringLiteral("error"))
                    : role == MessageRole  ? QVariant(qs(error->message))
                                           : QVariant();
@@ -129,7 +123,7 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
             return QString();
         const Instant now{std::chrono::duration_cast<Instant::duration>(std::chrono::milliseconds(m_nowMs))};
         QVariantList windows;
-        for (const UsageWindow& w : it->second.okValue()->windows) {
+        for (const UsageWindow& w : state->ok()->windows) {
             const auto elapsed = w.elapsedFraction(now);
             QVariantMap cell;
             cell.insert(QStringLiteral("key"), qs(w.key));
@@ -141,10 +135,10 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
                         w.resetsAt ? qs(UsageWindow::remainShort(*w.resetsAt, now)) : QString());
             cell.insert(QStringLiteral("aheadOfPace"), elapsed && *elapsed + 0.08 < w.utilization / 100);
             QString forecast;
-            if (const auto full = m_store->forecast(profile->id, w, it->second.okValue()->at))
+            if (const auto full = m_store->forecast(profile->id, w, state->ok()->at))
                 forecast =
                     tr("このペースだと %1 ごろ上限（リセット %2）")
-                        .arg(UsageStore::clockText(*full, now), UsageStore::clockText(*w.resetsAt, now));
+                        .arg(qs(DateTime::clockText(*full, now)), qs(DateTime::clockText(*w.resetsAt, now)));
             cell.insert(QStringLiteral("forecast"), forecast);
             windows.push_back(cell);
         }

@@ -1,11 +1,12 @@
-// The user's account operations: connecting the secret store, enrolment, capture, switch, and the
-// profile list's edits.
+#include "store/AccountOperations.h"
+
 #include "store/UsageStore.h"
 
 #include "base/PlatformWords.h"
 #include "claude/AccountSteps.h"
 #include "claude/SlotCustodian.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroFuture>
 
 #include <algorithm>
@@ -18,55 +19,58 @@ std::string localPart(const std::string& email) {
 
 } // namespace
 
-QCoro::Task<> UsageStore::connectKeychain() {
-    userEdited();
-    m_config.keychainConnected = true;
-    emit configChanged();
-    saveNow();
-    setLastActionMessage(std::string(PlatformWords::current.connectedMessage));
-    co_await refreshAll();
+AccountOperations::AccountOperations(UsageStore& store)
+    : m_store(store) {}
+
+QCoro::Task<> AccountOperations::connectKeychain() {
+    m_store.userEdited();
+    m_store.m_config.keychainConnected = true;
+    emit m_store.configChanged();
+    m_store.saveNow();
+    m_store.setLastActionMessage(std::string(PlatformWords::current.connectedMessage));
+    co_await m_store.refreshAll();
 }
 
-void UsageStore::disconnectKeychain() {
-    userEdited();
-    m_config.keychainConnected = false;
-    emit configChanged();
-    saveNow();
-    setLiveEmail(std::nullopt);
-    setLastActionMessage(std::string(PlatformWords::current.disconnectedMessage));
+void AccountOperations::disconnectKeychain() {
+    m_store.userEdited();
+    m_store.m_config.keychainConnected = false;
+    emit m_store.configChanged();
+    m_store.saveNow();
+    m_store.setLiveEmail(std::nullopt);
+    m_store.setLastActionMessage(std::string(PlatformWords::current.disconnectedMessage));
 }
 
-QCoro::Task<> UsageStore::enrollDetectedAccount() {
-    const auto alive = m_alive;
+QCoro::Task<> AccountOperations::enrollDetectedAccount() {
+    const auto alive = m_store.m_alive;
     {
         // The pending account is read once the turn is ours: a second click finds it enrolled.
-        const OperationLane::Turn turn = co_await m_lane.take();
-        if (!*alive || !m_pendingEnrollEmail || !m_pendingEnrollRaw)
+        const OperationLane::Turn turn = co_await m_store.m_lane.take();
+        if (!*alive || !m_store.m_pendingEnrollEmail || !m_store.m_pendingEnrollRaw)
             co_return;
-        userEdited();
-        const std::string email = *m_pendingEnrollEmail;
-        const std::string blob = *m_pendingEnrollRaw;
+        m_store.userEdited();
+        const std::string email = *m_store.m_pendingEnrollEmail;
+        const std::string blob = *m_store.m_pendingEnrollRaw;
 
         // A placeholder profile (Claude, no address, no slot) takes the account.
         std::vector<ProfileConfig> placeholders;
-        for (const ProfileConfig& p : m_config.profiles)
+        for (const ProfileConfig& p : m_store.m_config.profiles)
             if (p.provider == Provider::claude && !p.accountEmail)
                 placeholders.push_back(p);
         const Uuid newProfile = Uuid::random();
-        auto enrol = m_jobs->run(
-            [services = m_deps.services, custodian = m_slots, placeholders, newProfile, blob, email] {
-                return AccountSteps::enrol(services, *custodian, placeholders, newProfile, blob, email);
-            });
+        auto enrol = m_store.m_jobs->run([services = m_store.m_deps.services, custodian = m_store.m_slots,
+                                          placeholders, newProfile, blob, email] {
+            return AccountSteps::enrol(services, *custodian, placeholders, newProfile, blob, email);
+        });
         const AccountSteps::Enrolment enrolled = co_await enrol;
         if (!*alive)
             co_return;
         if (!enrolled.enrolled) {
-            setLastActionMessage(enrolled.message);
+            m_store.setLastActionMessage(enrolled.message);
             co_return;
         }
         Uuid targetId = newProfile;
         if (enrolled.reused) {
-            ProfileConfig* p = findProfile(*enrolled.reused);
+            ProfileConfig* p = m_store.findProfile(*enrolled.reused);
             if (!p)
                 co_return; // removed by the user meanwhile: the account stays on offer
             p->accountEmail = email;
@@ -79,108 +83,120 @@ QCoro::Task<> UsageStore::enrollDetectedAccount() {
             added.name = localPart(email);
             added.configDir = "~/.claude";
             const auto palette = ColorPalette::all();
-            added.colorName = std::string(palette[m_config.profiles.size() % palette.size()].name);
+            added.colorName = std::string(palette[m_store.m_config.profiles.size() % palette.size()].name);
             added.accountEmail = email;
             added.provider = Provider::claude;
-            m_config.profiles.push_back(std::move(added));
+            m_store.m_config.profiles.push_back(std::move(added));
         }
         if (enrolled.identity)
-            findProfile(targetId)->accountIdentity = enrolled.identity;
-        m_config.activeProfileID = targetId;
-        m_config.keychainConnected = true;
-        ++m_liveChanges;
-        emit configChanged();
-        setEmail(targetId, email);
-        setLiveEmail(email);
-        saveNow();
-        setPendingEnroll(std::nullopt, std::nullopt);
-        setLastActionMessage(enrolled.message);
+            m_store.findProfile(targetId)->accountIdentity = enrolled.identity;
+        m_store.m_config.activeProfileID = targetId;
+        m_store.m_config.keychainConnected = true;
+        ++m_store.m_liveChanges;
+        emit m_store.configChanged();
+        m_store.setEmail(targetId, email);
+        m_store.setLiveEmail(email);
+        m_store.saveNow();
+        m_store.setPendingEnroll(std::nullopt, std::nullopt);
+        m_store.setLastActionMessage(enrolled.message);
     }
-    startPolling();
-    co_await refreshAll();
+    m_store.startPolling();
+    co_await m_store.refreshAll();
 }
 
-QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
-    const auto alive = m_alive;
+QCoro::Task<> AccountOperations::captureActive(ProfileConfig profile) {
+    const auto alive = m_store.m_alive;
     {
-        const OperationLane::Turn turn = co_await m_lane.take();
+        const OperationLane::Turn turn = co_await m_store.m_lane.take();
         if (!*alive)
             co_return;
-        userEdited();
-        auto capture = m_jobs->run([services = m_deps.services, custodian = m_slots, profile] {
-            return AccountSteps::capture(services, *custodian, profile);
-        });
+        m_store.userEdited();
+        auto capture =
+            m_store.m_jobs->run([services = m_store.m_deps.services, custodian = m_store.m_slots, profile] {
+                return AccountSteps::capture(services, *custodian, profile);
+            });
         const AccountSteps::Capture captured = co_await capture;
         if (!*alive)
             co_return;
-        setLastActionMessage(captured.message);
+        m_store.setLastActionMessage(captured.message);
         if (!captured.captured)
             co_return;
-        if (ProfileConfig* p = findProfile(profile.id)) {
+        if (ProfileConfig* p = m_store.findProfile(profile.id)) {
             p->accountEmail = captured.email; // none clears an earlier address
             p->accountIdentity = captured.identity;
         }
-        m_config.activeProfileID = profile.id;
-        m_config.keychainConnected = true;
-        ++m_liveChanges;
-        emit configChanged();
-        saveNow();
-        setEmail(profile.id, std::nullopt);
-        setLiveEmail(captured.email);
+        m_store.m_config.activeProfileID = profile.id;
+        m_store.m_config.keychainConnected = true;
+        ++m_store.m_liveChanges;
+        emit m_store.configChanged();
+        m_store.saveNow();
+        m_store.setEmail(profile.id, std::nullopt);
+        m_store.setLiveEmail(captured.email);
     }
-    co_await refreshAll();
+    co_await m_store.refreshAll();
 }
 
-QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
-    const auto alive = m_alive;
+QCoro::Task<> AccountOperations::switchTo(ProfileConfig target) {
+    const auto alive = m_store.m_alive;
     const SwitchOutcome outcome = co_await switchProfile(std::move(target));
     if (*alive && outcome.switched)
-        co_await refreshAll();
+        co_await m_store.refreshAll();
 }
 
-QCoro::Task<UsageStore::SwitchOutcome> UsageStore::switchProfile(ProfileConfig target) {
-    const auto alive = m_alive;
-    const OperationLane::Turn turn = co_await m_lane.take();
+QCoro::Task<UsageStore::SwitchOutcome> AccountOperations::switchProfile(ProfileConfig target) {
+    const auto alive = m_store.m_alive;
+    const OperationLane::Turn turn = co_await m_store.m_lane.take();
     if (!*alive)
-        co_return SwitchOutcome{false, tr("MeterKeeper が終了するため切替えませんでした").toStdString()};
+        co_return SwitchOutcome{
+            false, QCoreApplication::translate("UsageStore", "MeterKeeper が終了するため切替えませんでした")
+                       .toStdString()};
     // The profile as it is now: it may have been captured or edited while this click waited.
-    if (const ProfileConfig* current = findProfile(target.id))
+    if (const ProfileConfig* current = m_store.findProfile(target.id))
         target = *current;
-    userEdited();
+    m_store.userEdited();
     const bool switched = co_await switchSteps(std::move(target));
     if (!*alive)
-        co_return SwitchOutcome{false, tr("MeterKeeper が終了するため切替えませんでした").toStdString()};
-    co_return SwitchOutcome{switched, m_lastActionMessage.value_or("")};
+        co_return SwitchOutcome{
+            false, QCoreApplication::translate("UsageStore", "MeterKeeper が終了するため切替えませんでした")
+                       .toStdString()};
+    co_return SwitchOutcome{switched, m_store.m_lastActionMessage.value_or("")};
 }
 
-QCoro::Task<bool> UsageStore::switchSteps(ProfileConfig target) {
-    const auto alive = m_alive;
-    auto switchLogin =
-        m_jobs->run([services = m_deps.services, custodian = m_slots, profiles = m_config.profiles, target] {
-            return AccountSteps::switchTo(services, *custodian, profiles, target);
-        });
+QCoro::Task<bool> AccountOperations::switchSteps(ProfileConfig target) {
+    const auto alive = m_store.m_alive;
+    auto switchLogin = m_store.m_jobs->run([services = m_store.m_deps.services, custodian = m_store.m_slots,
+                                            profiles = m_store.m_config.profiles, target] {
+        return AccountSteps::switchTo(services, *custodian, profiles, target);
+    });
     const AccountSteps::Switch result = co_await switchLogin;
     if (!*alive)
         co_return false;
     if (result.outgoingIdentity)
         learnIdentity(*result.outgoingIdentity);
     if (result.liveChanged)
-        ++m_liveChanges;
+        ++m_store.m_liveChanges;
     if (result.switched) {
-        if (findProfile(target.id)) { // not a profile the user removed meanwhile
-            m_config.activeProfileID = target.id;
-            emit configChanged();
-            saveNow();
+        if (m_store.findProfile(target.id)) { // not a profile the user removed meanwhile
+            m_store.m_config.activeProfileID = target.id;
+            emit m_store.configChanged();
+            m_store.saveNow();
         }
-        setLiveEmail(target.accountEmail);
+        m_store.setLiveEmail(target.accountEmail);
     }
-    setLastActionMessage(result.message);
+    m_store.setLastActionMessage(result.message);
     co_return result.switched;
 }
 
-void UsageStore::addProfile(Provider provider) {
-    userEdited();
-    const std::size_t n = m_config.profiles.size();
+void AccountOperations::learnIdentity(const AccountSteps::Identity& learned) {
+    if (ProfileConfig* p = m_store.findProfile(learned.profile); p && p->accountIdentity != learned.blob) {
+        p->accountIdentity = learned.blob;
+        emit m_store.configChanged();
+    }
+}
+
+void AccountOperations::addProfile(Provider provider) {
+    m_store.userEdited();
+    const std::size_t n = m_store.m_config.profiles.size();
     ProfileConfig p;
     if (provider == Provider::codex) {
         p.name = "Codex";
@@ -192,29 +208,26 @@ void UsageStore::addProfile(Provider provider) {
     const auto palette = ColorPalette::all();
     p.colorName = std::string(palette[n % palette.size()].name);
     p.provider = provider;
-    m_config.profiles.push_back(std::move(p));
-    emit configChanged();
-    scheduleSave();
+    m_store.m_config.profiles.push_back(std::move(p));
+    emit m_store.configChanged();
+    m_store.scheduleSave();
 }
 
-void UsageStore::removeProfile(const Uuid& id) {
-    userEdited();
-    std::erase_if(m_config.profiles, [&](const ProfileConfig& p) { return p.id == id; });
+void AccountOperations::removeProfile(const Uuid& id) {
+    m_store.userEdited();
+    std::erase_if(m_store.m_config.profiles, [&](const ProfileConfig& p) { return p.id == id; });
     // The slot goes off the main thread; a renewal or copy under way never writes it again.
-    m_jobs->run([custodian = m_slots, id] { custodian->remove(id); });
-    removeStatus(id);
-    setEmail(id, std::nullopt);
-    if (m_slotPresence.erase(id))
-        emit slotPresenceChanged();
-    if (m_config.activeProfileID == id)
-        m_config.activeProfileID.reset();
-    emit configChanged();
-    scheduleSave();
+    m_store.m_jobs->run([custodian = m_store.m_slots, id] { custodian->remove(id); });
+    m_store.forgetProfile(id);
+    if (m_store.m_config.activeProfileID == id)
+        m_store.m_config.activeProfileID.reset();
+    emit m_store.configChanged();
+    m_store.scheduleSave();
 }
 
-void UsageStore::moveProfile(const Uuid& id, int by) {
-    userEdited();
-    auto& profiles = m_config.profiles;
+void AccountOperations::moveProfile(const Uuid& id, int by) {
+    m_store.userEdited();
+    auto& profiles = m_store.m_config.profiles;
     const auto it =
         std::find_if(profiles.begin(), profiles.end(), [&](const ProfileConfig& p) { return p.id == id; });
     if (it == profiles.end())
@@ -224,15 +237,15 @@ void UsageStore::moveProfile(const Uuid& id, int by) {
     if (j < 0 || j >= static_cast<long long>(profiles.size()))
         return;
     std::swap(profiles[static_cast<std::size_t>(i)], profiles[static_cast<std::size_t>(j)]);
-    emit configChanged();
-    saveNow();
+    emit m_store.configChanged();
+    m_store.saveNow();
 }
 
-void UsageStore::moveProfile(const Uuid& id, const Uuid& before) {
-    userEdited();
+void AccountOperations::moveProfile(const Uuid& id, const Uuid& before) {
+    m_store.userEdited();
     if (id == before)
         return;
-    auto& profiles = m_config.profiles;
+    auto& profiles = m_store.m_config.profiles;
     const auto it =
         std::find_if(profiles.begin(), profiles.end(), [&](const ProfileConfig& p) { return p.id == id; });
     if (it == profiles.end())
@@ -242,21 +255,20 @@ void UsageStore::moveProfile(const Uuid& id, const Uuid& before) {
     const auto at = std::find_if(profiles.begin(), profiles.end(),
                                  [&](const ProfileConfig& p) { return p.id == before; });
     profiles.insert(at, std::move(moved));
-    emit configChanged();
+    emit m_store.configChanged();
 }
 
-bool UsageStore::isDuplicateProfile(const ProfileConfig& profile) const {
+bool AccountOperations::isDuplicateProfile(const ProfileConfig& profile) const {
     auto addressOf = [&](const ProfileConfig& p) -> std::optional<std::string> {
         if (p.accountEmail)
             return p.accountEmail;
-        if (const auto it = m_emails.find(p.id); it != m_emails.end())
-            return it->second;
-        return std::nullopt;
+        const ProfileState* state = m_store.state(p.id);
+        return state ? state->email : std::nullopt;
     };
     const auto e = addressOf(profile);
     if (!e)
         return false;
-    for (const ProfileConfig& p : m_config.profiles) {
+    for (const ProfileConfig& p : m_store.m_config.profiles) {
         if (p.id == profile.id)
             return false;
         if (addressOf(p) == e)

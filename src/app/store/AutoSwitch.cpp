@@ -1,8 +1,10 @@
-// Automatic switching, and the forecast of a filling window with its notice.
-#include "store/UsageStore.h"
+#include "store/AutoSwitch.h"
 
 #include "claude/SlotCustodian.h"
+#include "store/AccountOperations.h"
+#include "store/UsageStore.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroFuture>
 
 namespace {
@@ -11,47 +13,52 @@ QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-std::optional<double> sessionUtil(const std::map<Uuid, ProfileStatus>& statuses, const Uuid& id) {
-    const auto it = statuses.find(id);
-    if (it == statuses.end() || !it->second.isOk())
-        return std::nullopt;
-    for (const UsageWindow& w : it->second.okValue()->windows)
-        if (w.key == "five_hour")
-            return w.utilization;
+std::optional<double> sessionUtil(const UsageStore& store, const Uuid& id) {
+    if (const ProfileStatus* status = store.status(id); status && status->isOk())
+        for (const UsageWindow& w : status->okValue()->windows)
+            if (w.key == "five_hour")
+                return w.utilization;
     return std::nullopt;
+}
+
+QString clockText(Instant t, Instant now) {
+    return QString::fromStdString(DateTime::clockText(t, now));
 }
 
 } // namespace
 
-QCoro::Task<> UsageStore::evaluateAutoSwitch() {
-    if (!m_config.autoSwitchEnabled)
+AutoSwitch::AutoSwitch(UsageStore& store)
+    : m_store(store) {}
+
+bool AutoSwitch::coolingDown() const {
+    return m_lastSwitchAt && m_store.now() - *m_lastSwitchAt < UsageStore::kAutoSwitchCooldown;
+}
+
+QCoro::Task<> AutoSwitch::evaluate() {
+    UsageStore& s = m_store;
+    if (!s.m_config.autoSwitchEnabled || coolingDown() || !s.m_config.activeProfileID)
         co_return;
-    if (m_lastAutoSwitchAt && now() - *m_lastAutoSwitchAt < kAutoSwitchCooldown)
-        co_return;
-    if (!m_config.activeProfileID)
-        co_return;
-    const auto alive = m_alive;
+    const auto alive = s.m_alive;
     // The decision and the switch take one turn: no other operation changes the login between
     // them. Everything is read again once the turn is ours.
-    const OperationLane::Turn turn = co_await m_lane.take();
-    if (!*alive || !m_config.autoSwitchEnabled || !m_config.activeProfileID)
+    const OperationLane::Turn turn = co_await s.m_lane.take();
+    if (!*alive || !s.m_config.autoSwitchEnabled || !s.m_config.activeProfileID || coolingDown())
         co_return;
-    if (m_lastAutoSwitchAt && now() - *m_lastAutoSwitchAt < kAutoSwitchCooldown)
-        co_return;
-    const Uuid activeID = *m_config.activeProfileID;
-    const auto activeUtil = sessionUtil(m_statuses, activeID);
-    if (!activeUtil || *activeUtil < m_config.autoSwitchThreshold)
+    const Uuid activeID = *s.m_config.activeProfileID;
+    const auto activeUtil = sessionUtil(s, activeID);
+    const double threshold = s.m_config.autoSwitchThreshold;
+    if (!activeUtil || *activeUtil < threshold)
         co_return;
 
     // Candidates in priority order; the slot reads run off the main thread.
     std::vector<ProfileConfig> candidates;
-    for (const ProfileConfig& p : m_config.profiles)
+    for (const ProfileConfig& p : s.m_config.profiles)
         if (p.id != activeID && p.provider == Provider::claude && p.accountIdentity &&
-            sessionUtil(m_statuses, p.id).value_or(0) < m_config.autoSwitchThreshold)
+            sessionUtil(s, p.id).value_or(0) < threshold)
             candidates.push_back(p);
     if (candidates.empty())
         co_return;
-    auto firstWithSlot = m_jobs->run([custodian = m_slots, candidates]() -> std::optional<ProfileConfig> {
+    auto firstWithSlot = s.m_jobs->run([custodian = s.m_slots, candidates]() -> std::optional<ProfileConfig> {
         for (const ProfileConfig& p : candidates)
             if (custodian->has(p.id))
                 return p;
@@ -61,41 +68,29 @@ QCoro::Task<> UsageStore::evaluateAutoSwitch() {
     if (!*alive || !chosen)
         co_return;
 
-    m_lastAutoSwitchAt = now();
-    co_await switchSteps(*chosen);
+    m_lastSwitchAt = s.now();
+    co_await s.m_accounts->switchSteps(*chosen);
     if (!*alive)
         co_return;
-    const QString body = tr("セッション%1% → 「%2」に切替えました。claude を起動し直してください")
-                             .arg(static_cast<long long>(*activeUtil))
-                             .arg(qs(chosen->name));
-    if (m_deps.notify)
-        m_deps.notify(tr("アカウント自動切替"), body);
+    const QString body =
+        QCoreApplication::translate("UsageStore",
+                                    "セッション%1% → 「%2」に切替えました。claude を起動し直してください")
+            .arg(static_cast<long long>(*activeUtil))
+            .arg(qs(chosen->name));
+    if (s.m_deps.notify)
+        s.m_deps.notify(QCoreApplication::translate("UsageStore", "アカウント自動切替"), body);
 }
 
-void UsageStore::remember(const Uuid& id, Instant at, const std::vector<UsageWindow>& windows) {
-    const Instant keepFrom = now() - kRecentReadings;
-    if (at < keepFrom)
-        return;
-    for (const UsageWindow& w : windows) {
-        auto& list = m_recent[id][w.key];
-        if (!list.empty() && list.back().at >= at)
-            continue; // readings arrive in time order; an older one adds nothing
-        list.push_back({at, w.utilization});
-        while (!list.empty() && list.front().at < keepFrom)
-            list.pop_front();
-    }
-}
-
-std::optional<Instant> UsageStore::forecast(const Uuid& id, const UsageWindow& window,
+std::optional<Instant> AutoSwitch::forecast(const Uuid& id, const UsageWindow& window,
                                             Instant takenAt) const {
     // Told as of now: a window that has reset since, or a moment already past (the reading is
     // old), forecasts nothing.
-    const Instant t = now();
+    const Instant t = m_store.now();
     if (!window.resetsAt || *window.resetsAt <= t)
         return std::nullopt;
     std::vector<UsageForecast::Reading> readings;
-    if (const auto p = m_recent.find(id); p != m_recent.end())
-        if (const auto k = p->second.find(window.key); k != p->second.end())
+    if (const ProfileState* state = m_store.state(id))
+        if (const auto k = state->recent.find(window.key); k != state->recent.end())
             for (const auto& r : k->second)
                 if (r.at < takenAt) // the window itself is the reading taken then
                     readings.push_back(r);
@@ -103,30 +98,27 @@ std::optional<Instant> UsageStore::forecast(const Uuid& id, const UsageWindow& w
     return full && *full > t ? full : std::nullopt;
 }
 
-QString UsageStore::clockText(Instant t, Instant now) {
-    return QString::fromStdString(DateTime::clockText(t, now));
-}
-
-void UsageStore::notifyForecast() {
-    if (!m_config.forecastNotify || !m_config.activeProfileID || !m_deps.notify)
+void AutoSwitch::notifyForecast() {
+    UsageStore& s = m_store;
+    if (!s.m_config.forecastNotify || !s.m_config.activeProfileID || !s.m_deps.notify)
         return;
-    const ProfileConfig* p = findProfile(*m_config.activeProfileID);
-    const auto it = m_statuses.find(*m_config.activeProfileID);
-    if (!p || it == m_statuses.end() || !it->second.isOk())
+    const ProfileConfig* p = s.findProfile(*s.m_config.activeProfileID);
+    const ProfileState* state = p ? s.state(p->id) : nullptr;
+    if (!state || !state->ok())
         return;
-    for (const UsageWindow& w : it->second.okValue()->windows) {
+    const Instant t = s.now();
+    for (const UsageWindow& w : state->ok()->windows) {
         if (w.key != "five_hour" || !w.resetsAt)
             continue;
-        const auto full = forecast(p->id, w, it->second.okValue()->at);
-        if (!full || *full - now() > kForecastWarning)
+        const auto full = forecast(p->id, w, state->ok()->at);
+        if (!full || *full - t > UsageStore::kForecastWarning)
             continue;
-        const auto key = std::make_pair(p->id, *w.resetsAt);
-        if (m_forecastNotified.contains(key))
+        if (!m_forecastNotified.insert({p->id, *w.resetsAt}).second)
             continue; // once per window
-        m_forecastNotified.insert(key);
-        m_deps.notify(tr("使用量の予測"),
-                      tr("「%1」のセッションはこのペースだと %2 ごろ上限に達します（リセット %3）")
-                          .arg(QString::fromStdString(p->name), clockText(*full, now()),
-                               clockText(*w.resetsAt, now())));
+        s.m_deps.notify(
+            QCoreApplication::translate("UsageStore", "使用量の予測"),
+            QCoreApplication::translate(
+                "UsageStore", "「%1」のセッションはこのペースだと %2 ごろ上限に達します（リセット %3）")
+                .arg(QString::fromStdString(p->name), clockText(*full, t), clockText(*w.resetsAt, t)));
     }
 }

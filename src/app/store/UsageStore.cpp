@@ -3,8 +3,13 @@
 #include "claude/SlotCustodian.h"
 #include "config/ConfigStore.h"
 #include "net/HttpTransport.h"
+#include "store/AccountOperations.h"
+#include "store/AutoSwitch.h"
+#include "store/RefreshCycle.h"
 
 namespace {
+
+constexpr auto kSeedHours = std::chrono::hours(48);
 
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
@@ -23,7 +28,10 @@ QDateTime toQt(std::optional<Instant> t) {
 UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_deps(std::move(dependencies))
-    , m_slots(std::make_shared<SlotCustodian>(m_deps.services)) {
+    , m_slots(std::make_shared<SlotCustodian>(m_deps.services))
+    , m_cycle(std::make_unique<RefreshCycle>(*this))
+    , m_accounts(std::make_unique<AccountOperations>(*this))
+    , m_autoSwitch(std::make_unique<AutoSwitch>(*this)) {
     ConfigStore::Loaded loaded = ConfigStore::load(m_deps.configDir, m_deps.services.home);
     m_config = std::move(loaded.config);
     m_configFileLeftAlone = loaded.fileLeftAlone;
@@ -34,18 +42,9 @@ UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
                 .toStdString();
     for (const ProfileConfig& p : m_config.profiles)
         if (p.accountEmail)
-            m_emails[p.id] = *p.accountEmail;
-    if (m_deps.oneOperation)
-        return;
+            m_profiles[p.id].email = p.accountEmail;
     seedFromHistory();
     startPolling();
-}
-
-Readings UsageStore::readings() const {
-    const auto fullAt = [this](const Uuid& id, const UsageWindow& w, Instant takenAt) {
-        return forecast(id, w, takenAt);
-    };
-    return Readings::build(m_config, m_statuses, m_sources, m_emails, fullAt, m_lastRefresh);
 }
 
 UsageStore::~UsageStore() {
@@ -56,6 +55,50 @@ UsageStore::~UsageStore() {
     m_jobs->close();
 }
 
+void UsageStore::seedFromHistory() {
+    std::map<Uuid, const HistoryRecord*> latest;
+    const std::vector<HistoryRecord> records = m_deps.history->load(now() - kSeedHours);
+    for (const HistoryRecord& r : records) {
+        latest[r.profileID] = &r;
+        remember(r.profileID, r.ts, r.windows);
+    }
+    for (const auto& [id, record] : latest)
+        setStatus(id, ProfileStatus::ok(record->windows, record->ts));
+}
+
+const ProfileState* UsageStore::state(const Uuid& id) const {
+    const auto it = m_profiles.find(id);
+    return it == m_profiles.end() ? nullptr : &it->second;
+}
+
+const ProfileStatus* UsageStore::status(const Uuid& id) const {
+    const ProfileState* s = state(id);
+    return s && s->status ? &*s->status : nullptr;
+}
+
+Readings UsageStore::readings() const {
+    std::map<Uuid, ProfileStatus> statuses;
+    std::map<Uuid, UsageSource> sources;
+    std::map<Uuid, std::string> emails;
+    for (const auto& [id, s] : m_profiles) {
+        if (s.status)
+            statuses.insert_or_assign(id, *s.status);
+        if (s.source)
+            sources[id] = *s.source;
+        if (s.email)
+            emails[id] = *s.email;
+    }
+    const auto fullAt = [this](const Uuid& id, const UsageWindow& w, Instant takenAt) {
+        return forecast(id, w, takenAt);
+    };
+    return Readings::build(m_config, statuses, sources, emails, fullAt, m_lastRefresh);
+}
+
+std::optional<Instant> UsageStore::forecast(const Uuid& id, const UsageWindow& window,
+                                            Instant takenAt) const {
+    return m_autoSwitch->forecast(id, window, takenAt);
+}
+
 void UsageStore::setConfig(const AppConfig& config) {
     if (config == m_config)
         return;
@@ -64,14 +107,86 @@ void UsageStore::setConfig(const AppConfig& config) {
     emit configChanged();
 }
 
+void UsageStore::saveNow() {
+    if (m_configFileLeftAlone)
+        return; // never over a file we could not read, until the user changes something
+    ConfigStore::save(m_config, m_deps.configDir);
+}
+
+void UsageStore::backfillEmail(const Uuid& id, const std::string& email) {
+    ProfileConfig* p = findProfile(id);
+    if (!p || p->accountEmail)
+        return; // a stored address is never overwritten
+    p->accountEmail = email;
+    emit configChanged();
+    saveNow();
+}
+
+void UsageStore::remember(const Uuid& id, Instant at, const std::vector<UsageWindow>& windows) {
+    const Instant keepFrom = now() - kRecentReadings;
+    if (at < keepFrom)
+        return;
+    for (const UsageWindow& w : windows) {
+        auto& list = m_profiles[id].recent[w.key];
+        if (!list.empty() && list.back().at >= at)
+            continue; // readings arrive in time order; an older one adds nothing
+        list.push_back({at, w.utilization});
+        while (!list.empty() && list.front().at < keepFrom)
+            list.pop_front();
+    }
+}
+
+// ---- The work, done by the store's three ----------------------------------------------------
+
+void UsageStore::startPolling() {
+    m_cycle->startPolling();
+}
+QCoro::Task<> UsageStore::refreshAll() {
+    return m_cycle->refreshAll();
+}
+void UsageStore::scheduleSave() {
+    m_cycle->scheduleSave();
+}
+QCoro::Task<> UsageStore::connectKeychain() {
+    return m_accounts->connectKeychain();
+}
+void UsageStore::disconnectKeychain() {
+    m_accounts->disconnectKeychain();
+}
+QCoro::Task<> UsageStore::enrollDetectedAccount() {
+    return m_accounts->enrollDetectedAccount();
+}
+QCoro::Task<> UsageStore::captureActive(ProfileConfig profile) {
+    return m_accounts->captureActive(std::move(profile));
+}
+QCoro::Task<> UsageStore::switchTo(ProfileConfig target) {
+    return m_accounts->switchTo(std::move(target));
+}
+QCoro::Task<UsageStore::SwitchOutcome> UsageStore::switchProfile(ProfileConfig target) {
+    return m_accounts->switchProfile(std::move(target));
+}
+void UsageStore::addProfile(Provider provider) {
+    m_accounts->addProfile(provider);
+}
+void UsageStore::removeProfile(const Uuid& id) {
+    m_accounts->removeProfile(id);
+}
+void UsageStore::moveProfile(const Uuid& id, int by) {
+    m_accounts->moveProfile(id, by);
+}
+void UsageStore::moveProfile(const Uuid& id, const Uuid& before) {
+    m_accounts->moveProfile(id, before);
+}
+bool UsageStore::isDuplicateProfile(const ProfileConfig& profile) const {
+    return m_accounts->isDuplicateProfile(profile);
+}
+
 // ---- Menu bar -------------------------------------------------------------------------------
 
 std::optional<std::pair<ProfileConfig, std::vector<UsageWindow>>> UsageStore::activeProfileWindows() const {
-    for (const ProfileConfig* p : activeFirst(m_config)) {
-        const auto it = m_statuses.find(p->id);
-        if (it != m_statuses.end() && it->second.isOk())
-            return std::make_pair(*p, it->second.okValue()->windows);
-    }
+    for (const ProfileConfig* p : activeFirst(m_config))
+        if (const ProfileState* s = state(p->id); s && s->ok())
+            return std::make_pair(*p, s->ok()->windows);
     return std::nullopt;
 }
 
@@ -118,39 +233,51 @@ ProfileConfig* UsageStore::findProfile(const Uuid& id) {
     return nullptr;
 }
 
-void UsageStore::setStatus(const Uuid& id, ProfileStatus status) {
-    const auto it = m_statuses.find(id);
-    if (it != m_statuses.end() && it->second == status)
+void UsageStore::setStatus(const Uuid& id, ProfileStatus status, std::optional<UsageSource> source) {
+    ProfileState& s = m_profiles[id];
+    const bool sourceChanged = source && s.source != source;
+    if (source)
+        s.source = source; // announced with the status
+    if (s.status == status && !sourceChanged)
         return;
-    m_statuses.insert_or_assign(id, std::move(status));
+    s.status = std::move(status);
     emit statusesChanged();
 }
 
 void UsageStore::removeStatus(const Uuid& id) {
-    if (m_statuses.erase(id))
+    if (const auto it = m_profiles.find(id); it != m_profiles.end() && it->second.status) {
+        it->second.status.reset();
         emit statusesChanged();
+    }
+}
+
+void UsageStore::forgetProfile(const Uuid& id) {
+    const auto it = m_profiles.find(id);
+    if (it == m_profiles.end())
+        return;
+    const ProfileState gone = std::move(it->second);
+    m_profiles.erase(it);
+    if (gone.status)
+        emit statusesChanged();
+    if (gone.email)
+        emit emailsChanged();
+    if (gone.slotPresent)
+        emit slotPresenceChanged();
 }
 
 void UsageStore::setEmail(const Uuid& id, std::optional<std::string> email) {
-    const auto it = m_emails.find(id);
-    if (!email) {
-        if (it != m_emails.end()) {
-            m_emails.erase(it);
-            emit emailsChanged();
-        }
+    const auto it = m_profiles.find(id);
+    if ((it == m_profiles.end() ? std::nullopt : it->second.email) == email)
         return;
-    }
-    if (it != m_emails.end() && it->second == *email)
-        return;
-    m_emails[id] = *email;
+    m_profiles[id].email = std::move(email);
     emit emailsChanged();
 }
 
 void UsageStore::setSlotPresence(const Uuid& id, bool present) {
-    const auto it = m_slotPresence.find(id);
-    if (it != m_slotPresence.end() && it->second == present)
+    ProfileState& s = m_profiles[id];
+    if (s.slotPresent == present)
         return;
-    m_slotPresence[id] = present;
+    s.slotPresent = present;
     emit slotPresenceChanged();
 }
 
@@ -192,48 +319,6 @@ void UsageStore::setLastRefresh(std::optional<Instant> when) {
 
 // ---- The views' forms -----------------------------------------------------------------------
 
-QVariantMap UsageStore::statusesMap() const {
-    QVariantMap map;
-    for (const auto& [id, status] : m_statuses) {
-        QVariantMap entry;
-        if (const auto* ok = status.okValue()) {
-            QVariantList windows;
-            for (const UsageWindow& w : ok->windows) {
-                QVariantMap window;
-                window.insert(QStringLiteral("key"), qs(w.key));
-                window.insert(QStringLiteral("utilization"), w.utilization);
-                if (w.resetsAt)
-                    window.insert(QStringLiteral("resetsAt"), toQt(w.resetsAt));
-                if (w.windowSeconds)
-                    window.insert(QStringLiteral("windowSeconds"), *w.windowSeconds);
-                windows.push_back(window);
-            }
-            entry.insert(QStringLiteral("ok"), true);
-            entry.insert(QStringLiteral("windows"), windows);
-            entry.insert(QStringLiteral("at"), toQt(ok->at));
-        } else {
-            entry.insert(QStringLiteral("ok"), false);
-            entry.insert(QStringLiteral("message"), qs(status.errorValue()->message));
-        }
-        map.insert(qs(id.toString()), entry);
-    }
-    return map;
-}
-
-QVariantMap UsageStore::emailsMap() const {
-    QVariantMap map;
-    for (const auto& [id, email] : m_emails)
-        map.insert(qs(id.toString()), qs(email));
-    return map;
-}
-
-QVariantMap UsageStore::slotPresenceMap() const {
-    QVariantMap map;
-    for (const auto& [id, present] : m_slotPresence)
-        map.insert(qs(id.toString()), present);
-    return map;
-}
-
 QDateTime UsageStore::lastRefreshTime() const {
     return toQt(m_lastRefresh);
 }
@@ -245,9 +330,6 @@ QString UsageStore::liveEmailText() const {
 }
 QString UsageStore::pendingEnrollEmailText() const {
     return m_pendingEnrollEmail ? qs(*m_pendingEnrollEmail) : QString();
-}
-QDateTime UsageStore::backoffUntilTime() const {
-    return toQt(m_backoffUntil);
 }
 
 // ---- Actions of the views -------------------------------------------------------------------

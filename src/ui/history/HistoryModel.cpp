@@ -95,8 +95,8 @@ QVariantList HistoryModel::profiles() const {
     const std::string key = m_windowKey.toStdString();
     for (const ProfileConfig& p : m_store->config().profiles) {
         QString current = QStringLiteral("–");
-        if (const auto it = m_store->statuses().find(p.id); it != m_store->statuses().end())
-            if (const auto* ok = it->second.okValue())
+        if (const ProfileState* state = m_store->state(p.id))
+            if (const auto* ok = state->ok())
                 for (const UsageWindow& w : ok->windows)
                     if (w.key == key) {
                         if (std::isfinite(w.utilization))

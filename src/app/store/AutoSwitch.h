@@ -1,0 +1,37 @@
+#pragma once
+
+#ifndef Q_MOC_RUN
+#include "base/DateTime.h"
+#include "base/Uuid.h"
+#include "usage/UsageWindow.h"
+#include <QCoro/QCoroTask>
+#include <optional>
+#include <set>
+#include <utility>
+#endif
+
+class UsageStore;
+
+// Automatic switching (when the active account's session window is over the threshold, the
+// first account of the priority list under it with a slot takes over, at most every five
+// minutes), and the forecast of a filling session window with its notice. Main thread; owned by
+// the store.
+class AutoSwitch {
+public:
+    explicit AutoSwitch(UsageStore& store);
+
+    // After every cycle: switches when the rules say so, on a turn of the store's lane.
+    QCoro::Task<> evaluate();
+    // When a window of a profile, read at `takenAt`, fills at its recent pace, if before its reset
+    // and still ahead of now.
+    std::optional<Instant> forecast(const Uuid& id, const UsageWindow& window, Instant takenAt) const;
+    // Tells once per window when the active session window will fill within kForecastWarning.
+    void notifyForecast();
+
+private:
+    bool coolingDown() const;
+
+    UsageStore& m_store;
+    std::optional<Instant> m_lastSwitchAt;
+    std::set<std::pair<Uuid, Instant>> m_forecastNotified; // (profile, reset) already told
+};
