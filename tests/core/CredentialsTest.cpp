@@ -557,6 +557,20 @@ TEST_F(CustodianTest, HandingClaudeAnotherLoginFreesThePreviousOne) {
     EXPECT_EQ(tokens.received(), std::vector<std::string>{"r-a"});
 }
 
+TEST_F(CustodianTest, ALoginHandedOverWithoutItsAccountStaysClaudesWhateverAccountIsSeenLive) {
+    // A switch to a profile without a known address: whichever account claude is then seen on may
+    // be that login's own, so its token stays claude's.
+    const std::string a = blob("a", msFromNow(-10), "r-a");
+    putSlot(p, a);
+    custodian.handedToClaude(a, std::nullopt);
+    const std::string renewedByClaude = blob("a2", msFromNow(3600), "r-a2");
+    writeFile(liveFile, renewedByClaude);
+    custodian.noteLive(renewedByClaude, "a@x");
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
+              ResolveError::claudeRenews().description());
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{});
+}
+
 TEST_F(CustodianTest, ARenewalNeverOverwritesWhatCameMeanwhileNorRecreatesARemovedSlot) {
     // The endpoint answers slowly; a capture and then a removal arrive during the renewal.
     std::atomic<bool> inRenewal{false};
