@@ -1,6 +1,8 @@
 #include "StoreFixture.h"
 #include "statusline/StatusLineStore.h"
 
+#include "TokenEndpoint.h"
+
 #include "claude/ClaudeAppState.h"
 
 #include <sys/stat.h>
@@ -403,6 +405,22 @@ TEST_F(StoreTest, CaptureStoresTheLiveLoginInTheChosenProfile) {
                   CredentialsError::keychain(-25300, "Claude Code-credentials").what());
 }
 
+TEST_F(StoreTest, ACaptureKeepsOnlyAnIdentityOfTheCapturedAccount) {
+    // claude has not rewritten its state file yet: it still names the account logged in before.
+    AppConfig config;
+    auto a = claude("a", "old@x");
+    a.accountIdentity = identityOf("old@x");
+    config.profiles = {a};
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-live"));
+    writeFile(home / ".claude.json", identityOf("before@x"));
+    account("tok-live", "live@x");
+    start(config);
+    await(sleeper, store->captureActive(a));
+    EXPECT_EQ(store->config().profiles[0].accountEmail, "live@x");
+    EXPECT_FALSE(store->config().profiles[0].accountIdentity) << "neither the old one nor another account's";
+    EXPECT_FALSE(savedConfig().profiles[0].accountIdentity);
+}
+
 TEST_F(StoreTest, ACallWhileACycleRunsReturnsAtOnceAndARestartSleepsAFullInterval) {
     AppConfig config;
     config.keychainConnected = true;
@@ -701,6 +719,72 @@ TEST_F(StoreTest, TwoSwitchesAtOnceEndFullyOnTheSecondAndIdentitiesStayWithTheir
             << p.name;
 }
 
+TEST_F(StoreTest, ASwitchMadeWhileACycleFetchesIsNotUndoneByThatCycle) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    b.accountIdentity = identityOf("b@x");
+    config.profiles = {a, b};
+    config.activeProfileID = a.id;
+    for (const ProfileConfig& p : config.profiles) {
+        slot(p, "tok-" + p.name);
+        answer("tok-" + p.name, ok(usageBody(1)));
+        account("tok-" + p.name, p.name + "@x");
+    }
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-a"));
+    writeFile(home / ".claude.json", identityOf("a@x"));
+    start(config); // the first cycle has read a's login and waits in its stagger now
+    ASSERT_TRUE(store->isRefreshing());
+    auto switched = store->switchTo(store->config().profiles[1]);
+    sleeper.settle();
+    ASSERT_TRUE(switched.isReady());
+    ASSERT_EQ(store->config().activeProfileID, b.id);
+    finishCycle();
+    EXPECT_EQ(store->config().activeProfileID, b.id) << "the cycle's read of the live login was stale";
+    EXPECT_EQ(savedConfig().activeProfileID, b.id);
+    sleeper.advance(seconds(60));
+    EXPECT_EQ(store->config().activeProfileID, b.id);
+}
+
+TEST_F(StoreTest, TheOutgoingLoginOfAFailedSwitchStaysClaudesToRenew) {
+    TokenEndpoint tokens{server};
+    const auto login = [&](const std::string& access, const std::string& refresh, Instant expires) {
+        return json{{"claudeAiOauth",
+                     {{"accessToken", access},
+                      {"refreshToken", refresh},
+                      {"expiresAt", duration_cast<milliseconds>(expires.time_since_epoch()).count()}}}}
+            .dump();
+    };
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = false; // only the switch looks at the live login
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    b.accountIdentity = identityOf("b@x"); // but no slot: the switch fails
+    config.profiles = {a, b};
+    config.activeProfileID = a.id;
+    const std::string live = login("tok-a", "r-tok-a", clock.now() + seconds(30));
+    writeFile(ActiveCredentialStore::filePath(home.path()), live);
+    account("tok-a", "a@x");
+    answer("tok-a", ok(usageBody(1)));
+    start(config);
+    finishCycle();
+    await(sleeper, store->switchTo(store->config().profiles[1]));
+    ASSERT_EQ(store->lastActionMessage().value_or(""), "切替失敗: " + ResolveError::noSlot().description());
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, a.id.toString()), live) << "saved in its profile's slot";
+
+    // claude renews its login; a's slot holds the spent token, which ulmet must not send.
+    const auto renewed = tokens.grantForClaude("r-tok-a");
+    ASSERT_TRUE(renewed);
+    writeFile(ActiveCredentialStore::filePath(home.path()),
+              login(renewed->first, renewed->second, clock.now() + hours(8)));
+    sleeper.advance(seconds(60));
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{});
+    EXPECT_EQ(message(a.id), ResolveError::claudeRenews().description());
+}
+
 TEST_F(StoreTest, AConfigurationThatCouldNotBeReadIsNotWrittenOverUntilTheUserEdits) {
     fs::create_directories(configDir);
     ASSERT_EQ(::mkfifo((configDir / "config.json").c_str(), 0600), 0);
@@ -877,6 +961,25 @@ TEST_F(StoreTest, AFillingSessionWindowIsForecastAndToldOncePerWindow) {
 } // namespace storetest
 
 namespace storetest {
+
+TEST_F(StoreTest, AStatusLineReadingOlderThanAPollIntervalDoesNotStandInForTheEndpoint) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    slot(a, "tok-a");
+    answer("tok-a", ok(usageBody(10)));
+    start(config);
+    finishCycle();
+    recordStatusLine("~/.claude-a", 77, "a@x"); // claude ran once, a while ago
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(fiveHour(a.id), 77);
+    const std::size_t asked = requestedTokens().size();
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(fiveHour(a.id), 10) << "more than a poll interval old";
+    EXPECT_EQ(store->sources().at(a.id), UsageSource::api);
+    EXPECT_EQ(requestedTokens().size(), asked + 1);
+}
 
 TEST_F(StoreTest, AStatusLineReadingServesOnlyTheAccountThatWasLoggedIn) {
     // Two endpoint profiles share ~/.claude (a switch moves logins through it).

@@ -501,6 +501,76 @@ TEST_F(CustodianTest, ARefreshTokenIsSentOnceWhicheverSlotsHoldIt) {
     EXPECT_EQ(tokens.received(), (std::vector<std::string>{"r-s", "r-gone"}));
 }
 
+TEST_F(CustodianTest, ATokenSpentLongAgoIsReportedAndNeverSentAgain) {
+    // The renewal of a token is kept for the latest 64 renewals; after that only the fact that it
+    // was spent is known, and a slot that still holds it is told so.
+    const std::string first = blob("old", msFromNow(-10), "r-first");
+    putSlot(p, first);
+    const std::string renewed = custodian.credentialsFor(p).resolved.raw;
+    const ProfileConfig q = profile("~/.y");
+    int others = 0;
+    const auto renewOthers = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            putSlot(q, blob("old", msFromNow(-10), "r-other" + std::to_string(++others)));
+            (void)custodian.credentialsFor(q);
+        }
+    };
+    renewOthers(63);
+    putSlot(q, first);
+    EXPECT_EQ(custodian.credentialsFor(q).resolved.raw, renewed) << "still among the latest 64";
+    renewOthers(1);
+    putSlot(q, first);
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(q); }),
+              ResolveError::refreshFailed("このトークンは既に更新に使われています", true).description());
+    EXPECT_EQ(tokens.reused(), std::vector<std::string>{});
+    EXPECT_EQ(tokens.received().size(), 65u);
+}
+
+TEST_F(CustodianTest, ASlotWrittenByAnotherProcessDuringTheRenewalKeepsWhatWasWritten) {
+    // Another process (a second ulmet, a capture there) writes the slot straight into the secret
+    // store while the token endpoint is answering: the renewal is not written over it.
+    const std::string captured = blob("captured", msFromNow(7200), "r-captured");
+    server.on("POST", "/v1/oauth/token", [&](const httplib::Request&, httplib::Response& res) {
+        putSlot(p, captured);
+        res.set_content(R"({"access_token":"renewed","refresh_token":"r-new","expires_in":3600})",
+                        "application/json");
+    });
+    putSlot(p, blob("old", msFromNow(-10), "r-old"));
+    const auto use = custodian.credentialsFor(p);
+    EXPECT_EQ(slotNow(), captured);
+    EXPECT_EQ(use.resolved.credentials.accessToken, "captured") << "the slot's content as it is now";
+}
+
+TEST_F(CustodianTest, HandingClaudeAnotherLoginFreesThePreviousOne) {
+    // Two switches, the accounts unknown: the first login handed to claude is claude's until the
+    // second is handed over, and then renewed by us when its slot expires.
+    const std::string a = blob("a", msFromNow(-10), "r-a");
+    const std::string b = blob("b", msFromNow(3600), "r-b");
+    putSlot(p, a);
+    custodian.handedToClaude(a, std::nullopt);
+    writeFile(liveFile, blob("a2", msFromNow(3600), "r-a2")); // claude renewed it
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
+              ResolveError::claudeRenews().description());
+    custodian.handedToClaude(b, std::nullopt);
+    writeFile(liveFile, b);
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "a.1");
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{"r-a"});
+}
+
+TEST_F(CustodianTest, ALoginHandedOverWithoutItsAccountStaysClaudesWhateverAccountIsSeenLive) {
+    // A switch to a profile without a known address: whichever account claude is then seen on may
+    // be that login's own, so its token stays claude's.
+    const std::string a = blob("a", msFromNow(-10), "r-a");
+    putSlot(p, a);
+    custodian.handedToClaude(a, std::nullopt);
+    const std::string renewedByClaude = blob("a2", msFromNow(3600), "r-a2");
+    writeFile(liveFile, renewedByClaude);
+    custodian.noteLive(renewedByClaude, "a@x");
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
+              ResolveError::claudeRenews().description());
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{});
+}
+
 TEST_F(CustodianTest, ARenewalNeverOverwritesWhatCameMeanwhileNorRecreatesARemovedSlot) {
     // The endpoint answers slowly; a capture and then a removal arrive during the renewal.
     std::atomic<bool> inRenewal{false};

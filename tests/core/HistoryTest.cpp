@@ -4,6 +4,7 @@
 
 #include "FakeClock.h"
 #include "ScopedEnv.h"
+#include "StatHook.h"
 #include "SyntheticHistory.h"
 #include "TempDir.h"
 
@@ -11,12 +12,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
 using testsupport::readFile;
 using testsupport::ScopedEnv;
+using testsupport::StatHook;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
@@ -386,6 +389,51 @@ TEST_F(HistoryStoreTest, AnAppendStartsThePassAndLoadsAreAnsweredMeanwhile) {
     ASSERT_TRUE(done);
     for (const auto& day : written)
         EXPECT_EQ(readFile(dir / day.name), synthetic.text(day, true)) << day.name;
+}
+
+// A day that could not be thinned (here: something else has its name for a while) is looked at
+// again by the next pass: the marker never moves past it.
+TEST_F(HistoryStoreTest, ADayThatCouldNotBeThinnedIsThinnedByALaterPass) {
+    const testsupport::SyntheticHistory synthetic;
+    const auto written = synthetic.write(dir, localTime(-48, 0), localTime(-45, 0));
+    ASSERT_EQ(written.size(), 3u);
+    const auto& stuck = written.front();
+    fs::rename(dir / stuck.name, tmp / "aside");
+    fs::create_directory(dir / stuck.name);
+    HistoryStore store(dir);
+    store.applyRetention(localTime(0, 12));
+    for (std::size_t i = 1; i < written.size(); ++i)
+        EXPECT_EQ(readFile(dir / written[i].name), synthetic.text(written[i], true)) << written[i].name;
+
+    fs::remove(dir / stuck.name);
+    fs::rename(tmp / "aside", dir / stuck.name);
+    store.applyRetention(localTime(0, 13));
+    EXPECT_EQ(readFile(dir / stuck.name), synthetic.text(stuck, true));
+}
+
+// Another process appends to a day while it is being thinned (its clock set back): the day is
+// replaced only while it is still the file that was read, so the record stays, and the next pass
+// thins the day with it.
+TEST_F(HistoryStoreTest, ARecordAppendedWhileADayIsThinnedIsKept) {
+    const testsupport::SyntheticHistory synthetic;
+    const auto written = synthetic.write(dir, localTime(-40, 0), localTime(-39, 0));
+    ASSERT_EQ(written.size(), 1u);
+    const auto& day = written.front();
+    const Uuid other = *Uuid::parse("22222222-3333-4444-8555-666666666666");
+    const std::string late = *HistoryStore::encodeLine(record(day.begin + hours(1), other));
+    HistoryStore store(dir);
+    {
+        StatHook anotherProcess(dir / day.name, [&] {
+            if (std::FILE* f = std::fopen((dir / day.name).c_str(), "a")) {
+                std::fputs(late.c_str(), f);
+                std::fclose(f);
+            }
+        });
+        store.applyRetention(localTime(0, 12));
+    }
+    EXPECT_EQ(readFile(dir / day.name), synthetic.text(day, false) + late);
+    store.applyRetention(localTime(0, 13));
+    EXPECT_EQ(readFile(dir / day.name), synthetic.text(day, true) + late);
 }
 
 // ---- Chart data ----------------------------------------------------------------------------

@@ -1,4 +1,5 @@
 #include "readings/Readings.h"
+#include "readings/OneShot.h"
 #include "readings/ProfileQuery.h"
 #include "readings/WaybarOutput.h"
 
@@ -94,6 +95,22 @@ TEST(Readings, TheDocumentFollowsItsSchemaAndTellsEveryKindOfProfile) {
     later = Readings::build(config, statuses, sources, emails, forecast, kNow + minutes(1));
     EXPECT_FALSE(later.sameFigures(readings));
     EXPECT_EQ(later.shown, ps[0].id);
+}
+
+// `ulmet --json` without MeterKeeper forecasts each window from its own profile's readings of
+// the last hour: one account filling fast says nothing about another that stands still.
+TEST(OneShot, EachProfilesForecastComesFromItsOwnHistory) {
+    const ProfileConfig filling = profile("filling"), still = profile("still");
+    const UsageWindow now{"five_hour", 50, kNow + hours(4), 5 * 3600.0};
+    std::vector<HistoryRecord> history;
+    for (int ago : {50, 30, 10}) { // one percent a minute
+        history.push_back({kNow - minutes(ago), filling.id, {window("five_hour", 50.0 - ago)}});
+        history.push_back({kNow - minutes(ago), still.id, {window("five_hour", 50)}});
+    }
+    const auto full = OneShot::forecast(history, filling.id, now, kNow);
+    ASSERT_TRUE(full);
+    EXPECT_NEAR(duration<double>(*full - kNow).count(), 50 * 60, 1);
+    EXPECT_FALSE(OneShot::forecast(history, still.id, now, kNow)) << "not filling";
 }
 
 TEST(ProfileQuery, FindsByIdNameOrAddressAndNamesTheAmbiguous) {

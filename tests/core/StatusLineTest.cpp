@@ -1,6 +1,7 @@
 #include "statusline/StatusLineCommand.h"
 #include "statusline/StatusLineStore.h"
 
+#include "StatHook.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testsupport::fileMode;
 using testsupport::readFile;
+using testsupport::StatHook;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
@@ -240,6 +242,38 @@ TEST(StatusLineInstall, AddsTheEntryOnceKeepingEverythingElse) {
     writeFile(home / "real-settings.json", other);
     EXPECT_EQ(StatusLineCommand::inspect(dir).state, StatusLineCommand::InstallState::other);
     EXPECT_EQ(StatusLineCommand::inspect(dir).command, "~/bin/line.sh");
+}
+
+// claude rewrites settings.json while the entry is being added: the entry goes into claude's new
+// text, never over it, and a file that changes at every attempt is left as claude wrote it.
+TEST(StatusLineInstall, AFileRewrittenMeanwhileIsReadAgainAndNeverWrittenOver) {
+    TempDir home;
+    const fs::path dir = home / ".claude";
+    writeFile(dir / "settings.json", "{\"model\": \"opus\"}");
+    const fs::path file = fs::canonical(dir / "settings.json");
+    const std::string command = StatusLineCommand::commandFor("/usr/bin/ulmet");
+    int rewrites = 0;
+    {
+        StatHook claude(file, [&] {
+            if (rewrites++ == 0)
+                writeFile(file, "{\"model\": \"sonnet\"}");
+        });
+        const auto result = StatusLineCommand::install(dir, command);
+        EXPECT_TRUE(result.changed) << result.message;
+    }
+    EXPECT_EQ(readFile(file), "{\"model\": \"sonnet\",\n  \"statusLine\": {\n    \"type\": \"command\",\n"
+                              "    \"command\": \"/usr/bin/ulmet --statusline\"\n  }\n}");
+    EXPECT_EQ(readFile(dir / "settings.json.meterkeeper-bak"), "{\"model\": \"sonnet\"}");
+
+    writeFile(file, "{\"n\": 0}");
+    int n = 0;
+    StatHook claude(file, [&] { writeFile(file, "{\"n\": " + std::to_string(++n) + "}"); });
+    const auto result = StatusLineCommand::install(dir, command);
+    EXPECT_FALSE(result.changed);
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.message,
+              (dir / "settings.json").string() + " が書き換えられ続けているため、変更しませんでした");
+    EXPECT_EQ(readFile(file), "{\"n\": " + std::to_string(n) + "}");
 }
 
 TEST(StatusLineReadings, TheAccountLoggedInIsTakenFromClaudesStateFile) {

@@ -400,6 +400,8 @@ TEST_F(CheckReport, JsonAndWaybarWithoutMeterKeeperReadOnce) {
     EXPECT_EQ(byName["main"]["source"], "api");
     EXPECT_EQ(byName["work"]["error"],
               "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます");
+    EXPECT_EQ(byName["missing"]["error"], japanese().notCaptured)
+        << "only the active profile reads the live login";
     EXPECT_EQ(byName["codex"]["source"], "codexLog");
     EXPECT_EQ(byName["codex"]["windows"].size(), 2u);
 

@@ -1,6 +1,7 @@
 // The verbs for scripts against the real program: a private session bus and keyring
 // (support/with-secret-service.sh), a loopback server for the account endpoints, and MeterKeeper
 // itself running headless (offscreen, no tray) where a case needs it.
+#include "claude/CredentialResolver.h"
 #include "claude/ProfileSlotStore.h"
 #include "config/AppConfig.h"
 #include "secrets/LibsecretSecretStore.h"
@@ -150,6 +151,19 @@ TEST_F(ScriptVerbs, SwitchWithoutAndThenThroughTheRunningMeterKeeper) {
     r = run({"--switch", "nobody"});
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.err, "「nobody」という名前、メールアドレス、ID のプロファイルはありません\n");
+}
+
+// A switch that fails, without MeterKeeper running: the reason on standard error, exit status 1,
+// and the live login and the active profile as they were.
+TEST_F(ScriptVerbs, AFailedSwitchWithoutMeterKeeperSaysWhyAndExitsOne) {
+    LibsecretSecretStore secrets;
+    ASSERT_EQ(secrets.remove(ProfileSlotStore::service, b.id.toString()), 0);
+    const ProcessResult r = run({"--switch", "b"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "切替失敗: " + ResolveError::noSlot().description() + "\n");
+    EXPECT_EQ(live(), blob("tok-a"));
+    EXPECT_EQ(activeProfile(), a.id);
 }
 
 // From the running MeterKeeper, --json is its state (no request of its own) and follows the

@@ -261,6 +261,14 @@ TEST_F(TrayTest, AStatusNotifierHostGetsASquareIconATooltipAMenuAndThePanelOnAct
     QDBusConnection::sessionBus().call(activate, QDBus::NoBlock);
     EXPECT_TRUE(waitFor([] { return panelWindows().size() == 1; })) << "the panel opens";
     EXPECT_TRUE(loadsQtQuick());
+
+    // A middle click (the host's SecondaryActivate) toggles the panel as a click does.
+    QDBusMessage middle = QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
+                                                         QStringLiteral("org.kde.StatusNotifierItem"),
+                                                         QStringLiteral("SecondaryActivate"));
+    middle << 100 << 10;
+    QDBusConnection::sessionBus().call(middle, QDBus::NoBlock);
+    EXPECT_TRUE(waitFor([] { return panelWindows().isEmpty(); })) << "a middle click closes it";
 }
 
 // A panel started together with us (an autostart entry beside the panel at login) takes the
