@@ -977,7 +977,7 @@ TEST_F(StoreTest, AStatusLineReadingOlderThanAPollIntervalDoesNotStandInForTheEn
     const std::size_t asked = requestedTokens().size();
     sleeper.advance(seconds(65));
     EXPECT_EQ(fiveHour(a.id), 10) << "more than a poll interval old";
-    EXPECT_EQ(store->sources().at(a.id), UsageSource::api);
+    EXPECT_EQ(store->state(a.id)->source, UsageSource::api);
     EXPECT_EQ(requestedTokens().size(), asked + 1);
 }
 
