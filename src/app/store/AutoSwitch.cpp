@@ -30,32 +30,39 @@ QString clockText(Instant t, Instant now) {
 AutoSwitch::AutoSwitch(UsageStore& store)
     : m_store(store) {}
 
-bool AutoSwitch::coolingDown() const {
-    return m_lastSwitchAt && m_store.now() - *m_lastSwitchAt < UsageStore::kAutoSwitchCooldown;
+bool AutoSwitch::due() const {
+    const AppConfig& c = m_store.m_config;
+    const bool coolingDown =
+        m_lastSwitchAt && m_store.now() - *m_lastSwitchAt < UsageStore::kAutoSwitchCooldown;
+    return c.autoSwitchEnabled && c.activeProfileID && !coolingDown;
+}
+
+std::vector<ProfileConfig> AutoSwitch::candidates(const Uuid& activeID) const {
+    std::vector<ProfileConfig> result;
+    for (const ProfileConfig& p : m_store.m_config.profiles)
+        if (p.id != activeID && p.provider == Provider::claude && p.accountIdentity &&
+            sessionUtil(m_store, p.id).value_or(0) < m_store.m_config.autoSwitchThreshold)
+            result.push_back(p);
+    return result;
 }
 
 QCoro::Task<> AutoSwitch::evaluate() {
     UsageStore& s = m_store;
-    if (!s.m_config.autoSwitchEnabled || coolingDown() || !s.m_config.activeProfileID)
+    if (!due())
         co_return;
     const auto alive = s.m_alive;
     // The decision and the switch take one turn: no other operation changes the login between
     // them. Everything is read again once the turn is ours.
     const OperationLane::Turn turn = co_await s.m_lane.take();
-    if (!*alive || !s.m_config.autoSwitchEnabled || !s.m_config.activeProfileID || coolingDown())
+    if (!*alive || !due())
         co_return;
     const Uuid activeID = *s.m_config.activeProfileID;
     const auto activeUtil = sessionUtil(s, activeID);
-    const double threshold = s.m_config.autoSwitchThreshold;
-    if (!activeUtil || *activeUtil < threshold)
+    if (!activeUtil || *activeUtil < s.m_config.autoSwitchThreshold)
         co_return;
 
     // Candidates in priority order; the slot reads run off the main thread.
-    std::vector<ProfileConfig> candidates;
-    for (const ProfileConfig& p : s.m_config.profiles)
-        if (p.id != activeID && p.provider == Provider::claude && p.accountIdentity &&
-            sessionUtil(s, p.id).value_or(0) < threshold)
-            candidates.push_back(p);
+    const std::vector<ProfileConfig> candidates = this->candidates(activeID);
     if (candidates.empty())
         co_return;
     auto firstWithSlot = s.m_jobs->run([custodian = s.m_slots, candidates]() -> std::optional<ProfileConfig> {

@@ -3,11 +3,13 @@
 #ifndef Q_MOC_RUN
 #include "base/DateTime.h"
 #include "base/Uuid.h"
+#include "config/AppConfig.h"
 #include "usage/UsageWindow.h"
 #include <QCoro/QCoroTask>
 #include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 #endif
 
 class UsageStore;
@@ -29,7 +31,10 @@ public:
     void notifyForecast();
 
 private:
-    bool coolingDown() const;
+    // Whether automatic switching is on, an account is active and the last switch is long enough ago.
+    bool due() const;
+    // The accounts that may take over from `activeID`, in priority order (slots not looked at).
+    std::vector<ProfileConfig> candidates(const Uuid& activeID) const;
 
     UsageStore& m_store;
     std::optional<Instant> m_lastSwitchAt;
