@@ -187,14 +187,18 @@ TEST(FindEmail, NestedObjectsButNotArrays) {
 }
 
 TEST(Origins, OnlyLoopbackOriginsOverrideTheConstants) {
-    for (const char* ok : {"http://127.0.0.1:8080", "http://127.1.2.3", "https://localhost:1",
-                           "http://[::1]:443", "http://localhost"})
+    for (const char* ok : {"http://127.0.0.1:8080", "http://127.1.2.3", "https://127.255.0.1:1",
+                           "http://[::1]:443", "http://[::1]"})
         EXPECT_TRUE(Origins::isLoopbackOrigin(ok)) << ok;
     for (const char* bad :
          {"http://127.0.0.1:8080/", "http://127.0.0.1:8080/path", "http://example.com",
           "http://127.0.0.1.example.com", "http://localhost.example.com", "ftp://127.0.0.1",
           "http://user@127.0.0.1", "http://128.0.0.1", "http://127.0.0.256", "http://[::2]",
-          "http://127.0.0.1:99999", "http://127.0.0.1:", "127.0.0.1:80", "", "http://10.0.0.1"})
+          "http://127.0.0.1:99999", "http://127.0.0.1:", "127.0.0.1:80", "", "http://10.0.0.1",
+          // names and other spellings a resolver may look up by DNS
+          "http://localhost", "https://localhost:1", "http://127.0.0.08:9", "http://127.1",
+          "http://0177.0.0.1", "http://127.000.0.1", "http://[0:0:0:0:0:0:0:1]", "http://[::ffff:127.0.0.1]",
+          "http://[::1"})
         EXPECT_FALSE(Origins::isLoopbackOrigin(bad)) << bad;
 
     ScopedEnv env("ULMET_API_ORIGIN", "https://evil.example.com");

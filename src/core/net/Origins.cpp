@@ -1,6 +1,10 @@
 #include "net/Origins.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cstdlib>
+#include <string>
 
 namespace Origins {
 namespace {
@@ -14,21 +18,21 @@ bool allDigits(std::string_view s) {
     return true;
 }
 
-bool isLoopbackIPv4(std::string_view host) {
-    int parts = 0;
-    while (true) {
-        const auto dot = host.find('.');
-        const std::string_view part = host.substr(0, dot);
-        if (!allDigits(part) || part.size() > 3 || std::atoi(std::string(part).c_str()) > 255)
-            return false;
-        if (parts == 0 && part != "127")
-            return false;
-        ++parts;
-        if (dot == std::string_view::npos)
-            break;
-        host.remove_prefix(dot + 1);
-    }
-    return parts == 4;
+// A loopback address in its one canonical spelling: what inet_pton parses and inet_ntop writes
+// back the same, so that nothing but the address itself reaches the resolver (a name, or a form
+// such as "127.0.0.08" that a resolver may look up by DNS).
+bool isLoopbackAddress(std::string_view host) {
+    const bool v6 = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    const std::string text(v6 ? host.substr(1, host.size() - 2) : host);
+    unsigned char address[sizeof(in6_addr)];
+    char back[INET6_ADDRSTRLEN];
+    const int family = v6 ? AF_INET6 : AF_INET;
+    if (inet_pton(family, text.c_str(), address) != 1 || !inet_ntop(family, address, back, sizeof back) ||
+        text != back)
+        return false;
+    if (v6)
+        return IN6_IS_ADDR_LOOPBACK(reinterpret_cast<const in6_addr*>(address));
+    return address[0] == 127;
 }
 
 std::string fromEnvironment(const char* variable, std::string_view fallback) {
@@ -68,7 +72,7 @@ bool isLoopbackOrigin(std::string_view origin) {
         if (!allDigits(port) || port.size() > 5 || std::atoi(std::string(port).c_str()) > 65535)
             return false;
     }
-    return host == "localhost" || host == "[::1]" || isLoopbackIPv4(host);
+    return isLoopbackAddress(host);
 }
 
 std::string api() {

@@ -11,8 +11,9 @@ namespace Origins {
 inline constexpr std::string_view kApi = "https://api.anthropic.com";
 inline constexpr std::string_view kConsole = "https://platform.claude.com";
 
-// True for "http://" or "https://" followed by 127.x.x.x, "localhost" or "[::1]", an optional
-// ":port", and nothing else (no path, no user, no trailing slash).
+// True for "http://" or "https://" followed by an address of 127.0.0.0/8 or "[::1]" in its
+// canonical spelling (no name, not even "localhost"), an optional ":port", and nothing else (no
+// path, no user, no trailing slash).
 bool isLoopbackOrigin(std::string_view origin);
 
 // The usage and profile endpoints' origin; read from the environment at every call.
