@@ -6,6 +6,7 @@
 #include "claude/SlotCustodian.h"
 #include "net/CurlTransport.h"
 #include "secrets/SecretStore.h"
+#include "usage/AnthropicAPI.h"
 
 #include "ErrorText.h"
 #include "FakeClock.h"
@@ -499,6 +500,35 @@ TEST_F(CustodianTest, ARefreshTokenIsSentOnceWhicheverSlotsHoldIt) {
     const std::string refused = errorText([&] { (void)custodian.credentialsFor(p); });
     EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }), refused);
     EXPECT_EQ(tokens.received(), (std::vector<std::string>{"r-s", "r-gone"}));
+}
+
+// Only 400, 401 and 403 refuse a refresh token; after a rate limit (or 408, 404) it is sent again.
+TEST_F(CustodianTest, OnlyARefusalSpendsATokenNotARateLimit) {
+    for (const int status : {429, 408, 404, 403}) {
+        SCOPED_TRACE(status);
+        std::vector<std::string> sent;
+        server.on("POST", std::string(AnthropicAPI::kTokenPath),
+                  [&](const httplib::Request& req, httplib::Response& res) {
+                      sent.push_back(json::parse(req.body)["refresh_token"]);
+                      if (sent.size() == 1) {
+                          res.status = status;
+                          res.set_header("Retry-After", "1");
+                          return;
+                      }
+                      res.set_content(R"({"access_token":"new","refresh_token":"r-new","expires_in":3600})",
+                                      "application/json");
+                  });
+        const std::string token = "r-" + std::to_string(status);
+        putSlot(p, blob("old", msFromNow(-10), token));
+        EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+        if (status == 403) {
+            EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+            EXPECT_EQ(sent, std::vector<std::string>{token}) << "a refused token is never sent again";
+        } else {
+            EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "new");
+            EXPECT_EQ(sent, (std::vector<std::string>{token, token}));
+        }
+    }
 }
 
 TEST_F(CustodianTest, ATokenSpentLongAgoIsReportedAndNeverSentAgain) {

@@ -143,8 +143,11 @@ ResolvedCredentials renew(const Services& services, const ResolvedCredentials& r
     try {
         renewed = AnthropicAPI::refreshTokens(services.http, services.clock, resolved.raw);
     } catch (const APIError& e) {
-        // A 4xx answer (invalid_grant above all) refuses this refresh token for good.
-        const bool refused = e.kind() == APIError::Kind::http && e.status() >= 400 && e.status() < 500;
+        // 400 (invalid_grant above all), 401 and 403 refuse this refresh token for good. Any other
+        // answer (a rate limit, a time-out, a missing route) says nothing of the token: it may be
+        // sent again later.
+        const bool refused =
+            e.kind() == APIError::Kind::http && (e.status() == 400 || e.status() == 401 || e.status() == 403);
         throw ResolveError::refreshFailed(e.description(), refused);
     } catch (const Error& e) {
         throw ResolveError::refreshFailed(e.description());
