@@ -408,7 +408,7 @@ TEST_F(ApiServerTest, HeaderLookupIgnoresCase) {
 TEST_F(ApiServerTest, RefreshSendsTheGrantAndRewritesAWrappedBlobKeepingEverythingElse) {
     server.reply(
         "POST", "/v1/oauth/token", 200,
-        R"({"token_type":"Bearer","access_token":"new-access","expires_in":3600,"refresh_token":"new-refresh","scope":"x"})");
+        R"({"token_type":"Bearer","access_token":"new-access","expires_in":3600,"refresh_token":"new-refresh","scope":"a  c"})");
     const std::string raw =
         R"({"claudeAiOauth":{"accessToken":"old-access","refreshToken":"old-refresh","expiresAt":1,"scopes":["a","b"],"subscriptionType":"max"},"mcpOAuth":{"srv":{"token":"keep","n":12345678901234567}}})";
     const std::string renewed = AnthropicAPI::refreshTokens(http, clock, raw);
@@ -420,10 +420,10 @@ TEST_F(ApiServerTest, RefreshSendsTheGrantAndRewritesAWrappedBlobKeepingEverythi
     EXPECT_EQ(requests[0].header("accept"), "application/json");
     EXPECT_EQ(requests[0].headers.count("authorization"), 0u);
     EXPECT_EQ(requests[0].headers.count("anthropic-beta"), 0u);
-    EXPECT_EQ(requests[0].headers.count("user-agent"), 0u);
-    EXPECT_EQ(
-        requests[0].body,
-        R"({"grant_type":"refresh_token","refresh_token":"old-refresh","client_id":"5e0c7a1b-3f2d-4c8e-9b6a-7d1e2f3a4b5c"})");
+    EXPECT_EQ(requests[0].header("user-agent").rfind("ulmet/", 0), 0u);
+    // As claude renews its own login: its client, the login's scopes.
+    EXPECT_EQ(requests[0].body, R"({"grant_type":"refresh_token","refresh_token":"old-refresh",)"
+                                R"("client_id":"9d1c250a-e61b-44d9-88ed-5944d1962f5e","scope":"a b"})");
 
     const json out = json::parse(renewed);
     const json& t = out["claudeAiOauth"];
@@ -432,7 +432,7 @@ TEST_F(ApiServerTest, RefreshSendsTheGrantAndRewritesAWrappedBlobKeepingEverythi
     ASSERT_TRUE(t["expiresAt"].is_number_integer());
     EXPECT_EQ(t["expiresAt"].get<std::int64_t>(),
               static_cast<std::int64_t>((DateTime::toUnixSeconds(clock.now()) + 3600) * 1000));
-    EXPECT_EQ(t["scopes"], json::parse(R"(["a","b"])"));
+    EXPECT_EQ(t["scopes"], json::parse(R"(["a","c"])")) << "the scopes granted now";
     EXPECT_EQ(t["subscriptionType"], "max");
     EXPECT_EQ(out["mcpOAuth"]["srv"]["n"].get<std::uint64_t>(), 12345678901234567u);
     EXPECT_EQ(renewed.find('\n'), std::string::npos) << "compact";
@@ -444,6 +444,9 @@ TEST_F(ApiServerTest, RefreshOfAFlatBlobStaysFlatAndKeepsOldRefreshToken) {
                  R"({"access_token":"A2","refresh_token":"","expires_in":"3600"})");
     const json out = json::parse(
         AnthropicAPI::refreshTokens(http, clock, R"({"accessToken":"A1","refreshToken":"R1","other":true})"));
+    EXPECT_EQ(json::parse(server.requests().at(0).body)["scope"], std::string(AnthropicAPI::kClaudeScopes))
+        << "a login without its scopes asks for claude's";
+    EXPECT_FALSE(out.contains("scopes")) << "none granted, none written";
     EXPECT_EQ(out["accessToken"], "A2");
     EXPECT_EQ(out["refreshToken"], "R1");
     EXPECT_TRUE(out["other"].get<bool>());

@@ -224,6 +224,21 @@ std::optional<std::string> findEmail(const json& value) {
     return std::nullopt;
 }
 
+namespace {
+
+// A login's scopes as one space-separated text: its "scopes" list of texts, else claude's own.
+std::string scopesOf(const nlohmann::ordered_json& tokens) {
+    std::string text;
+    if (const auto it = tokens.find("scopes"); it != tokens.end() && it->is_array())
+        for (const auto& scope : *it)
+            if (scope.is_string() && !scope.get_ref<const std::string&>().empty() &&
+                scope.get_ref<const std::string&>().find(' ') == std::string::npos)
+                text += (text.empty() ? "" : " ") + scope.get<std::string>();
+    return text.empty() ? std::string(kClaudeScopes) : text;
+}
+
+} // namespace
+
 std::string refreshTokens(HttpTransport& http, const Clock& clock, std::string_view raw) {
     using ordered = nlohmann::ordered_json;
     auto root = Json::parseOrdered(raw);
@@ -237,16 +252,19 @@ std::string refreshTokens(HttpTransport& http, const Clock& clock, std::string_v
     if (refresh == tokens.end() || !refresh->is_string() || refresh->get_ref<const std::string&>().empty())
         throw APIError::http(400, "refreshToken がありません");
 
+    // The request claude makes: its client, and the scopes the login holds.
     ordered body = ordered::object();
     body["grant_type"] = "refresh_token";
     body["refresh_token"] = refresh->get<std::string>();
     body["client_id"] = kClientId;
+    body["scope"] = scopesOf(tokens);
 
     HttpRequest req;
     req.method = "POST";
     req.url = Origins::console() + std::string(kTokenPath);
     req.headers.add("Content-Type", "application/json");
     req.headers.add("Accept", "application/json");
+    req.headers.add("User-Agent", std::string(kUserAgent));
     req.body = body.dump();
     req.timeout = std::chrono::seconds(15);
     HttpResponse response = http.send(req);
@@ -264,6 +282,19 @@ std::string refreshTokens(HttpTransport& http, const Clock& clock, std::string_v
     if (const json* next = member(*answer, "refresh_token");
         next && next->is_string() && !next->get_ref<const std::string&>().empty())
         tokens["refreshToken"] = next->get<std::string>();
+    // The scopes granted now, kept as claude keeps them: a list.
+    if (const json* scope = member(*answer, "scope"); scope && scope->is_string()) {
+        ordered granted = ordered::array();
+        std::string_view rest = scope->get_ref<const std::string&>();
+        while (!rest.empty()) {
+            const auto space = rest.find(' ');
+            if (const auto word = rest.substr(0, space); !word.empty())
+                granted.push_back(std::string(word));
+            rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+        }
+        if (!granted.empty())
+            tokens["scopes"] = std::move(granted);
+    }
     if (const auto lifetime = numeric(member(*answer, "expires_in")); lifetime && std::isfinite(*lifetime)) {
         const double ms = std::trunc((DateTime::toUnixSeconds(clock.now()) + *lifetime) * 1000);
         // Outside the range of a 64-bit integer the lifetime is treated as absent.

@@ -46,7 +46,11 @@ namespace AnthropicAPI {
 inline constexpr std::string_view kUsagePath = "/api/oauth/usage";
 inline constexpr std::string_view kProfilePath = "/api/oauth/profile";
 inline constexpr std::string_view kTokenPath = "/v1/oauth/token";
-inline constexpr std::string_view kClientId = "5e0c7a1b-3f2d-4c8e-9b6a-7d1e2f3a4b5c";
+// claude's own OAuth client: its tokens are issued to it, and a renewal must name it.
+inline constexpr std::string_view kClientId = "9d1c250a-e61b-44d9-88ed-5944d1962f5e";
+// The scopes claude asks for, when a blob does not list its own.
+inline constexpr std::string_view kClaudeScopes =
+    "user:profile user:inference user:sessions:claude_code user:mcp_servers user:file_upload";
 
 // GET of the usage API's origin + `path` with the bearer token; any status is returned.
 // Throws TransportError.
