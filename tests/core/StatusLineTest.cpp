@@ -199,32 +199,34 @@ TEST(StatusLineInstall, AddsTheEntryOnceKeepingEverythingElse) {
     // Members, their order and the mode kept; the old text saved first; a link stays a link.
     const std::string before = "{\"model\": \"opus\", \"env\": {\"A\": \"1\"}, \"big\": "
                                "12345678901234567890123, \"zeta\": [1, 2]}\n";
-    writeFile(home / "real-settings.json", before);
-    ::chmod((home / "real-settings.json").c_str(), 0640);
+    fs::create_directories(home / "dotfiles");
+    writeFile(home / "dotfiles/settings.json", before);
+    ::chmod((home / "dotfiles/settings.json").c_str(), 0640);
     fs::remove(dir / "settings.json");
-    fs::create_symlink(home / "real-settings.json", dir / "settings.json");
+    fs::create_symlink(home / "dotfiles/settings.json", dir / "settings.json");
     result = StatusLineCommand::install(dir, "'/opt/my apps/ulmet' --statusline");
     EXPECT_TRUE(result.changed) << result.message;
     EXPECT_TRUE(fs::is_symlink(dir / "settings.json"));
-    EXPECT_EQ(fileMode(home / "real-settings.json"), 0640u);
-    EXPECT_EQ(readFile(dir / "settings.json.meterkeeper-bak"), before);
+    EXPECT_EQ(fileMode(home / "dotfiles/settings.json"), 0640u);
+    EXPECT_EQ(readFile(home / "dotfiles/settings.json.meterkeeper-bak"), before) << "beside the real file";
+    EXPECT_FALSE(fs::exists(dir / "settings.json.meterkeeper-bak"));
     // Every byte kept but the member added (a number beyond a double's precision included).
     EXPECT_EQ(
-        *readFile(home / "real-settings.json"),
+        *readFile(home / "dotfiles/settings.json"),
         "{\"model\": \"opus\", \"env\": {\"A\": \"1\"}, \"big\": 12345678901234567890123, \"zeta\": [1, 2],\n"
         "  \"statusLine\": {\n    \"type\": \"command\",\n    \"command\": \"'/opt/my apps/ulmet' "
         "--statusline\"\n  }\n}\n");
     EXPECT_EQ(StatusLineCommand::inspect(dir).state, StatusLineCommand::InstallState::ours);
 
     // A statusLine of null is replaced in place.
-    writeFile(home / "real-settings.json", "{\"statusLine\": null, \"x\": 1}");
+    writeFile(home / "dotfiles/settings.json", "{\"statusLine\": null, \"x\": 1}");
     EXPECT_TRUE(StatusLineCommand::install(dir, command).changed);
-    EXPECT_EQ(*readFile(home / "real-settings.json"),
+    EXPECT_EQ(*readFile(home / "dotfiles/settings.json"),
               "{\"statusLine\": {\n    \"type\": \"command\",\n    \"command\": \"/usr/bin/ulmet "
               "--statusline\"\n  }, \"x\": 1}");
 
     // A link to a file that does not exist yet: the file is made where the link points.
-    fs::remove(home / "real-settings.json");
+    fs::remove(home / "dotfiles/settings.json");
     EXPECT_TRUE(StatusLineCommand::install(dir, command).changed);
     EXPECT_TRUE(fs::is_symlink(dir / "settings.json"));
     EXPECT_EQ(StatusLineCommand::inspect(dir).state, StatusLineCommand::InstallState::ours);
@@ -232,16 +234,41 @@ TEST(StatusLineInstall, AddsTheEntryOnceKeepingEverythingElse) {
     // Another command there, or a file that is not a JSON object: nothing changes, and it fails.
     const std::string other = "{\"statusLine\": {\"type\": \"command\", \"command\": \"~/bin/line.sh\"}}";
     for (const std::string& text : {other, std::string("{\"a\": 1,"), std::string("[]")}) {
-        writeFile(home / "real-settings.json", text);
+        writeFile(home / "dotfiles/settings.json", text);
         result = StatusLineCommand::install(dir, command);
         EXPECT_FALSE(result.changed);
         EXPECT_TRUE(result.failed);
-        EXPECT_EQ(readFile(home / "real-settings.json"), text) << result.message;
+        EXPECT_EQ(readFile(home / "dotfiles/settings.json"), text) << result.message;
     }
     EXPECT_FALSE(StatusLineCommand::install(home / "missing", command).changed);
-    writeFile(home / "real-settings.json", other);
+    writeFile(home / "dotfiles/settings.json", other);
     EXPECT_EQ(StatusLineCommand::inspect(dir).state, StatusLineCommand::InstallState::other);
     EXPECT_EQ(StatusLineCommand::inspect(dir).command, "~/bin/line.sh");
+}
+
+// A settings.json planted as a link to a login, or to any file but a settings.json, is never
+// edited, and nothing of it is copied next to the link.
+TEST(StatusLineInstall, ALinkToALoginOrAnotherFileIsRefused) {
+    TempDir home;
+    const fs::path project = home / "project/.claude";
+    fs::create_directories(project);
+    const std::string login = R"({"claudeAiOauth":{"accessToken":"sk-ant-oat01-x","refreshToken":"r"}})";
+    writeFile(home / ".claude/.credentials.json", login);
+    writeFile(home / ".config/other.json", "{}");
+    writeFile(home / "elsewhere/settings.json", login); // a login under another name
+    for (const fs::path& planted : {home / ".claude/.credentials.json", home / ".config/other.json",
+                                    home / "elsewhere/settings.json"}) {
+        SCOPED_TRACE(planted.string());
+        fs::remove(project / "settings.json");
+        fs::create_symlink(planted, project / "settings.json");
+        const std::string was = *readFile(planted);
+        const auto result = StatusLineCommand::install(project, "/usr/bin/ulmet --statusline");
+        EXPECT_FALSE(result.changed);
+        EXPECT_TRUE(result.failed);
+        EXPECT_EQ(readFile(planted), was);
+        for (const auto& entry : fs::recursive_directory_iterator(home / "project"))
+            EXPECT_TRUE(entry.is_symlink() || !entry.is_regular_file()) << entry.path();
+    }
 }
 
 // claude rewrites settings.json while the entry is being added: the entry goes into claude's new

@@ -205,7 +205,16 @@ InstallResult install(const fs::path& dir, std::string_view command) {
     std::error_code error;
     if (!fs::is_directory(dir, error))
         return {false, true, Text::fill(TR("%1 はディレクトリではありません"), {dir.string()})};
-    const fs::path target = FileIO::linkTarget(file); // a link stays a link
+    // A link stays a link, and the file it leads to is edited where it is (settings kept with the
+    // user's dotfiles): but only a file named settings.json, and never a login (a project may plant
+    // settings.json → ~/.claude/.credentials.json). Its backup goes beside it, not beside the link.
+    const fs::path target = FileIO::linkTarget(file);
+    if (target.filename() != "settings.json")
+        return {
+            false, true,
+            Text::fill(TR("%1 は settings.json ではないファイル（%2）を指すリンクです。変更しませんでした"),
+                       {shown, target.string()})};
+    const fs::path backup = target.parent_path() / (target.filename().string() + ".meterkeeper-bak");
     for (int attempt = 1;; ++attempt) {
         mode_t mode = 0600;
         std::optional<std::string> before = FileIO::readFile(target, kMaxSettings, error);
@@ -216,6 +225,9 @@ InstallResult install(const fs::path& dir, std::string_view command) {
                 return {false, true,
                         Text::fill(TR("%1 は JSON オブジェクトではありません。変更しませんでした"), {shown})};
             doc = *parsed;
+            if (doc.contains("claudeAiOauth"))
+                return {false, true,
+                        Text::fill(TR("%1 はログイン情報のファイルです。変更しませんでした"), {shown})};
             struct stat st {};
             if (::stat(target.c_str(), &st) == 0)
                 mode = st.st_mode & 07777;
@@ -234,7 +246,7 @@ InstallResult install(const fs::path& dir, std::string_view command) {
                         : Text::fill(TR("%1 には既に別の statusLine があります: %2。変更しませんでした"),
                                      {shown, there.command})};
         }
-        if (before && !FileIO::writeAtomic(dir / "settings.json.meterkeeper-bak", *before, mode, error))
+        if (before && !FileIO::writeAtomic(backup, *before, mode, error))
             return {false, true,
                     Text::fill(TR("%1 のバックアップを作れません: %2"), {shown, describe(error)})};
         // The member goes into the text as it stands: every other byte stays (numbers too big for
