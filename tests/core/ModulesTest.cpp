@@ -53,4 +53,23 @@ TEST(Modules, OnlyAModuleAndFolderWritableByUsAloneAreLoaded) {
               (dir / "missing.so").string() + ": No such file or directory");
 }
 
+// A module reached through a link is checked where it really is: a safe folder holding a link to
+// a file in a folder others may write is refused.
+TEST(Modules, ALinkIsCheckedAtTheRealFile) {
+    TempDir tmp;
+    const fs::path safe = tmp / "lib";
+    const fs::path open = tmp / "open";
+    writeFile(open / "ulmet-full.so", "not really a module");
+    fs::create_directories(safe);
+    ASSERT_EQ(::chmod(safe.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((open / "ulmet-full.so").c_str(), 0755), 0);
+    fs::create_symlink(open / "ulmet-full.so", safe / "ulmet-full.so");
+    const std::string why = open.string() + " is writable by other users; not loaded";
+    EXPECT_EQ(Modules::unsafeToLoad(safe / "ulmet-full.so"), why);
+    std::string errors;
+    EXPECT_EQ(Modules::entry(safe / "ulmet-full.so", "ulmet_main", errors), nullptr);
+    EXPECT_EQ(errors, "\n  " + why);
+}
+
 } // namespace

@@ -2,8 +2,6 @@
 
 #include "base/Modules.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -12,12 +10,12 @@ namespace SceneLoader {
 
 std::unique_ptr<Scene> load(const Scene::Parts& parts) {
     using Create = Scene* (*)(const Scene::Parts*);
-    Dl_info self{};
-    if (::dladdr(reinterpret_cast<void*>(&SceneLoader::load), &self) == 0 || !self.dli_fname) {
+    const std::filesystem::path self = Modules::fileOf(reinterpret_cast<const void*>(&SceneLoader::load));
+    if (self.empty()) {
         std::fprintf(stderr, "ulmet: cannot tell where the program module is; the windows cannot be shown\n");
         return nullptr;
     }
-    const std::filesystem::path path = std::filesystem::path(self.dli_fname).parent_path() / "ulmet-scene.so";
+    const std::filesystem::path path = self.parent_path() / "ulmet-scene.so";
     std::string errors;
     if (auto create = reinterpret_cast<Create>(Modules::entry(path, "ulmet_scene_create", errors)))
         return std::unique_ptr<Scene>(create(&parts));
