@@ -249,3 +249,20 @@ TEST_F(ScriptVerbs, WithoutARunningMeterKeeperTheVerbsSpeakTheUsersLanguage) {
     r = runProcess({ULMET_BINARY, "--json"}, english);
     EXPECT_NE(json::parse(r.out)["profiles"][2]["error"], nullptr) << r.out;
 }
+
+// A script run while MeterKeeper starts (a login-time key binding, a status bar) reaches it as
+// soon as its name is taken, also while it still waits for a tray to appear.
+TEST_F(ScriptVerbs, AVerbDuringTheStartReachesTheStartingMeterKeeper) {
+    auto env = this->env();
+    env.erase("ULMET_NO_TRAY"); // no tray on this bus: it waits for one, then shows its window
+    BackgroundProcess instance({ULMET_BINARY}, env);
+    for (int i = 0; i < 200; ++i) {
+        const ProcessResult r = run({"--refresh"});
+        if (r.err.find("not running") == std::string::npos) {
+            EXPECT_EQ(r.exitCode, 0) << "the first answer after the name was taken: " << r.err;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << "MeterKeeper did not take its name";
+}

@@ -12,6 +12,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -30,6 +31,9 @@ using Verbs::kUsage;
 // A switch may wait behind a cycle or another switch on the running store's lane.
 constexpr int kSwitchTimeoutMs = 120'000;
 constexpr int kCallTimeoutMs = 10'000;
+// How long a MeterKeeper that owns its name may take to publish its interface: 3 s.
+constexpr int kStartAttempts = 60;
+constexpr int kStartPollMs = 50;
 
 QString latin(const char* s) {
     return QString::fromLatin1(s);
@@ -49,7 +53,16 @@ QDBusMessage call(const QDBusConnection& bus, const char* method, const QVariant
         QDBusMessage::createMethodCall(latin(BusInterface::kService), latin(BusInterface::kPath),
                                        latin(BusInterface::kInterface), latin(method));
     message.setArguments(args);
-    return bus.call(message, QDBus::Block, timeoutMs);
+    // A MeterKeeper that has just taken its name publishes its interface a moment later.
+    QDBusMessage reply;
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        reply = bus.call(message, QDBus::Block, timeoutMs);
+        if (reply.type() != QDBusMessage::ErrorMessage ||
+            reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"))
+            break;
+        QThread::msleep(kStartPollMs);
+    }
+    return reply;
 }
 
 // The running instance's readings document; none when no instance answers.

@@ -47,12 +47,13 @@ int run(int argc, char** argv) {
     UsageStore store(StoreDependencies{Services{http, *secrets, clock, Paths::homeDir()},
                                        ConfigStore::baseDir(), &history, &sleeper, &Notifier::notify});
     ProfileListModel profiles(&store);
+    // Scripts and status bars (ulmet --switch, --json, --waybar) reach the store here, from the
+    // moment the name is ours: also while the shell below waits for a tray.
+    BusService bus(&store);
+    bus.publish(QDBusConnection::sessionBus());
     Shell shell(&store, &profiles, &SceneLoader::load,
                 qEnvironmentVariable("ULMET_NO_TRAY") != QStringLiteral("1"));
     QObject::connect(&instance, &SingleInstance::activated, &shell, &Shell::activate);
-    // Scripts and status bars (ulmet --switch, --json, --waybar) reach the store here.
-    BusService bus(&store);
-    bus.publish(QDBusConnection::sessionBus());
     QObject::connect(&bus, &BusService::activateRequested, &shell, &Shell::activate);
     QuitOnSignal quitOnSignal;
     return app.exec();
