@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
+    <name>BusService</name>
+    <message>
+        <source>レート制限のため %1 まで再取得しません</source>
+        <translation>Rate limited: no new reading before %1</translation>
+    </message>
+</context>
+<context>
     <name>History</name>
     <message>
         <source>ウィンドウ</source>

@@ -205,6 +205,29 @@ protected:
     fs::path file = home / ".claude/.credentials.json";
 };
 
+// A write of the live file cut short leaves a temporary file holding a login: it goes once it is
+// older than a minute; a younger one (a write under way) and anything else stay.
+TEST_F(LiveCredentialTest, LeftoversOfACutWriteAreRemoved) {
+    const fs::path dir = file.parent_path();
+    const fs::path old = dir / "..credentials.json.tmp-Ab12Cd";
+    const fs::path young = dir / "..credentials.json.tmp-Xy34Zw";
+    const std::vector<fs::path> others{dir / "..credentials.json.tmp-toolong1",
+                                       dir / ".settings.json.tmp-Ab12Cd", dir / ".credentials.json"};
+    for (const fs::path& p : others)
+        writeFile(p, "keep");
+    writeFile(old, "login");
+    writeFile(young, "login");
+    const auto past = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+    fs::last_write_time(old, past);
+    for (const fs::path& p : others)
+        fs::last_write_time(p, past);
+    ActiveCredentialStore::removeLeftovers(home.path());
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(young));
+    for (const fs::path& p : others)
+        EXPECT_TRUE(fs::exists(p)) << p;
+}
+
 TEST_F(LiveCredentialTest, TheFileWinsAndIsRewrittenPrivately) {
     writeFile(file, "old");
     fs::permissions(file, fs::perms(0644));

@@ -35,6 +35,13 @@ void BusService::Switch(const QString& profile) {
 }
 
 void BusService::Refresh() {
+    // A script refreshing in a loop must not undo the back-off after rate limiting.
+    if (const auto until = m_store->backoffUntil(); until && *until > m_store->currentTime()) {
+        sendErrorReply(QString::fromLatin1(BusInterface::kRateLimited),
+                       tr("レート制限のため %1 まで再取得しません")
+                           .arg(QString::fromStdString(DateTime::clockText(*until, m_store->currentTime()))));
+        return;
+    }
     m_store->requestRefresh();
 }
 

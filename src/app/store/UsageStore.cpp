@@ -1,5 +1,6 @@
 #include "store/UsageStore.h"
 
+#include "claude/ActiveCredentialStore.h"
 #include "claude/SlotCustodian.h"
 #include "config/ConfigStore.h"
 #include "net/HttpTransport.h"
@@ -43,6 +44,7 @@ UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
     for (const ProfileConfig& p : m_config.profiles)
         if (p.accountEmail)
             m_profiles[p.id].email = p.accountEmail;
+    m_jobs->run([home = m_deps.services.home] { ActiveCredentialStore::removeLeftovers(home); });
     seedFromHistory();
     startPolling();
 }

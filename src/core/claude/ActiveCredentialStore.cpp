@@ -6,6 +6,8 @@
 #include "claude/CredentialsProvider.h"
 #include "secrets/SecretStore.h"
 
+#include <chrono>
+
 namespace fs = std::filesystem;
 
 namespace ActiveCredentialStore {
@@ -40,6 +42,23 @@ void write(SecretStore& store, const fs::path& home, std::string_view data) {
         status = store.store(keychainService, Paths::loginName(), data);
     if (status != SecretStatus::success)
         throw CredentialsError::keychain(status, std::string(keychainService));
+}
+
+void removeLeftovers(const fs::path& home) {
+    const fs::path live = filePath(home);
+    // FileIO's temporary files: "." + the file's name + ".tmp-" + six characters.
+    const std::string prefix = "." + live.filename().string() + ".tmp-";
+    std::error_code error;
+    for (fs::directory_iterator it(live.parent_path(), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(prefix) || name.size() != prefix.size() + 6 || it->is_symlink(error))
+            continue;
+        std::error_code e;
+        const auto age = fs::file_time_type::clock::now() - fs::last_write_time(it->path(), e);
+        if (!e && age > std::chrono::minutes(1))
+            fs::remove(it->path(), e);
+    }
 }
 
 } // namespace ActiveCredentialStore

@@ -25,4 +25,9 @@ std::string read(SecretStore& store, const std::filesystem::path& home);
 // name as account. Throws FileError or CredentialsError::keychain.
 void write(SecretStore& store, const std::filesystem::path& home, std::string_view data);
 
+// Removes what a write cut short (a crash, a kill) left beside the live file: our temporary
+// files, which may hold a login, once they are older than a minute (a younger one may be a write
+// under way in another process). Failures are ignored.
+void removeLeftovers(const std::filesystem::path& home);
+
 } // namespace ActiveCredentialStore

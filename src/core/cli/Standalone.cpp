@@ -4,6 +4,7 @@
 #include "base/Json.h"
 #include "base/Paths.h"
 #include "claude/AccountSteps.h"
+#include "claude/ActiveCredentialStore.h"
 #include "claude/SlotCustodian.h"
 #include "cli/Verbs.h"
 #include "config/ConfigStore.h"
@@ -27,6 +28,7 @@ int switchProfile(const Services& services, const std::filesystem::path& baseDir
         return Verbs::kNoSuchProfile;
     }
     const ProfileConfig target = *match.profile;
+    ActiveCredentialStore::removeLeftovers(services.home);
     SlotCustodian custodian(services);
     const AccountSteps::Switch result = AccountSteps::switchTo(services, custodian, config.profiles, target);
     // A switch is the person's choice: the configuration is written even over a file that could
