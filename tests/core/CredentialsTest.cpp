@@ -594,20 +594,37 @@ TEST_F(CustodianTest, ASlotWrittenByAnotherProcessDuringTheRenewalKeepsWhatWasWr
     EXPECT_EQ(use.resolved.credentials.accessToken, "captured") << "the slot's content as it is now";
 }
 
-TEST_F(CustodianTest, HandingClaudeAnotherLoginFreesThePreviousOne) {
-    // Two switches, the accounts unknown: the first login handed to claude is claude's until the
-    // second is handed over, and then renewed by us when its slot expires.
-    const std::string a = blob("a", msFromNow(-10), "r-a");
+TEST_F(CustodianTest, ALoginSwitchedOutStaysClaudesUntilItsAccessTokenHasExpiredAndAGrace) {
+    // Two switches, the accounts unknown: the first login handed to claude is claude's while it is
+    // live, and after the second hand-over until its access token has expired and five minutes
+    // more (a claude session started before the switch may renew it meanwhile); then it is ours.
+    const std::string a = blob("a", msFromNow(60), "r-a");
     const std::string b = blob("b", msFromNow(3600), "r-b");
     putSlot(p, a);
     custodian.handedToClaude(a, std::nullopt);
-    writeFile(liveFile, blob("a2", msFromNow(3600), "r-a2")); // claude renewed it
-    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
-              ResolveError::claudeRenews().description());
     custodian.handedToClaude(b, std::nullopt);
     writeFile(liveFile, b);
+    clock.advance(std::chrono::seconds(61)); // a's access token has expired
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
+              ResolveError::claudeRenews().description());
+    clock.advance(std::chrono::minutes(4));
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
+              ResolveError::claudeRenews().description());
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{});
+    clock.advance(std::chrono::minutes(1));
     EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "a.1");
     EXPECT_EQ(tokens.received(), std::vector<std::string>{"r-a"});
+
+    // The same for a login left by a login to another account, seen live.
+    const std::string c = blob("c", msFromNow(30), "r-c");
+    putSlot(p, c);
+    custodian.noteLive(c, "c@x");
+    custodian.noteLive(b, "b@x");
+    clock.advance(std::chrono::seconds(31));
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
+              ResolveError::claudeRenews().description());
+    clock.advance(std::chrono::minutes(5));
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "c.2");
 }
 
 TEST_F(CustodianTest, ALoginHandedOverWithoutItsAccountStaysClaudesWhateverAccountIsSeenLive) {
@@ -672,13 +689,16 @@ TEST_F(CustodianTest, ClaudesTokensAreNeverSent) {
     EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
               ResolveError::claudeRenews().description());
 
-    // Handed to claude by a switch, then claude is seen on another account: the token is ours again.
+    // Handed to claude by a switch, then claude is seen on another account: the token is ours again
+    // once a session that still held it has had its grace.
     const std::string mine = blob("b", msFromNow(-1), "r-b");
     putSlot(p, mine);
     custodian.handedToClaude(mine, "b@x");
     writeFile(liveFile, blob("c", msFromNow(3600), "r-c"));
     EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
     custodian.noteLive(blob("c", msFromNow(3600), "r-c"), "c@x");
+    EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+    clock.advance(std::chrono::minutes(5));
     EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "b.1");
     for (const std::string& sent : tokens.received())
         EXPECT_TRUE(sent == "r-b") << sent;

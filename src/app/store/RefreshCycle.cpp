@@ -285,8 +285,9 @@ void RefreshCycle::apply(const Uuid& id, ProfileReader::Outcome outcome, Totals&
         return;
     }
     // A status-line reading is recorded once, however many cycles show it.
-    const std::optional<Instant> takenBefore =
-        before && before->ok() ? std::optional(before->ok()->at) : std::nullopt;
+    std::optional<Instant> takenBefore;
+    if (before && before->ok())
+        takenBefore = before->ok()->at;
     s.setStatus(id, outcome.status, outcome.source);
     if (outcome.email) {
         s.setEmail(id, outcome.email);

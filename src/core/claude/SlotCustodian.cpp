@@ -13,13 +13,14 @@ std::uint64_t fingerprint(const std::string& refreshToken) {
     return Text::fnv1a64(refreshToken);
 }
 
-std::optional<std::string> refreshTokenOf(const std::string& blob) {
+std::optional<OAuthCredentials> credentialsOf(const std::string& blob) {
     try {
-        return CredentialsProvider::parse(blob, "").refreshToken;
+        return CredentialsProvider::parse(blob, "");
     } catch (const CredentialsError&) {
         return std::nullopt;
     }
 }
+
 
 } // namespace
 
@@ -114,24 +115,50 @@ void SlotCustodian::remove(const Uuid& id) {
     ProfileSlotStore::remove(m_services.secrets, id);
 }
 
+void SlotCustodian::letGoLocked(std::uint64_t key) {
+    const auto it = m_claudes.find(key);
+    if (it == m_claudes.end() || it->second.until)
+        return;
+    if (it->second.expiresAt)
+        it->second.until = *it->second.expiresAt + kSwitchedOutGrace;
+    else
+        m_claudes.erase(it);
+}
+
+void SlotCustodian::holdLocked(const std::string& blob, const std::optional<std::string>& account) {
+    const auto credentials = credentialsOf(blob);
+    if (!credentials || !credentials->refreshToken)
+        return;
+    ClaudeHeld& held = m_claudes[fingerprint(*credentials->refreshToken)];
+    if (account)
+        held.account = account;
+    held.expiresAt = credentials->expiresAt;
+    held.until.reset(); // live again
+}
+
 void SlotCustodian::noteLive(const std::string& blob, const std::optional<std::string>& account) {
-    const auto refresh = refreshTokenOf(blob);
     const std::lock_guard lock(m_mutex);
-    if (account) // claude is on this account now: the others' tokens are no longer its
-        std::erase_if(m_claudes, [&](const auto& entry) { return entry.second && entry.second != account; });
-    if (refresh) {
-        auto& owner = m_claudes[fingerprint(*refresh)];
-        if (account)
-            owner = account;
+    // claude is on this account now: another account's tokens are let go, once the sessions that
+    // may still hold them have had their time.
+    if (account) {
+        std::vector<std::uint64_t> others;
+        for (const auto& [key, held] : m_claudes)
+            if (held.account && held.account != account)
+                others.push_back(key);
+        for (const std::uint64_t key : others)
+            letGoLocked(key);
     }
+    holdLocked(blob, account);
 }
 
 void SlotCustodian::handedToClaude(const std::string& blob, const std::optional<std::string>& account) {
-    const auto refresh = refreshTokenOf(blob);
     const std::lock_guard lock(m_mutex);
-    m_claudes.clear();
-    if (refresh)
-        m_claudes[fingerprint(*refresh)] = account;
+    std::vector<std::uint64_t> all;
+    for (const auto& [key, held] : m_claudes)
+        all.push_back(key);
+    for (const std::uint64_t key : all)
+        letGoLocked(key);
+    holdLocked(blob, account);
 }
 
 std::optional<std::string> SlotCustodian::liveBlob() {
@@ -194,8 +221,16 @@ void SlotCustodian::remember(std::uint64_t key, Spent spent) {
 }
 
 bool SlotCustodian::isClaudes(const std::string& refreshToken) {
+    const Instant now = m_services.clock.now();
     const std::lock_guard lock(m_mutex);
-    return m_claudes.contains(fingerprint(refreshToken));
+    const auto it = m_claudes.find(fingerprint(refreshToken));
+    if (it == m_claudes.end())
+        return false;
+    if (it->second.until && now >= *it->second.until) {
+        m_claudes.erase(it); // switched out long enough ago: ours to renew
+        return false;
+    }
+    return true;
 }
 
 SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile) {

@@ -5,6 +5,7 @@
 #include "claude/CredentialResolver.h"
 #include "config/AppConfig.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 // The one keeper of the profiles' slots. A refresh token is spent by its first renewal: a second
 // renewal with it is refused and may cost the whole login, and a token that claude holds is
@@ -55,10 +57,12 @@ public:
     void remove(const Uuid& id);
 
     // claude's live login as read by the caller, with its account when known: its refresh token is
-    // claude's from now on. Knowing the live account also frees the tokens of every other account.
+    // claude's from now on. Knowing the live account also lets go of every other account's tokens:
+    // each stays claude's until its access token has expired and kSwitchedOutGrace more (a claude
+    // session started before may still hold it), then it is free.
     void noteLive(const std::string& blob, const std::optional<std::string>& account);
-    // A switch wrote `blob` (the account `account`'s login) as claude's: every other token is free
-    // again, this one is claude's.
+    // A switch wrote `blob` (the account `account`'s login) as claude's: this one is claude's, and
+    // every other is let go as above.
     void handedToClaude(const std::string& blob, const std::optional<std::string>& account);
 
     struct ForUse {
@@ -103,8 +107,20 @@ private:
     std::map<Uuid, std::shared_ptr<Lane>> m_lanes;
     std::map<Uuid, std::string> m_held; // renewed or copied tokens whose slot write failed
     std::set<Uuid> m_removed;
-    // Fingerprints of refresh tokens that claude has or had since the last switch → their account.
-    std::map<std::uint64_t, std::optional<std::string>> m_claudes;
+    // A refresh token that claude has, or had until a switch or a login to another account.
+    struct ClaudeHeld {
+        std::optional<std::string> account; // the account it is a login of, when known
+        std::optional<Instant> expiresAt;   // the access token's that came with it
+        // Switched out: still claude's until then, since a claude session started before may
+        // hold it and renew it when its access token expires. None while it is live.
+        std::optional<Instant> until;
+    };
+    static constexpr std::chrono::minutes kSwitchedOutGrace{5};
+    // Under m_mutex: the token is no longer live (until its access token expired, plus the grace).
+    void letGoLocked(std::uint64_t key);
+    // Under m_mutex: the blob's refresh token is claude's live one.
+    void holdLocked(const std::string& blob, const std::optional<std::string>& account);
+    std::map<std::uint64_t, ClaudeHeld> m_claudes;               // by fingerprint
     std::map<std::uint64_t, std::shared_ptr<Lane>> m_grantLanes; // one exchange per refresh token
     std::map<std::uint64_t, Spent> m_spent;                      // refresh tokens sent, by fingerprint
     std::deque<std::uint64_t> m_recentGrants;                    // whose renewed blobs are kept
