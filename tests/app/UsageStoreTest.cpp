@@ -260,6 +260,48 @@ TEST_F(StoreTest, AFailedIdentityWritePutsThePreviousLiveLoginBack) {
     EXPECT_EQ(store->lastActionMessage().value_or(""), "切替失敗: " + ResolveError::noSlot().description());
 }
 
+// Only a login kept in a slot moves, and never at the cost of the outgoing one: a target with a
+// login file of its own is refused, and so is a switch whose outgoing login cannot be stored.
+TEST_F(StoreTest, ASwitchMovesOnlyASlotLoginAndNeverDropsTheOutgoingOne) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    auto c = claude("c", "c@x");
+    for (auto* p : {&b, &c})
+        p->accountIdentity = identityOf(*p->accountEmail);
+    config.profiles = {a, b, c};
+    config.activeProfileID = a.id;
+    writeFile(home / ".claude-b/.credentials.json", blob("tok-b")); // b's own claude configuration
+    slot(c, "tok-c");
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-a"));
+    writeFile(home / ".claude.json", identityOf("a@x"));
+    account("tok-a", "a@x");
+    start(config);
+    finishCycle();
+
+    secrets.failWrites(-25293); // the secret store refuses to keep a's login
+    await(sleeper, store->switchTo(store->config().profiles[2]));
+    EXPECT_TRUE(store->lastActionMessage().value_or("").starts_with(
+        "切替えませんでした: 現在のログインを「a」に保存できません"))
+        << store->lastActionMessage().value_or("");
+    EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-a"))
+        << "a's login is still live";
+    EXPECT_EQ(store->config().activeProfileID, a.id);
+    secrets.failWrites(0);
+
+    await(sleeper, store->switchTo(store->config().profiles[1]));
+    EXPECT_NE(store->lastActionMessage().value_or("").find("切替えられるのは取り込んだログインだけです"),
+              std::string::npos)
+        << store->lastActionMessage().value_or("");
+    EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-a"));
+    EXPECT_EQ(store->config().activeProfileID, a.id);
+
+    await(sleeper, store->switchTo(store->config().profiles[2]));
+    EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-c"));
+    EXPECT_EQ(secrets.get(ProfileSlotStore::service, a.id.toString()), blob("tok-a"));
+}
+
 TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown) {
     AppConfig config;
     config.keychainConnected = true;

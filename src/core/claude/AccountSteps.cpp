@@ -76,7 +76,18 @@ Written makeLive(const Services& services, SlotCustodian& custodian, const Profi
     Written w;
     std::string blob;
     try {
-        blob = custodian.credentialsFor(target).resolved.raw;
+        const ResolvedCredentials resolved = custodian.credentialsFor(target).resolved;
+        // Only a login kept in the profile's slot moves: one that lives in the profile's own file or
+        // secret-store item belongs to that claude configuration, and two configurations sharing
+        // one single-use refresh token would log each other out.
+        if (resolved.source != CredSource::slot) {
+            w.error =
+                Text::fill(TR("「%1」のログインはそのプロファイル自身のもの（%2）なので、切替えられません。"
+                              "切替えられるのは取り込んだログインだけです"),
+                           {target.name, resolved.credentials.sourceDescription});
+            return w;
+        }
+        blob = resolved.raw;
         ActiveCredentialStore::write(services.secrets, services.home, blob);
     } catch (const std::exception& e) {
         w.error = e.what();
@@ -119,15 +130,23 @@ Switch switchTo(const Services& services, SlotCustodian& custodian,
     // The outgoing login goes back into the slot of its own profile. It is claude's until this
     // switch hands it another login. When the outgoing account is the target's own, its slot takes
     // the live login too: that is the account's newest login, and the slot's may have been spent
-    // by claude since.
+    // by claude since. The switch stops when that slot refuses it: the login would then exist
+    // nowhere but in memory.
     const Outgoing outgoing = readOutgoing(services, profiles);
     if (outgoing.blob)
         custodian.noteLive(*outgoing.blob, outgoing.email);
-    if (outgoing.blob && outgoing.email)
-        if (const ProfileConfig* owner = withEmail(profiles, outgoing.email))
-            if (auto identity =
-                    storeLiveLogin(services, custodian, owner->id, *outgoing.blob, outgoing.email))
-                result.outgoingIdentity = Identity{owner->id, std::move(*identity)};
+    if (const ProfileConfig* owner = outgoing.blob ? withEmail(profiles, outgoing.email) : nullptr) {
+        try {
+            custodian.store(owner->id, *outgoing.blob);
+        } catch (const std::exception& e) {
+            result.message =
+                Text::fill(TR("切替えませんでした: 現在のログインを「%1」に保存できません（%2）"),
+                           {owner->name, e.what()});
+            return result;
+        }
+        if (auto identity = ClaudeAppState::readIdentity(services.home); identityOf(identity, outgoing.email))
+            result.outgoingIdentity = Identity{owner->id, std::move(*identity)};
+    }
 
     // The target's credentials become the live login, its identity the live identity.
     const Written written = makeLive(services, custodian, target, outgoing.blob);

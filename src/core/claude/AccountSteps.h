@@ -50,8 +50,9 @@ struct Switch {
     std::string message;                      // the person's text, for either outcome
 };
 // Makes the target's login claude's: the outgoing login goes into the slot of the profile whose
-// account it is; the target's credentials (its file, override or slot, renewed when they are about
-// to expire) become the live credential, its captured identity the live identity. When the
+// account it is (the switch stops when that slot refuses it); the login in the target's slot
+// (renewed when it is about to expire) becomes the live credential, its captured identity the
+// live identity. A target whose login is its own file or secret-store item is refused. When the
 // identity cannot be written the previous live credential is put back: one account's token beside
 // another's identity is worse than no switch.
 Switch switchTo(const Services& services, SlotCustodian& custodian,
