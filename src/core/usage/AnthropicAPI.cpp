@@ -237,6 +237,21 @@ std::string scopesOf(const nlohmann::ordered_json& tokens) {
     return text.empty() ? std::string(kClaudeScopes) : text;
 }
 
+// The token endpoint's "scope" (a space-separated text) as a list; none when it names none.
+std::optional<nlohmann::ordered_json> scopeList(const json* scope) {
+    if (!scope || !scope->is_string())
+        return std::nullopt;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    std::string_view rest = scope->get_ref<const std::string&>();
+    while (!rest.empty()) {
+        const auto space = rest.find(' ');
+        if (const auto word = rest.substr(0, space); !word.empty())
+            list.push_back(std::string(word));
+        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+    }
+    return list.empty() ? std::nullopt : std::optional(std::move(list));
+}
+
 } // namespace
 
 std::string refreshTokens(HttpTransport& http, const Clock& clock, std::string_view raw) {
@@ -283,18 +298,8 @@ std::string refreshTokens(HttpTransport& http, const Clock& clock, std::string_v
         next && next->is_string() && !next->get_ref<const std::string&>().empty())
         tokens["refreshToken"] = next->get<std::string>();
     // The scopes granted now, kept as claude keeps them: a list.
-    if (const json* scope = member(*answer, "scope"); scope && scope->is_string()) {
-        ordered granted = ordered::array();
-        std::string_view rest = scope->get_ref<const std::string&>();
-        while (!rest.empty()) {
-            const auto space = rest.find(' ');
-            if (const auto word = rest.substr(0, space); !word.empty())
-                granted.push_back(std::string(word));
-            rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
-        }
-        if (!granted.empty())
-            tokens["scopes"] = std::move(granted);
-    }
+    if (auto granted = scopeList(member(*answer, "scope")))
+        tokens["scopes"] = std::move(*granted);
     if (const auto lifetime = numeric(member(*answer, "expires_in")); lifetime && std::isfinite(*lifetime)) {
         const double ms = std::trunc((DateTime::toUnixSeconds(clock.now()) + *lifetime) * 1000);
         // Outside the range of a 64-bit integer the lifetime is treated as absent.
