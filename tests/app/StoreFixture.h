@@ -166,6 +166,21 @@ protected:
         p.configDir = "~/.codex";
         return p;
     }
+    // Two Claude accounts, the secret store connected: a (a@x) active, b (b@x) with its identity,
+    // ready to be switched to.
+    struct TwoAccounts {
+        AppConfig config;
+        ProfileConfig a, b;
+    };
+    TwoAccounts twoAccounts(bool followLiveLogin) {
+        TwoAccounts t{AppConfig{}, claude("a", "a@x"), claude("b", "b@x")};
+        t.b.accountIdentity = identityOf("b@x");
+        t.config.keychainConnected = true;
+        t.config.autoReadLiveClaude = followLiveLogin;
+        t.config.profiles = {t.a, t.b};
+        t.config.activeProfileID = t.a.id;
+        return t;
+    }
     void slot(const ProfileConfig& p, const std::string& token) {
         secrets.store(ProfileSlotStore::service, p.id.toString(), blob(token));
     }
