@@ -21,7 +21,6 @@ std::optional<OAuthCredentials> credentialsOf(const std::string& blob) {
     }
 }
 
-
 } // namespace
 
 SlotCustodian::SlotCustodian(Services services)
