@@ -269,7 +269,7 @@ TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown)
     auto b = claude("b", "b@x");
     auto c = claude("c", "c@x");
     auto d = claude("d", "d@x"); // no identity
-    for (auto* p : {&b, &c})
+    for (auto* p : {&a, &b, &c})
         p->accountIdentity = identityOf(*p->accountEmail);
     config.profiles = {a, d, b, c};
     config.activeProfileID = a.id;
@@ -290,10 +290,19 @@ TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown)
         << "no live file: the item is used";
     EXPECT_EQ(secrets.get("Claude Code-credentials", Paths::loginName()), blob("tok-c"));
 
-    // Still above the threshold a minute later: the cool-down holds.
+    // Still above the threshold a minute later, with a eligible again: the cool-down holds.
     answer("tok-c", ok(usageBody(95)));
+    answer("tok-a", ok(usageBody(10)));
     sleeper.advance(seconds(65));
     EXPECT_EQ(notifications.size(), 1u);
+    // Once it has passed, a profile not read yet is as eligible as an idle one.
+    {
+        std::lock_guard lock(mutex);
+        answers.erase("tok-a");
+    }
+    sleeper.advance(UsageStore::kAutoSwitchCooldown);
+    ASSERT_EQ(notifications.size(), 2u);
+    EXPECT_EQ(notifications[1].second, "セッション95% → 「a」に切替えました。claude を起動し直してください");
 }
 
 TEST_F(StoreTest, MenuMetricsFollowTheActiveProfileOrFallBack) {
