@@ -148,11 +148,13 @@ TEST_F(StoreTest, WithoutTheSecretStoreOnlyCodexIsReadAndClaudeProfilesSayNotCon
     answer("tok-a", ok(usageBody(7)));
     history.append(
         HistoryRecord{clock.now() - hours(2), b.id, {{"five_hour", 9, std::nullopt, std::nullopt}}});
+    history.append(
+        HistoryRecord{clock.now() - hours(3), b.id, {{"five_hour", 4, std::nullopt, std::nullopt}}});
     start(config);
     finishCycle();
     EXPECT_TRUE(requestedTokens().empty());
     EXPECT_EQ(message(a.id), "未接続 — 「接続」で認証してください");
-    EXPECT_EQ(fiveHour(b.id), 9);
+    EXPECT_EQ(fiveHour(b.id), 9) << "the newest record of the history";
     EXPECT_EQ(message(codex.id), "セッションが見つかりません（" + (home / ".codex/sessions").string() +
                                      "）。codex を一度実行すると記録されます");
     for (const auto& [id, state] : store->profileStates())
