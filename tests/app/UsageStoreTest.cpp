@@ -136,6 +136,21 @@ TEST_F(StoreTest, ProfilesSharingAnAddressAreFetchedOnce) {
     EXPECT_EQ(store->state(b.id)->email, "same@x");
     EXPECT_FALSE(store->isDuplicateProfile(store->config().profiles[0]));
     EXPECT_TRUE(store->isDuplicateProfile(store->config().profiles[1]));
+
+    // Followed, the live login of that address is read, once, for the profile it matches.
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-live"));
+    account("tok-live", "same@x");
+    answer("tok-live", ok(usageBody(9)));
+    AppConfig following = store->config();
+    following.autoReadLiveClaude = true;
+    store->setConfig(following);
+    const std::size_t before = requestedTokens().size();
+    sleeper.advance(seconds(65));
+    const auto asked = requestedTokens();
+    EXPECT_EQ(std::vector<std::string>(asked.begin() + static_cast<long>(before), asked.end()),
+              std::vector<std::string>{"tok-live"});
+    EXPECT_EQ(fiveHour(a.id), 9);
+    EXPECT_EQ(fiveHour(b.id), 9);
 }
 
 TEST_F(StoreTest, WithoutTheSecretStoreOnlyCodexIsReadAndClaudeProfilesSayNotConnected) {
@@ -148,11 +163,13 @@ TEST_F(StoreTest, WithoutTheSecretStoreOnlyCodexIsReadAndClaudeProfilesSayNotCon
     answer("tok-a", ok(usageBody(7)));
     history.append(
         HistoryRecord{clock.now() - hours(2), b.id, {{"five_hour", 9, std::nullopt, std::nullopt}}});
+    history.append(
+        HistoryRecord{clock.now() - hours(3), b.id, {{"five_hour", 4, std::nullopt, std::nullopt}}});
     start(config);
     finishCycle();
     EXPECT_TRUE(requestedTokens().empty());
     EXPECT_EQ(message(a.id), "未接続 — 「接続」で認証してください");
-    EXPECT_EQ(fiveHour(b.id), 9);
+    EXPECT_EQ(fiveHour(b.id), 9) << "the newest record of the history";
     EXPECT_EQ(message(codex.id), "セッションが見つかりません（" + (home / ".codex/sessions").string() +
                                      "）。codex を一度実行すると記録されます");
     for (const auto& [id, state] : store->profileStates())
@@ -299,7 +316,7 @@ TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown)
     auto b = claude("b", "b@x");
     auto c = claude("c", "c@x");
     auto d = claude("d", "d@x"); // no identity
-    for (auto* p : {&b, &c})
+    for (auto* p : {&a, &b, &c})
         p->accountIdentity = identityOf(*p->accountEmail);
     config.profiles = {a, d, b, c};
     config.activeProfileID = a.id;
@@ -320,10 +337,19 @@ TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown)
         << "no live file: the item is used";
     EXPECT_EQ(secrets.get("Claude Code-credentials", Paths::loginName()), blob("tok-c"));
 
-    // Still above the threshold a minute later: the cool-down holds.
+    // Still above the threshold a minute later, with a eligible again: the cool-down holds.
     answer("tok-c", ok(usageBody(95)));
+    answer("tok-a", ok(usageBody(10)));
     sleeper.advance(seconds(65));
     EXPECT_EQ(notifications.size(), 1u);
+    // Once it has passed, a profile not read yet is as eligible as an idle one.
+    {
+        std::lock_guard lock(mutex);
+        answers.erase("tok-a");
+    }
+    sleeper.advance(UsageStore::kAutoSwitchCooldown);
+    ASSERT_EQ(notifications.size(), 2u);
+    EXPECT_EQ(notifications[1].second, "セッション95% → 「a」に切替えました。claude を起動し直してください");
 }
 
 TEST_F(StoreTest, MenuMetricsFollowTheActiveProfileOrFallBack) {
@@ -449,6 +475,16 @@ TEST_F(StoreTest, ACaptureKeepsOnlyAnIdentityOfTheCapturedAccount) {
     EXPECT_EQ(store->config().profiles[0].accountEmail, "live@x");
     EXPECT_FALSE(store->config().profiles[0].accountIdentity) << "neither the old one nor another account's";
     EXPECT_FALSE(savedConfig().profiles[0].accountIdentity);
+
+    // The endpoint does not know the login, and the state file names no account either.
+    {
+        std::lock_guard lock(mutex);
+        accountEmails.erase("tok-live");
+    }
+    writeFile(home / ".claude.json", R"({"userID": "id-someone"})");
+    await(sleeper, store->captureActive(a));
+    EXPECT_FALSE(store->config().profiles[0].accountEmail);
+    EXPECT_FALSE(store->config().profiles[0].accountIdentity) << "no address: no identity to tell it by";
 }
 
 TEST_F(StoreTest, ACallWhileACycleRunsReturnsAtOnceAndARestartSleepsAFullInterval) {
@@ -485,9 +521,12 @@ TEST_F(StoreTest, WithoutFollowingTheLiveLoginNothingOfItChanges) {
     answer("tok-a", ok(usageBody(1)));
     writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-live"));
     account("tok-live", "stranger@x");
+    writeFile(home / ".claude.json", identityOf("named@x"));
     start(config);
     finishCycle();
-    EXPECT_FALSE(store->liveEmail());
+    EXPECT_EQ(store->liveEmail(), "named@x") << "the account claude's state file names";
+    for (const auto& request : server.requests())
+        EXPECT_EQ(request.header("authorization").find("tok-live"), std::string::npos) << request.path;
     EXPECT_EQ(store->config().activeProfileID, a.id);
     EXPECT_FALSE(store->pendingEnrollEmail());
 }
@@ -1049,6 +1088,46 @@ TEST(JobGroupTest, AJobThatGetsNoThreadRunsWhereItWasAsked) {
     ASSERT_TRUE(answer.isFinished());
     EXPECT_EQ(answer.result(), 42);
     EXPECT_EQ(Worker::jobsInFlight().load(), 0);
+}
+
+} // namespace storetest
+
+namespace storetest {
+
+// claude's state file tells the live account only when that account's profile is read from the
+// status line (its token is not to travel); any other account is looked up with the live token.
+TEST_F(StoreTest, TheStateFileTellsTheLiveAccountOnlyForAStatusLineProfile) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = true;
+    auto a = claude("a", "a@x");
+    auto s = claude("s", "s@x");
+    s.usageSource = UsageSource::statusLine;
+    config.profiles = {a, s};
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-other"));
+    account("tok-other", "other@x");
+    writeFile(home / ".claude.json", identityOf("a@x")); // not rewritten yet by claude
+    start(config);
+    finishCycle();
+    EXPECT_EQ(store->liveEmail(), "other@x");
+    EXPECT_FALSE(store->config().activeProfileID);
+}
+
+// A reading shown again (the same status-line reading, from the same source) is not news.
+TEST_F(StoreTest, AReadingShownAgainIsNotAnnouncedAgain) {
+    AppConfig config;
+    auto s = claude("s", "s@x");
+    s.usageSource = UsageSource::statusLine;
+    config.profiles = {s};
+    recordStatusLine("~/.claude-s", 40, "s@x");
+    start(config);
+    finishCycle();
+    ASSERT_EQ(fiveHour(s.id), 40);
+    int announced = 0;
+    QObject::connect(store.get(), &UsageStore::statusesChanged, [&] { ++announced; });
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(fiveHour(s.id), 40);
+    EXPECT_EQ(announced, 0);
 }
 
 } // namespace storetest

@@ -1,11 +1,18 @@
 #include "readings/Readings.h"
 #include "readings/OneShot.h"
 #include "readings/ProfileQuery.h"
+#include "readings/ProfileReader.h"
 #include "readings/WaybarOutput.h"
+#include "usage/AnthropicAPI.h"
 
+#include "FakeClock.h"
 #include "JsonSchema.h"
+#include "MemorySecretStore.h"
 #include "ScopedEnv.h"
 #include "TempDir.h"
+#include "TestHttpServer.h"
+
+#include "net/CurlTransport.h"
 
 #include <gtest/gtest.h>
 
@@ -203,4 +210,116 @@ TEST(DateTime, ClockTextInLocalTime) {
         EXPECT_EQ(DateTime::clockText(kNow, kNow + hours(48)), expected) << zone;
     }
     ::tzset();
+}
+
+namespace {
+
+// One profile read against a loopback usage endpoint, with status-line readings filed under a
+// temporary configuration directory.
+class ProfileReaderTest : public testing::Test {
+protected:
+    testsupport::TempDir home;
+    std::filesystem::path baseDir = home / ".local/share/ulmet";
+    testsupport::TestHttpServer server;
+    testsupport::ScopedEnv api{"ULMET_API_ORIGIN", server.origin()};
+    CurlTransport http;
+    testsupport::MemorySecretStore secrets;
+    testsupport::FakeClock clock{kNow};
+    Services services{http, secrets, clock, home.path()};
+
+    void SetUp() override {
+        server.reply("GET", std::string(AnthropicAPI::kUsagePath), 200,
+                     R"({"five_hour":{"utilization":10},"seven_day":{"utilization":20}})");
+        server.reply("GET", std::string(AnthropicAPI::kProfilePath), 200, R"({"account":{"email":"a@x"}})");
+    }
+    ProfileConfig endpoint(std::optional<std::string> email) {
+        ProfileConfig p = profile("a", std::move(email));
+        p.configDir = "~/.claude-a";
+        return p;
+    }
+    ProfileConfig statusLine(std::optional<std::string> email) {
+        ProfileConfig p = endpoint(std::move(email));
+        p.usageSource = UsageSource::statusLine;
+        return p;
+    }
+    void file(std::optional<std::string> account, Instant at = kNow, double fiveHour = 77) {
+        std::error_code error;
+        StatusLineReading reading{StatusLineStore::normalDir("~/.claude-a", home.path()),
+                                  at,
+                                  {window("five_hour", fiveHour, kNow + hours(2))},
+                                  std::move(account),
+                                  std::nullopt};
+        ASSERT_TRUE(StatusLineStore::record(baseDir, reading, error));
+    }
+    ProfileReader::Request request() {
+        ProfileReader::Request r;
+        r.baseDir = baseDir;
+        r.token = [](const ProfileConfig&) {
+            return ProfileReader::Token{OAuthCredentials{"tok-a", kNow + hours(1), "r-a", "test"}, false};
+        };
+        r.statusLineFreshFor = seconds(60);
+        return r;
+    }
+    std::size_t asked(std::string_view path) {
+        std::size_t n = 0;
+        for (const auto& r : server.requests())
+            n += r.path == path;
+        return n;
+    }
+};
+
+std::vector<std::string> keys(const ProfileReader::Outcome& outcome) {
+    std::vector<std::string> k;
+    if (const auto* ok = outcome.status.okValue())
+        for (const UsageWindow& w : ok->windows)
+            k.push_back(w.key);
+    return k;
+}
+
+} // namespace
+
+// Which profiles a filed reading may stand for: its account's, and one read from the status line
+// when either side cannot tell the account.
+TEST_F(ProfileReaderTest, AStatusLineReadingServesOnlyTheProfilesItMayStandFor) {
+    file(std::nullopt);
+    EXPECT_FALSE(ProfileReader::statusLineReading(baseDir, endpoint(std::nullopt), home.path()))
+        << "no account on either side is no match for an endpoint profile";
+    EXPECT_TRUE(ProfileReader::statusLineReading(baseDir, statusLine("a@x"), home.path()));
+    file("b@x", kNow + seconds(1));
+    EXPECT_FALSE(ProfileReader::statusLineReading(baseDir, endpoint("a@x"), home.path()));
+    EXPECT_FALSE(ProfileReader::statusLineReading(baseDir, statusLine("a@x"), home.path()));
+    EXPECT_TRUE(ProfileReader::statusLineReading(baseDir, statusLine(std::nullopt), home.path()))
+        << "a profile without a known address takes any reading of its directory";
+    EXPECT_TRUE(ProfileReader::statusLineReading(baseDir, endpoint("b@x"), home.path()));
+}
+
+// A status-line profile shows its reading's windows only; an endpoint profile's fresh reading
+// keeps the endpoint's other windows, and a reading dated after now is no reason to skip a request.
+TEST_F(ProfileReaderTest, WhatAReadingOfTheStatusLineReplacesAndWhenItSparesARequest) {
+    auto withWeek = request();
+    withWeek.previous = {window("five_hour", 5), window("seven_day", 30)};
+    file("a@x");
+    const auto fromStatusLine = ProfileReader::read(services, statusLine("a@x"), withWeek);
+    EXPECT_EQ(fromStatusLine.source, UsageSource::statusLine);
+    EXPECT_EQ(keys(fromStatusLine), std::vector<std::string>{"five_hour"});
+    const auto fresh = ProfileReader::read(services, endpoint("a@x"), withWeek);
+    EXPECT_EQ(fresh.source, UsageSource::statusLine);
+    EXPECT_EQ(keys(fresh), (std::vector<std::string>{"five_hour", "seven_day"}));
+    EXPECT_EQ(asked(AnthropicAPI::kUsagePath), 0u);
+
+    file("a@x", kNow + minutes(5), 88); // a clock set back since it was filed
+    const auto ahead = ProfileReader::read(services, endpoint("a@x"), request());
+    EXPECT_EQ(ahead.source, UsageSource::api);
+    EXPECT_EQ(asked(AnthropicAPI::kUsagePath), 1u);
+}
+
+// The address is asked for only when the caller wants it.
+TEST_F(ProfileReaderTest, TheEndpointIsAskedForTheAddressOnlyWhenWanted) {
+    auto r = request();
+    EXPECT_FALSE(ProfileReader::read(services, endpoint("a@x"), r).email);
+    EXPECT_EQ(asked(AnthropicAPI::kProfilePath), 0u);
+    r.includeEmail = true;
+    EXPECT_EQ(ProfileReader::read(services, endpoint("a@x"), r).email, "a@x");
+    EXPECT_EQ(asked(AnthropicAPI::kProfilePath), 1u);
+    EXPECT_EQ(asked(AnthropicAPI::kUsagePath), 2u);
 }

@@ -133,6 +133,9 @@ TEST_F(ScriptVerbs, SwitchWithoutAndThenThroughTheRunningMeterKeeper) {
     EXPECT_EQ(json::parse(*readFile(home / ".claude.json"))["oauthAccount"]["emailAddress"], "b@x");
     EXPECT_EQ(activeProfile(), b.id);
     EXPECT_EQ(slotOf(a), blob("tok-a")) << "the outgoing login is in its profile's slot";
+    const AppConfig saved = *AppConfig::decode(*readFile(configFile));
+    EXPECT_TRUE(saved.profiles[0].accountIdentity) << "the outgoing account's identity learned";
+    EXPECT_EQ(saved.profiles[1].accountIdentity, identityOf("b@x")) << "and given to its own profile only";
 
     r = run({"--switch", "nobody"});
     EXPECT_EQ(r.exitCode, 3);
