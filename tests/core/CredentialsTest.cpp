@@ -206,7 +206,8 @@ protected:
 };
 
 // A write of the live file cut short leaves a temporary file holding a login: it goes once it is
-// older than a minute; a younger one (a write under way) and anything else stay.
+// older than a minute; a younger one (a write under way) and anything else stay. The old ones are
+// dated years back, so the test holds under a preloaded fake clock that also shifts file times.
 TEST_F(LiveCredentialTest, LeftoversOfACutWriteAreRemoved) {
     const fs::path dir = file.parent_path();
     const fs::path old = dir / "..credentials.json.tmp-Ab12Cd";
@@ -217,7 +218,7 @@ TEST_F(LiveCredentialTest, LeftoversOfACutWriteAreRemoved) {
         writeFile(p, "keep");
     writeFile(old, "login");
     writeFile(young, "login");
-    const auto past = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+    const auto past = fs::file_time_type::clock::now() - std::chrono::days(3 * 365);
     fs::last_write_time(old, past);
     for (const fs::path& p : others)
         fs::last_write_time(p, past);
