@@ -291,7 +291,8 @@ protected:
     ScopedEnv noKeychain{"ULMET_NO_KEYCHAIN", std::nullopt};
     CurlTransport http;
     Services services{http, store, clock, home.path()};
-    SlotCustodian custodian{services};
+    TempDir data;
+    SlotCustodian custodian{services, data.path()};
     fs::path liveFile = home / ".claude/.credentials.json";
 
     ProfileConfig profile(const std::string& dir, std::optional<std::string> service = std::nullopt) {
@@ -526,7 +527,8 @@ TEST_F(CustodianTest, ARefreshTokenIsSentOnceWhicheverSlotsHoldIt) {
     EXPECT_EQ(tokens.received(), (std::vector<std::string>{"r-s", "r-gone"}));
 }
 
-// Only 400, 401 and 403 refuse a refresh token; after a rate limit (or 408, 404) it is sent again.
+// Only 400, 401 and 403 refuse a refresh token; after a rate limit (once its Retry-After has
+// passed), a 408 or a 404 it is sent again.
 TEST_F(CustodianTest, OnlyARefusalSpendsATokenNotARateLimit) {
     for (const int status : {429, 408, 404, 403}) {
         SCOPED_TRACE(status);
@@ -545,6 +547,11 @@ TEST_F(CustodianTest, OnlyARefusalSpendsATokenNotARateLimit) {
         const std::string token = "r-" + std::to_string(status);
         putSlot(p, blob("old", msFromNow(-10), token));
         EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+        if (status == 429) { // not before its Retry-After
+            EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+            EXPECT_EQ(sent.size(), 1u);
+            clock.advance(std::chrono::seconds(1));
+        }
         if (status == 403) {
             EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
             EXPECT_EQ(sent, std::vector<std::string>{token}) << "a refused token is never sent again";
@@ -575,7 +582,7 @@ TEST_F(CustodianTest, ATokenSpentLongAgoIsReportedAndNeverSentAgain) {
     renewOthers(1);
     putSlot(q, first);
     EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(q); }),
-              ResolveError::refreshFailed("このトークンは既に更新に使われています", true).description());
+              ResolveError::refreshFailed("このトークンは既に更新に使われています").description());
     EXPECT_EQ(tokens.reused(), std::vector<std::string>{});
     EXPECT_EQ(tokens.received().size(), 65u);
 }

@@ -217,7 +217,13 @@ void AccountOperations::removeProfile(const Uuid& id) {
     m_store.userEdited();
     std::erase_if(m_store.m_config.profiles, [&](const ProfileConfig& p) { return p.id == id; });
     // The slot goes off the main thread; a renewal or copy under way never writes it again.
-    m_store.m_jobs->run([custodian = m_store.m_slots, id] { custodian->remove(id); });
+    m_store.m_jobs->run([custodian = m_store.m_slots, id] {
+        try {
+            custodian->remove(id);
+        } catch (const std::exception&) {
+            // kept in the ledger: deleted again at the next cycle
+        }
+    });
     m_store.forgetProfile(id);
     if (m_store.m_config.activeProfileID == id)
         m_store.m_config.activeProfileID.reset();

@@ -31,6 +31,13 @@ struct Reads {
 Reads readLoginsAndSlots(const Services& services, SlotCustodian& custodian,
                          const std::vector<ProfileConfig>& profiles, bool connected, bool readLive) {
     Reads r;
+    if (connected) { // a switch cut short is completed before anything reads claude's login
+        try {
+            AccountSteps::repair(services, custodian, profiles);
+            custodian.settlePending(profiles);
+        } catch (const std::exception&) {
+        }
+    }
     if (!readLive)
         r.stateAccount = ClaudeAppState::readEmail(services.home);
     if (!connected)
@@ -173,16 +180,15 @@ QCoro::Task<std::optional<RefreshCycle::Live>> RefreshCycle::readLive(std::vecto
         }
     }
     s.setLiveEmail(readLive ? live.email : reads.stateAccount);
-    if (live.blob) // its refresh token is claude's (in memory only: no wait)
-        s.m_slots->noteLive(*live.blob, live.email);
     if (const ProfileConfig* p = AccountSteps::withEmail(profiles, live.email))
         live.profile = p->id;
-    // The live profile's slot follows the live login; its identity is refreshed — but only with
-    // an identity of its own account (claude may not have rewritten ~/.claude.json yet).
-    if (live.profile && live.blob) {
-        if (!co_await storeLiveLogin(*live.profile, *live.blob, live.email))
+    // Its refresh token is claude's; the live profile's slot follows the live login and its
+    // identity is refreshed — but only with an identity of its own account (claude may not have
+    // rewritten ~/.claude.json yet).
+    if (live.blob) {
+        const bool fromStateFile = reads.statusLineAccount.has_value();
+        if (!co_await keepLiveLogin(live.profile, *live.blob, live.email, fromStateFile))
             co_return std::nullopt;
-        s.setSlotPresence(*live.profile, true);
     }
     co_return live;
 }
@@ -204,17 +210,27 @@ QCoro::Task<std::optional<std::string>> RefreshCycle::liveAddress(std::string ac
     co_return email;
 }
 
-QCoro::Task<bool> RefreshCycle::storeLiveLogin(Uuid id, std::string blob, std::optional<std::string> email) {
+QCoro::Task<bool> RefreshCycle::keepLiveLogin(std::optional<Uuid> id, std::string blob,
+                                              std::optional<std::string> email, bool fromStateFile) {
     const auto alive = m_store.m_alive;
-    auto copy = m_store.m_jobs->run(
-        [services = m_store.m_deps.services, custodian = m_store.m_slots, id, blob, email] {
-            return AccountSteps::storeLiveLogin(services, *custodian, id, blob, email);
-        });
+    auto copy = m_store.m_jobs->run([services = m_store.m_deps.services, custodian = m_store.m_slots, id,
+                                     blob, email, fromStateFile]() -> std::optional<std::string> {
+        custodian->noteLive(blob, email);
+        if (!id)
+            return std::nullopt;
+        try {
+            return AccountSteps::storeLiveLogin(services, *custodian, *id, blob, email, fromStateFile);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    });
     const std::optional<std::string> identity = co_await copy;
     if (!*alive)
         co_return false;
-    if (identity)
-        m_store.m_accounts->learnIdentity({id, *identity});
+    if (id)
+        m_store.setSlotPresence(*id, true);
+    if (id && identity)
+        m_store.m_accounts->learnIdentity({*id, *identity});
     co_return true;
 }
 
@@ -255,8 +271,8 @@ RefreshCycle::fetch(ProfileConfig profile, std::optional<OAuthCredentials> live,
         request.previous = state->ok()->windows;
     // The live profile is read with the live login; any other through the slots' custodian.
     request.token = [custodian = s.m_slots, live](const ProfileConfig& p) -> ProfileReader::Token {
-        if (live)
-            return {*live, false};
+        if (live) // claude's own: renewed by claude only
+            return {*live, true};
         SlotCustodian::ForUse use = custodian->credentialsFor(p);
         return {std::move(use.resolved.credentials), use.claudes};
     };

@@ -54,7 +54,9 @@ private:
     // The cycle's steps. The first takes a turn on the lane; none means the store went away.
     QCoro::Task<std::optional<Live>> readLive(std::vector<ProfileConfig> profiles);
     QCoro::Task<std::optional<std::string>> liveAddress(std::string accessToken);
-    QCoro::Task<bool> storeLiveLogin(Uuid id, std::string blob, std::optional<std::string> email);
+    // Notes the live login as claude's and copies it into the live profile's slot (when known).
+    QCoro::Task<bool> keepLiveLogin(std::optional<Uuid> id, std::string blob,
+                                    std::optional<std::string> email, bool fromStateFile);
     Plan plan(const std::vector<ProfileConfig>& profiles, const Live& live) const;
     QCoro::Task<ProfileReader::Outcome> fetch(ProfileConfig profile, std::optional<OAuthCredentials> live,
                                               int staggerIndex);

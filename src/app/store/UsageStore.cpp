@@ -29,7 +29,7 @@ QDateTime toQt(std::optional<Instant> t) {
 UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_deps(std::move(dependencies))
-    , m_slots(std::make_shared<SlotCustodian>(m_deps.services))
+    , m_slots(std::make_shared<SlotCustodian>(m_deps.services, m_deps.configDir))
     , m_cycle(std::make_unique<RefreshCycle>(*this))
     , m_accounts(std::make_unique<AccountOperations>(*this))
     , m_autoSwitch(std::make_unique<AutoSwitch>(*this)) {
@@ -52,9 +52,15 @@ UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
 UsageStore::~UsageStore() {
     *m_alive = false;
     // Nothing a worker job uses may go before the job: end the exchanges under way (they fail
-    // at once) and wait for the jobs. Suspended coroutines see `alive` false and end.
+    // at once; a token renewal runs to its answer, which holds the only copy of the new tokens)
+    // and wait for the jobs. Suspended coroutines see `alive` false and end.
     m_deps.services.http.abortInFlight();
     m_jobs->close();
+    // Renewed tokens the secret store refused so far: one more try, and never dropped unsaid.
+    if (const std::size_t unsaved = m_slots->flushHeld())
+        qWarning("ulmet: the renewed logins of %zu profile(s) could not be stored in the secret store; "
+                 "capture them again after logging in with claude",
+                 unsaved);
 }
 
 void UsageStore::seedFromHistory() {

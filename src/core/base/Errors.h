@@ -19,7 +19,15 @@ public:
 // answer too large). The description is libcurl's own message.
 class TransportError : public Error {
 public:
-    using Error::Error;
+    // `mayHaveArrived`: the request may have reached the server (false only when it is known not
+    // to have left: no name, no connection, no secure channel).
+    explicit TransportError(const std::string& description, bool mayHaveArrived = true)
+        : Error(description)
+        , m_mayHaveArrived(mayHaveArrived) {}
+    bool mayHaveArrived() const { return m_mayHaveArrived; }
+
+private:
+    bool m_mayHaveArrived;
 };
 
 // A file could not be read or written; the description names the path and the system's reason.

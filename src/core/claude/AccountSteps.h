@@ -38,9 +38,17 @@ struct Identity {
 
 // Copies claude's live login (`blob`, the account `email`'s) into the profile's slot, held in
 // memory when the secret store refuses it, and returns ~/.claude.json's identity when it is that
-// account's (claude may not have rewritten the file yet).
+// account's (claude may not have rewritten the file yet). Only while the live login is still
+// `blob`, no switch is unfinished and, when `email` was read from claude's state file, that file
+// still names it: otherwise nothing is stored (the next look tries again).
 std::optional<std::string> storeLiveLogin(const Services& services, SlotCustodian& custodian, const Uuid& id,
-                                          const std::string& blob, const std::optional<std::string>& email);
+                                          const std::string& blob, const std::optional<std::string>& email,
+                                          bool emailFromStateFile);
+
+// Completes a switch cut short between claude's login and its identity (a crash, a kill): when
+// the live login is still the one the switch wrote, its target's identity is written. True when
+// it did. Call it before reading the live login at a start.
+bool repair(const Services& services, SlotCustodian& custodian, const std::vector<ProfileConfig>& profiles);
 
 struct Switch {
     bool switched = false;
@@ -52,9 +60,11 @@ struct Switch {
 // Makes the target's login claude's: the outgoing login goes into the slot of the profile whose
 // account it is (the switch stops when that slot refuses it); the login in the target's slot
 // (renewed when it is about to expire) becomes the live credential, its captured identity the
-// live identity. A target whose login is its own file or secret-store item is refused. When the
+// live identity. A target whose login is its own file or secret-store item is refused. Every
+// network step comes first; when claude's login changed meanwhile the switch begins again with
+// the new one. The switch is named in the ledger while claude's two files disagree, and when the
 // identity cannot be written the previous live credential is put back: one account's token beside
-// another's identity is worse than no switch.
+// another's identity is worse than no switch. Under the CustodyLock throughout.
 Switch switchTo(const Services& services, SlotCustodian& custodian,
                 const std::vector<ProfileConfig>& profiles, const ProfileConfig& target);
 

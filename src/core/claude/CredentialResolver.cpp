@@ -15,10 +15,12 @@
 
 namespace fs = std::filesystem;
 
-ResolveError ResolveError::refreshFailed(const std::string& message, bool refused) {
+ResolveError ResolveError::refreshFailed(const std::string& message, Spend spend,
+                                         std::optional<double> retryAfter) {
     ResolveError error(Kind::refreshFailed,
                        Text::fill(TR("トークン更新失敗（再ログイン→取り込みが必要です）: %1"), {message}));
-    error.m_refused = refused;
+    error.m_spend = spend;
+    error.m_retryAfter = retryAfter;
     return error;
 }
 
@@ -144,13 +146,21 @@ ResolvedCredentials renew(const Services& services, const ResolvedCredentials& r
         renewed = AnthropicAPI::refreshTokens(services.http, services.clock, resolved.raw);
     } catch (const APIError& e) {
         // 400 (invalid_grant above all), 401 and 403 refuse this refresh token for good. Any other
-        // answer (a rate limit, a time-out, a missing route) says nothing of the token: it may be
-        // sent again later.
-        const bool refused =
-            e.kind() == APIError::Kind::http && (e.status() == 400 || e.status() == 401 || e.status() == 403);
-        throw ResolveError::refreshFailed(e.description(), refused);
+        // answer below 500 (a rate limit, a missing route) did not take it: it may be sent again.
+        // A 5xx or an answer that cannot be read may come after the token was rotated.
+        using Spend = ResolveError::Spend;
+        const int status = e.kind() == APIError::Kind::rateLimited ? 429 : e.status();
+        const Spend spend = e.kind() == APIError::Kind::badResponse           ? Spend::unknown
+                            : status == 400 || status == 401 || status == 403 ? Spend::refused
+                            : status < 500                                    ? Spend::notSpent
+                                                                              : Spend::unknown;
+        throw ResolveError::refreshFailed(e.description(), spend, e.retryAfter());
+    } catch (const TransportError& e) {
+        throw ResolveError::refreshFailed(e.description(), e.mayHaveArrived()
+                                                               ? ResolveError::Spend::unknown
+                                                               : ResolveError::Spend::notSpent);
     } catch (const Error& e) {
-        throw ResolveError::refreshFailed(e.description());
+        throw ResolveError::refreshFailed(e.description(), ResolveError::Spend::notSpent); // never sent
     }
     return parsed(std::move(renewed), "ulmet slot (refreshed)", CredSource::slot);
 }

@@ -24,10 +24,15 @@ class ResolveError : public Error {
 public:
     enum class Kind { refreshFailed, noSlot, claudeRenews };
 
+    // What a failed renewal did to its refresh token.
+    enum class Spend {
+        refused,  // the endpoint refused the token itself (400, 401, 403): never send it again
+        notSpent, // the endpoint did not take it (a rate limit, a missing route) or it never left
+        unknown,  // it may have been taken (a 5xx, a cut answer, a time-out after it left)
+    };
     // "トークン更新失敗（再ログイン→取り込みが必要です）: " + message
-    // `refused`: the token endpoint refused the refresh token itself (it must not be sent again),
-    // rather than the exchange failing.
-    static ResolveError refreshFailed(const std::string& message, bool refused = false);
+    static ResolveError refreshFailed(const std::string& message, Spend spend = Spend::unknown,
+                                      std::optional<double> retryAfter = std::nullopt);
     // "未取込。このアカウントで claude にログイン中に、…"
     static ResolveError noSlot();
     // The slot's tokens were handed to claude, which may hold or have spent them: claude renews
@@ -35,14 +40,17 @@ public:
     static ResolveError claudeRenews();
 
     Kind kind() const { return m_kind; }
-    bool refused() const { return m_refused; }
+    Spend spend() const { return m_spend; }
+    bool refused() const { return m_spend == Spend::refused; }
+    std::optional<double> retryAfter() const { return m_retryAfter; } // seconds, with notSpent
 
 private:
     ResolveError(Kind kind, const std::string& description)
         : Error(description)
         , m_kind(kind) {}
     Kind m_kind;
-    bool m_refused = false;
+    Spend m_spend = Spend::unknown;
+    std::optional<double> m_retryAfter;
 };
 
 // Which OAuth credentials belong to a Claude profile right now. Stateless; reads everything anew.
@@ -66,7 +74,8 @@ ResolvedCredentials resolve(const Services& services, const ProfileConfig& profi
 bool needsRenewal(const ResolvedCredentials& resolved, Instant now);
 
 // The renewed form of slot credentials (one request to the token endpoint; the old refresh token
-// is spent by it). Stores nothing: the caller owns the slot. Throws ResolveError::refreshFailed.
+// is spent by it). Stores nothing: the caller owns the slot. Throws ResolveError::refreshFailed,
+// which says what became of the refresh token.
 ResolvedCredentials renew(const Services& services, const ResolvedCredentials& resolved);
 
 } // namespace CredentialResolver

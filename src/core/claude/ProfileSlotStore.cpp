@@ -14,7 +14,9 @@ void write(SecretStore& store, const Uuid& profileId, std::string_view data) {
 }
 
 void remove(SecretStore& store, const Uuid& profileId) {
-    store.remove(service, profileId.toString());
+    const int status = store.remove(service, profileId.toString());
+    if (status != SecretStatus::success && status != SecretStatus::itemNotFound)
+        throw CredentialsError::keychain(status, std::string(service));
 }
 
 } // namespace ProfileSlotStore

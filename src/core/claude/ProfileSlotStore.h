@@ -17,7 +17,7 @@ inline constexpr std::string_view service = "io.github.ulmet.meterkeeper.profile
 // Stores `data` as the profile's slot, replacing what it held. When the new data cannot be
 // stored the previous slot stays as it was. Throws CredentialsError::keychain.
 void write(SecretStore& store, const Uuid& profileId, std::string_view data);
-// Removes the profile's slot; a missing slot is no failure.
+// Removes the profile's slot; a missing slot is no failure. Throws CredentialsError::keychain.
 void remove(SecretStore& store, const Uuid& profileId);
 
 } // namespace ProfileSlotStore

@@ -4,13 +4,22 @@
 #include "base/Language.h"
 #include "base/Text.h"
 #include "claude/ActiveCredentialStore.h"
+#include "claude/CustodyLock.h"
 #include "claude/ProfileSlotStore.h"
 #include "secrets/SecretStore.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
-std::uint64_t fingerprint(const std::string& refreshToken) {
-    return Text::fnv1a64(refreshToken);
+using State = CustodyLedger::State;
+
+CustodyLedger::Token entry(State state, Instant since) {
+    CustodyLedger::Token t;
+    t.state = state;
+    t.since = since;
+    return t;
 }
 
 std::optional<OAuthCredentials> credentialsOf(const std::string& blob) {
@@ -21,10 +30,63 @@ std::optional<OAuthCredentials> credentialsOf(const std::string& blob) {
     }
 }
 
+// claude's live login as it is now: none, its blob, or there but unreadable (being written,
+// damaged, or in a locked store): then no one can tell whose refresh token it holds.
+struct Live {
+    bool unreadable = false;
+    std::optional<std::string> blob;
+    std::optional<OAuthCredentials> credentials;
+};
+
+Live readLive(const Services& services) {
+    Live live;
+    try {
+        live.blob = ActiveCredentialStore::read(services.secrets, services.home);
+    } catch (const CredentialsError& e) {
+        live.unreadable =
+            !(e.kind() == CredentialsError::Kind::keychain &&
+              (e.status() == SecretStatus::itemNotFound || e.status() == SecretStatus::notAvailable));
+        return live;
+    } catch (const Error&) {
+        live.unreadable = true;
+        return live;
+    }
+    live.credentials = credentialsOf(*live.blob);
+    live.unreadable = !live.credentials;
+    return live;
+}
+
+// Under the ledger's update: the token is no longer live (claude's until its access token has
+// expired, plus the grace).
+void letGo(CustodyLedger::Token& t) {
+    if (t.state != State::claudes || t.until)
+        return;
+    t.until = t.expiresAt ? *t.expiresAt + SlotCustodian::kSwitchedOutGrace : t.since;
+}
+
+// Under the ledger's update: the blob's refresh token is claude's live one.
+void hold(CustodyLedger::Contents& c, const std::string& blob, const std::optional<std::string>& account,
+          Instant now) {
+    const auto credentials = credentialsOf(blob);
+    if (!credentials || !credentials->refreshToken)
+        return;
+    const auto [it, added] = c.tokens.try_emplace(CustodyLedger::fingerprint(*credentials->refreshToken),
+                                                  entry(State::claudes, now));
+    CustodyLedger::Token& t = it->second;
+    if (t.state != State::claudes)
+        return; // sent by us before: that stays known, whoever holds it now
+    if (account)
+        t.account = account;
+    t.expiresAt = credentials->expiresAt;
+    t.until.reset(); // live again
+}
+
 } // namespace
 
-SlotCustodian::SlotCustodian(Services services)
-    : m_services(std::move(services)) {}
+SlotCustodian::SlotCustodian(Services services, std::filesystem::path dataDir)
+    : m_services(std::move(services))
+    , m_dataDir(std::move(dataDir))
+    , m_ledger(m_dataDir, m_services.clock) {}
 
 std::shared_ptr<SlotCustodian::Lane> SlotCustodian::laneOf(const Uuid& id) {
     const std::lock_guard lock(m_mutex);
@@ -92,18 +154,21 @@ bool SlotCustodian::has(const Uuid& id) {
 }
 
 void SlotCustodian::store(const Uuid& id, const std::string& blob) {
+    const CustodyLock custody(m_dataDir);
     const auto lane = laneOf(id);
     const std::lock_guard turn(lane->mutex);
     writeLocked(id, blob);
 }
 
 bool SlotCustodian::storeOrHold(const Uuid& id, const std::string& blob) {
+    const CustodyLock custody(m_dataDir);
     const auto lane = laneOf(id);
     const std::lock_guard turn(lane->mutex);
     return storeOrHoldLocked(id, blob) && !isRemoved(id);
 }
 
 void SlotCustodian::remove(const Uuid& id) {
+    const CustodyLock custody(m_dataDir);
     const auto lane = laneOf(id);
     const std::lock_guard turn(lane->mutex);
     {
@@ -111,131 +176,225 @@ void SlotCustodian::remove(const Uuid& id) {
         m_removed.insert(id);
         m_held.erase(id);
     }
-    ProfileSlotStore::remove(m_services.secrets, id);
+    // Named in the ledger first: a deletion the secret store refuses (or a crash) is retried.
+    const Instant now = m_services.clock.now();
+    try {
+        m_ledger.update([&](CustodyLedger::Contents& c) {
+            std::erase_if(c.pending, [&](const auto& p) { return p.id == id; });
+            c.pending.push_back({id, false, now});
+        });
+    } catch (const Error&) {
+    }
+    ProfileSlotStore::remove(m_services.secrets, id); // throws when refused: stays pending
+    try {
+        m_ledger.update([&](CustodyLedger::Contents& c) {
+            std::erase_if(c.pending, [&](const auto& p) { return p.id == id; });
+        });
+    } catch (const Error&) {
+    }
 }
 
-void SlotCustodian::letGoLocked(std::uint64_t key) {
-    const auto it = m_claudes.find(key);
-    if (it == m_claudes.end() || it->second.until)
-        return;
-    if (it->second.expiresAt)
-        it->second.until = *it->second.expiresAt + kSwitchedOutGrace;
-    else
-        m_claudes.erase(it);
+void SlotCustodian::enrolling(const Uuid& id) {
+    const Instant now = m_services.clock.now();
+    m_ledger.update([&](CustodyLedger::Contents& c) {
+        if (std::none_of(c.pending.begin(), c.pending.end(), [&](const auto& p) { return p.id == id; }))
+            c.pending.push_back({id, true, now});
+    });
 }
 
-void SlotCustodian::holdLocked(const std::string& blob, const std::optional<std::string>& account) {
-    const auto credentials = credentialsOf(blob);
-    if (!credentials || !credentials->refreshToken)
+void SlotCustodian::settlePending(const std::vector<ProfileConfig>& profiles) {
+    const std::vector<CustodyLedger::Pending> pending = m_ledger.read().pending;
+    if (pending.empty())
         return;
-    ClaudeHeld& held = m_claudes[fingerprint(*credentials->refreshToken)];
-    if (account)
-        held.account = account;
-    held.expiresAt = credentials->expiresAt;
-    held.until.reset(); // live again
+    const CustodyLock custody(m_dataDir);
+    const Instant now = m_services.clock.now();
+    std::vector<Uuid> settled;
+    for (const CustodyLedger::Pending& p : pending) {
+        const bool saved = std::any_of(profiles.begin(), profiles.end(),
+                                       [&](const ProfileConfig& profile) { return profile.id == p.id; });
+        if (p.enrolment && saved) {
+            settled.push_back(p.id); // its profile was saved: the slot is its own
+            continue;
+        }
+        if (saved || (p.enrolment && now - p.since < kEnrolmentSettles))
+            continue; // an enrolment may still be saved; a profile added back keeps its slot
+        const auto lane = laneOf(p.id);
+        const std::lock_guard turn(lane->mutex);
+        try {
+            ProfileSlotStore::remove(m_services.secrets, p.id);
+            settled.push_back(p.id);
+        } catch (const Error&) {
+        }
+    }
+    if (!settled.empty())
+        m_ledger.update([&](CustodyLedger::Contents& c) {
+            std::erase_if(c.pending, [&](const auto& p) {
+                return std::find(settled.begin(), settled.end(), p.id) != settled.end();
+            });
+        });
+}
+
+std::size_t SlotCustodian::flushHeld() {
+    std::vector<Uuid> ids;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const auto& [id, blob] : m_held)
+            ids.push_back(id);
+    }
+    for (const Uuid& id : ids) {
+        const auto lane = laneOf(id);
+        const std::lock_guard turn(lane->mutex);
+        if (const auto held = heldOf(id))
+            storeOrHoldLocked(id, *held);
+    }
+    const std::lock_guard lock(m_mutex);
+    return m_held.size();
 }
 
 void SlotCustodian::noteLive(const std::string& blob, const std::optional<std::string>& account) {
-    const std::lock_guard lock(m_mutex);
-    // claude is on this account now: another account's tokens are let go, once the sessions that
-    // may still hold them have had their time.
-    if (account) {
-        std::vector<std::uint64_t> others;
-        for (const auto& [key, held] : m_claudes)
-            if (held.account && held.account != account)
-                others.push_back(key);
-        for (const std::uint64_t key : others)
-            letGoLocked(key);
-    }
-    holdLocked(blob, account);
-}
-
-void SlotCustodian::handedToClaude(const std::string& blob, const std::optional<std::string>& account) {
-    const std::lock_guard lock(m_mutex);
-    std::vector<std::uint64_t> all;
-    for (const auto& [key, held] : m_claudes)
-        all.push_back(key);
-    for (const std::uint64_t key : all)
-        letGoLocked(key);
-    holdLocked(blob, account);
-}
-
-std::optional<std::string> SlotCustodian::liveBlob() {
+    const Instant now = m_services.clock.now();
     try {
-        return ActiveCredentialStore::read(m_services.secrets, m_services.home);
+        m_ledger.update([&](CustodyLedger::Contents& c) {
+            // claude is on this account now: another account's tokens are let go, once the sessions
+            // that may still hold them have had their time.
+            if (account)
+                for (auto& [key, t] : c.tokens)
+                    if (t.account && t.account != account)
+                        letGo(t);
+            hold(c, blob, account, now);
+        });
     } catch (const Error&) {
-        return std::nullopt;
+        // Nothing is renewed while the ledger cannot be written, so nothing is lost by this.
     }
+}
+
+void SlotCustodian::handedToClaude(const std::string& blob, const std::optional<std::string>& account,
+                                   const std::optional<Uuid>& switchingTo) {
+    const Instant now = m_services.clock.now();
+    m_ledger.update([&](CustodyLedger::Contents& c) {
+        for (auto& [key, t] : c.tokens)
+            letGo(t);
+        hold(c, blob, account, now);
+        if (switchingTo) {
+            const auto credentials = credentialsOf(blob);
+            const std::string token = credentials && credentials->refreshToken
+                                          ? CustodyLedger::fingerprint(*credentials->refreshToken)
+                                          : std::string();
+            c.switching = CustodyLedger::Switch{*switchingTo, token, now};
+        }
+    });
 }
 
 ResolvedCredentials SlotCustodian::grant(const ResolvedCredentials& resolved) {
+    if (!resolved.credentials.refreshToken)
+        return CredentialResolver::renew(m_services, resolved); // refused without being sent
     // One exchange per refresh token, whichever slots hold it (a capture may have put one login
     // into two profiles): the first slot's renewal or refusal is every other slot's too.
-    const std::uint64_t key = fingerprint(resolved.credentials.refreshToken.value_or(""));
-    std::shared_ptr<Lane> lane;
-    {
-        const std::lock_guard lock(m_mutex);
-        auto& slot = m_grantLanes[key];
-        if (!slot)
-            slot = std::make_shared<Lane>();
-        lane = slot;
-    }
-    const std::lock_guard turn(lane->mutex);
+    const std::string key = CustodyLedger::fingerprint(*resolved.credentials.refreshToken);
     std::optional<Spent> spent;
+    std::optional<Instant> notBefore;
     {
         const std::lock_guard lock(m_mutex);
         if (const auto it = m_spent.find(key); it != m_spent.end())
             spent = it->second;
+        if (const auto it = m_notBefore.find(key); it != m_notBefore.end())
+            notBefore = it->second;
     }
     if (spent && spent->refusal)
         throw *spent->refusal;
     if (spent && spent->renewed)
         return ResolvedCredentials{CredentialsProvider::parse(*spent->renewed, "ulmet slot (refreshed)"),
                                    *spent->renewed, CredSource::slot};
-    if (spent) // spent long ago: its renewal is no longer kept, and it is never sent again
-        throw ResolveError::refreshFailed(TR("このトークンは既に更新に使われています"), true);
+    const Instant now = m_services.clock.now();
+    if (notBefore && now < *notBefore)
+        throw ResolveError::refreshFailed(TR("レート制限 (429) · 再試行待ち"), ResolveError::Spend::notSpent);
+
+    // Sent at most once, whichever process sends it: named as sent, on disk, before it leaves.
+    std::optional<State> recorded;
+    try {
+        m_ledger.update([&](CustodyLedger::Contents& c) {
+            if (const auto it = c.tokens.find(key);
+                it != c.tokens.end() && it->second.state != State::claudes) {
+                recorded = it->second.state;
+                return;
+            }
+            c.tokens[key] = entry(State::unknown, now);
+        });
+    } catch (const Error& e) {
+        throw ResolveError::refreshFailed(e.description(), ResolveError::Spend::notSpent);
+    }
+    if (recorded == State::spent)
+        throw ResolveError::refreshFailed(TR("このトークンは既に更新に使われています"),
+                                          ResolveError::Spend::refused);
+    if (recorded == State::unknown)
+        throw ResolveError::refreshFailed(
+            TR("以前の更新の結果が分からないため、このトークンはもう送りません"),
+            ResolveError::Spend::refused);
+
+    const auto settle = [&](std::optional<State> state) {
+        try {
+            m_ledger.update([&](CustodyLedger::Contents& c) {
+                if (state)
+                    c.tokens[key] = entry(*state, m_services.clock.now());
+                else
+                    c.tokens.erase(key);
+            });
+        } catch (const Error&) {
+            // Left as sent without a clear answer: never sent again, which is the safe side.
+        }
+    };
     try {
         ResolvedCredentials renewed = CredentialResolver::renew(m_services, resolved);
         remember(key, Spent{renewed.raw, std::nullopt});
+        settle(State::spent);
         return renewed;
     } catch (const ResolveError& e) {
-        if (e.refused())
+        switch (e.spend()) {
+        case ResolveError::Spend::refused:
             remember(key, Spent{std::nullopt, e});
+            settle(State::spent);
+            break;
+        case ResolveError::Spend::notSpent: {
+            settle(std::nullopt);
+            const double wait = std::clamp(e.retryAfter().value_or(0.0), 0.0, 24.0 * 3600);
+            if (wait > 0) {
+                const std::lock_guard lock(m_mutex);
+                m_notBefore[key] = now + std::chrono::seconds(static_cast<long long>(std::ceil(wait)));
+            }
+            break;
+        }
+        case ResolveError::Spend::unknown:
+            break; // stays named as sent
+        }
         throw;
     }
 }
 
-void SlotCustodian::remember(std::uint64_t key, Spent spent) {
+void SlotCustodian::remember(const std::string& key, Spent spent) {
     const std::lock_guard lock(m_mutex);
+    m_notBefore.erase(key);
     m_spent.insert_or_assign(key, std::move(spent));
     if (!m_spent.at(key).renewed)
         return;
-    // Renewed blobs are kept for the latest renewals only; older ones leave their fingerprint.
+    // Renewed blobs are kept for the latest renewals only; older ones leave their refusal-free
+    // entry, and the ledger says the token is spent.
     m_recentGrants.push_back(key);
     if (m_recentGrants.size() > kKeptGrants) {
-        if (const auto it = m_spent.find(m_recentGrants.front()); it != m_spent.end())
-            it->second.renewed.reset();
+        m_spent.erase(m_recentGrants.front());
         m_recentGrants.pop_front();
     }
 }
 
 bool SlotCustodian::isClaudes(const std::string& refreshToken) {
     const Instant now = m_services.clock.now();
-    const std::lock_guard lock(m_mutex);
-    const auto it = m_claudes.find(fingerprint(refreshToken));
-    if (it == m_claudes.end())
+    const CustodyLedger::Contents c = m_ledger.read();
+    const auto it = c.tokens.find(CustodyLedger::fingerprint(refreshToken));
+    if (it == c.tokens.end() || it->second.state != State::claudes)
         return false;
-    if (it->second.until && now >= *it->second.until) {
-        m_claudes.erase(it); // switched out long enough ago: ours to renew
-        return false;
-    }
-    return true;
+    return !(it->second.until && now >= *it->second.until); // switched out long enough ago: ours
 }
 
-SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile) {
-    // One at a time per slot: a caller that waited here finds the renewal of the one before.
-    const auto lane = laneOf(profile.id);
-    const std::lock_guard turn(lane->mutex);
+SlotCustodian::ForUse SlotCustodian::resolveLocked(const ProfileConfig& profile) {
     std::optional<std::string> held = heldOf(profile.id);
     if (held) { // written now when the secret store takes it again
         try {
@@ -244,24 +403,38 @@ SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile
         } catch (const Error&) {
         }
     }
-    ForUse use{CredentialResolver::resolve(m_services, profile, false, held)};
-    const Instant now = m_services.clock.now();
-    if (!CredentialResolver::needsRenewal(use.resolved, now))
+    return ForUse{CredentialResolver::resolve(m_services, profile, false, held)};
+}
+
+SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile) {
+    {
+        const auto lane = laneOf(profile.id);
+        const std::lock_guard turn(lane->mutex);
+        ForUse use = resolveLocked(profile);
+        if (!CredentialResolver::needsRenewal(use.resolved, m_services.clock.now()))
+            return use;
+    }
+    // A renewal: the custody lock first (another process may be renewing the same slot, or
+    // switching), then the slot's turn, and everything read again under both. A caller that waited
+    // finds the renewal of the one before.
+    const CustodyLock custody(m_dataDir);
+    const auto lane = laneOf(profile.id);
+    const std::lock_guard turn(lane->mutex);
+    ForUse use = resolveLocked(profile);
+    if (!CredentialResolver::needsRenewal(use.resolved, m_services.clock.now()))
         return use;
 
     // The refresh token may be claude's: the live login's own, or one handed to claude.
     if (const auto& refresh = use.resolved.credentials.refreshToken) {
-        if (const auto live = liveBlob()) {
-            noteLive(*live, std::nullopt);
-            try {
-                OAuthCredentials liveCredentials = CredentialsProvider::parse(*live, "active (Claude Code)");
-                if (liveCredentials.refreshToken == refresh) {
-                    use.resolved =
-                        ResolvedCredentials{std::move(liveCredentials), *live, CredSource::activeItem};
-                    use.claudes = true;
-                    return use;
-                }
-            } catch (const CredentialsError&) {
+        const Live live = readLive(m_services);
+        if (live.unreadable)
+            throw ResolveError::claudeRenews(); // whose token claude holds cannot be told now
+        if (live.blob) {
+            noteLive(*live.blob, std::nullopt);
+            if (live.credentials->refreshToken == refresh) {
+                use.resolved = ResolvedCredentials{*live.credentials, *live.blob, CredSource::activeItem};
+                use.claudes = true;
+                return use;
             }
         }
         if (isClaudes(*refresh))

@@ -29,7 +29,7 @@ int switchProfile(const Services& services, const std::filesystem::path& baseDir
     }
     const ProfileConfig target = *match.profile;
     ActiveCredentialStore::removeLeftovers(services.home);
-    SlotCustodian custodian(services);
+    SlotCustodian custodian(services, baseDir);
     const AccountSteps::Switch result = AccountSteps::switchTo(services, custodian, config.profiles, target);
     // A switch is the person's choice: the configuration is written even over a file that could
     // not be read (it was set aside first), as the running program does.

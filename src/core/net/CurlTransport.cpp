@@ -35,7 +35,7 @@ struct Exchange {
 // libcurl calls this at least once a second during a transfer; non-zero ends it.
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* exchange = static_cast<Exchange*>(user);
-    exchange->aborted = exchange->abortEpoch->load() != exchange->startEpoch;
+    exchange->aborted = exchange->abortEpoch && exchange->abortEpoch->load() != exchange->startEpoch;
     return exchange->aborted ? 1 : 0;
 }
 
@@ -94,7 +94,7 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
 
     Exchange exchange;
     exchange.maxBody = m_maxBody;
-    exchange.abortEpoch = &m_abortEpoch;
+    exchange.abortEpoch = request.abortable ? &m_abortEpoch : nullptr;
     exchange.startEpoch = m_abortEpoch.load();
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
@@ -148,8 +148,18 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
         throw TransportError("Request aborted");
     if (exchange.tooLarge)
         throw TransportError("Response body larger than " + std::to_string(m_maxBody >> 20) + " MiB");
-    if (rc != CURLE_OK)
-        throw TransportError(errorBuffer[0] ? std::string(errorBuffer) : std::string(curl_easy_strerror(rc)));
+    if (rc != CURLE_OK) {
+        // Whether any of the request left: not when no connection or secure channel was made, or
+        // when not one byte of it was sent.
+        long sentBytes = 0;
+        curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &sentBytes);
+        const bool neverLeft = rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_RESOLVE_PROXY ||
+                               rc == CURLE_COULDNT_CONNECT || rc == CURLE_SSL_CONNECT_ERROR ||
+                               rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_UNSUPPORTED_PROTOCOL ||
+                               rc == CURLE_URL_MALFORMAT || sentBytes == 0;
+        throw TransportError(errorBuffer[0] ? std::string(errorBuffer) : std::string(curl_easy_strerror(rc)),
+                             !neverLeft);
+    }
 
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);

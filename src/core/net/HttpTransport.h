@@ -27,6 +27,9 @@ struct HttpRequest {
     HttpHeaders headers;
     std::string body;
     std::chrono::milliseconds timeout{15000}; // for the whole exchange
+    // Ended by abortInFlight() (the program is quitting). An exchange whose answer must not be
+    // lost (a token renewal: its old refresh token is spent by it) runs to its end or time-out.
+    bool abortable = true;
 };
 
 struct HttpResponse {
@@ -42,7 +45,7 @@ public:
     virtual ~HttpTransport() = default;
     // Throws TransportError when no complete HTTP answer arrives.
     virtual HttpResponse send(const HttpRequest& request) = 0;
-    // Ends every exchange under way now as a TransportError, within about a second (the program
-    // is quitting). Exchanges started afterwards are not affected. Any thread.
+    // Ends every abortable exchange under way now as a TransportError, within about a second (the
+    // program is quitting). Exchanges started afterwards are not affected. Any thread.
     virtual void abortInFlight() {}
 };

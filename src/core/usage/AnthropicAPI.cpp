@@ -126,15 +126,22 @@ HttpResponse request(HttpTransport& http, std::string_view path, std::string_vie
     return http.send(req);
 }
 
+namespace {
+
+// A Retry-After in seconds (its date form is not sent by the provider).
+std::optional<double> retryAfterOf(const HttpResponse& response) {
+    if (const std::string* value = response.headers.find("retry-after"))
+        if (auto seconds = numericText(*value); seconds && std::isfinite(*seconds))
+            return seconds;
+    return std::nullopt;
+}
+
+} // namespace
+
 std::vector<UsageWindow> usage(HttpTransport& http, std::string_view token) {
     HttpResponse response = request(http, kUsagePath, token);
-    if (response.status == 429) {
-        std::optional<double> retryAfter;
-        if (const std::string* value = response.headers.find("retry-after"))
-            if (auto seconds = numericText(*value); seconds && std::isfinite(*seconds))
-                retryAfter = seconds;
-        throw APIError::rateLimited(retryAfter);
-    }
+    if (response.status == 429)
+        throw APIError::rateLimited(retryAfterOf(response));
     if (response.status == 200)
         return parseUsage(response.body);
     throw APIError::http(response.status, utf8OrEmpty(std::move(response.body)));
@@ -282,8 +289,11 @@ std::string refreshTokens(HttpTransport& http, const Clock& clock, std::string_v
     req.headers.add("User-Agent", std::string(kUserAgent));
     req.body = body.dump();
     req.timeout = std::chrono::seconds(15);
+    req.abortable = false; // its answer holds the only copy of the new tokens
     HttpResponse response = http.send(req);
 
+    if (response.status == 429)
+        throw APIError::rateLimited(retryAfterOf(response));
     if (response.status != 200)
         throw APIError::http(response.status, utf8OrEmpty(std::move(response.body)));
     const auto answer = Json::parse(response.body);
