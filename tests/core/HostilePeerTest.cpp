@@ -60,6 +60,63 @@ TEST_F(HostilePeer, AConnectionClosedMidBodyIsATransportError) {
     EXPECT_NE(text.find("99978 bytes"), std::string::npos) << text;
 }
 
+// Whether a failed request may have reached the server: only a request known never to have left
+// may be sent again as if nothing happened (a token renewal spends its token on arrival).
+TEST_F(HostilePeer, AFailureSaysWhetherTheRequestMayHaveArrived) {
+    HttpRequest req;
+    {
+        auto gone = std::make_unique<TestHttpServer>();
+        req.url = gone->origin() + "/nothing-listens";
+    }
+    try {
+        http.send(req);
+        ADD_FAILURE() << "no error";
+    } catch (const TransportError& e) {
+        EXPECT_FALSE(e.mayHaveArrived()) << e.what();
+    }
+    server.on("GET", "/hang-up", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(100, "text/plain", [](std::size_t, std::size_t, httplib::DataSink& sink) {
+            sink.write("x", 1);
+            return false;
+        });
+    });
+    req.url = server.origin() + "/hang-up";
+    try {
+        http.send(req);
+        ADD_FAILURE() << "no error";
+    } catch (const TransportError& e) {
+        EXPECT_TRUE(e.mayHaveArrived()) << e.what();
+    }
+}
+
+// Quitting ends the exchanges under way, but not one whose answer holds the only copy of new
+// tokens: that one runs to its answer.
+TEST_F(HostilePeer, QuittingEndsEveryExchangeButAnUnabortableOne) {
+    server.on("GET", "/slow", [](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(milliseconds(1500));
+        res.set_content("done", "text/plain");
+    });
+    HttpRequest abortable;
+    abortable.url = server.origin() + "/slow";
+    HttpRequest kept = abortable;
+    kept.abortable = false;
+    std::string first, second;
+    std::thread one([&] { first = errorText([&] { http.send(abortable); }); });
+    std::thread two([&] {
+        try {
+            second = http.send(kept).body;
+        } catch (const std::exception& e) {
+            second = e.what();
+        }
+    });
+    std::this_thread::sleep_for(milliseconds(300));
+    http.abortInFlight();
+    one.join();
+    two.join();
+    EXPECT_EQ(first, "Request aborted");
+    EXPECT_EQ(second, "done");
+}
+
 TEST_F(HostilePeer, GiganticOrDeeplyNestedAnswersAreBadResponses) {
     std::string big = "{\"five_hour\": {\"utilization\": 1, \"x\": [";
     for (int i = 0; i < 1'500'000; ++i)
