@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "statusline/StatusLineStore.h"
+#include "usage/AnthropicAPI.h"
 
 #include "TokenEndpoint.h"
 
@@ -838,6 +839,39 @@ TEST_F(StoreTest, TheOutgoingLoginOfAFailedSwitchStaysClaudesToRenew) {
     sleeper.advance(seconds(60));
     EXPECT_EQ(tokens.received(), std::vector<std::string>{});
     EXPECT_EQ(message(a.id), ResolveError::claudeRenews().description());
+}
+
+// The live login is claude's: once its access token has expired it is not sent (claude renews it
+// at its next start), and the account's last reading stays.
+TEST_F(StoreTest, AnExpiredLiveLoginIsNotSentAndItsLastReadingStays) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoReadLiveClaude = true;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    config.activeProfileID = a.id;
+    const auto ms = duration_cast<milliseconds>((clock.now() + seconds(90)).time_since_epoch()).count();
+    writeFile(
+        ActiveCredentialStore::filePath(home.path()),
+        json{{"claudeAiOauth", {{"accessToken", "tok-a"}, {"refreshToken", "r-tok-a"}, {"expiresAt", ms}}}}
+            .dump());
+    account("tok-a", "a@x");
+    answer("tok-a", ok(usageBody(1)));
+    start(config);
+    finishCycle();
+    ASSERT_TRUE(store->status(a.id) && store->status(a.id)->okValue()) << message(a.id);
+    const Instant readAt = store->status(a.id)->okValue()->at;
+    const auto usageAsked = [&] {
+        std::size_t n = 0;
+        for (const auto& r : server.requests())
+            n += r.path == AnthropicAPI::kUsagePath;
+        return n;
+    };
+    const std::size_t before = usageAsked();
+    sleeper.advance(seconds(180)); // expired, and a few polls later
+    EXPECT_EQ(usageAsked(), before + 1) << "one poll while it was valid, none after";
+    ASSERT_TRUE(store->status(a.id) && store->status(a.id)->okValue());
+    EXPECT_LE(store->status(a.id)->okValue()->at - readAt, seconds(90));
 }
 
 TEST_F(StoreTest, AConfigurationThatCouldNotBeReadIsNotWrittenOverUntilTheUserEdits) {

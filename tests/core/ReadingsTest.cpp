@@ -1,4 +1,5 @@
 #include "readings/Readings.h"
+#include "claude/CredentialResolver.h"
 #include "readings/OneShot.h"
 #include "readings/ProfileQuery.h"
 #include "readings/ProfileReader.h"
@@ -322,4 +323,22 @@ TEST_F(ProfileReaderTest, TheEndpointIsAskedForTheAddressOnlyWhenWanted) {
     EXPECT_EQ(ProfileReader::read(services, endpoint("a@x"), r).email, "a@x");
     EXPECT_EQ(asked(AnthropicAPI::kProfilePath), 1u);
     EXPECT_EQ(asked(AnthropicAPI::kUsagePath), 2u);
+}
+
+// claude's own login whose access token has expired is not renewed here and not sent: its
+// account's status-line reading stands in, or the outcome says why and that the last reading
+// stays. Nothing reaches the endpoint.
+TEST_F(ProfileReaderTest, AnExpiredLoginOfClaudesIsNeitherSentNorRenewed) {
+    auto r = request();
+    r.token = [](const ProfileConfig&) {
+        return ProfileReader::Token{OAuthCredentials{"tok-a", kNow - seconds(1), "r-a", "test"}, true};
+    };
+    const auto none = ProfileReader::read(services, endpoint("a@x"), r);
+    EXPECT_TRUE(none.keepsLast);
+    ASSERT_TRUE(none.status.errorValue());
+    EXPECT_EQ(none.status.errorValue()->message, ResolveError::claudeRenews().description());
+    file("a@x", kNow - minutes(30));
+    const auto standIn = ProfileReader::read(services, endpoint("a@x"), r);
+    EXPECT_EQ(standIn.source, UsageSource::statusLine);
+    EXPECT_EQ(server.requests().size(), 0u);
 }

@@ -292,8 +292,8 @@ RefreshCycle::fetch(ProfileConfig profile, std::optional<OAuthCredentials> live,
 void RefreshCycle::apply(const Uuid& id, ProfileReader::Outcome outcome, Totals& totals) {
     UsageStore& s = m_store;
     const ProfileState* before = s.state(id);
-    if (outcome.rateLimited) {
-        totals.rateLimited = true;
+    if (outcome.rateLimited || outcome.keepsLast) {
+        totals.rateLimited = totals.rateLimited || outcome.rateLimited;
         if (outcome.retryAfter)
             totals.maxRetryAfter = std::max(totals.maxRetryAfter, *outcome.retryAfter);
         if (!before || !before->ok())

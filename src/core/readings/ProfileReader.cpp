@@ -52,6 +52,7 @@ Outcome fromEndpoint(const Services& services, const ProfileConfig& profile, con
             if (reading && reading->account)
                 return fromStatusLine(*reading, request.previous, now);
             outcome.status = ProfileStatus::error(*claudeRenews);
+            outcome.keepsLast = true;
             return outcome;
         }
         auto windows = AnthropicAPI::usage(services.http, token.credentials.accessToken);

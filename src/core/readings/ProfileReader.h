@@ -54,6 +54,9 @@ struct Outcome {
     std::optional<std::string> email;
     bool rateLimited = false;
     std::optional<double> retryAfter; // seconds, from a rate-limited answer
+    // Nothing could be read now for a reason that says nothing against the last reading (claude
+    // renews this login itself): a reading shown before stays, with its age.
+    bool keepsLast = false;
 };
 
 // One reading of one profile. Never throws: every failure is the outcome's error status.
