@@ -19,6 +19,7 @@
 namespace {
 
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+constexpr int kTrayHostWaitMs = 3000;
 
 GlyphColors panelColors() {
     switch (PanelShade::current()) {
@@ -63,12 +64,27 @@ Shell::Shell(UsageStore* store, ProfileListModel* profiles, Scene::Factory makeS
         useWindowInsteadOfTray();
         return;
     }
-    TrayIcon::waitForTrayHost(3000);
     followTrayHosts();
-    if (TrayIcon::hostAvailable())
+    if (TrayIcon::hostReady()) {
         createTray();
-    else
-        useWindowInsteadOfTray();
+        return;
+    }
+    // A panel may be starting beside us (a login session): its host is waited for a little, on
+    // a timer, so that nothing else waits (the bus interface answers meanwhile). Then the window
+    // stands in, and the tray takes over whenever a host comes.
+    auto* wait = new QTimer(this);
+    connect(wait, &QTimer::timeout, this, [this, wait, deadline = QDeadlineTimer(kTrayHostWaitMs)] {
+        if (!m_tray && TrayIcon::hostReady())
+            createTray();
+        if (m_tray || deadline.hasExpired()) {
+            wait->deleteLater();
+            if (!m_tray && TrayIcon::hostAvailable())
+                createTray(); // an XEmbed tray beside a watcher that never got its host
+            else if (!m_tray)
+                useWindowInsteadOfTray();
+        }
+    });
+    wait->start(50);
 }
 
 // A tray host may come later than we do, go away and come back (a panel that starts after us or

@@ -7,7 +7,6 @@
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -51,26 +50,11 @@ TrayIcon::TrayIcon(QObject* parent)
 
 TrayIcon::~TrayIcon() = default;
 
-void TrayIcon::waitForTrayHost(int timeoutMs) {
+bool TrayIcon::hostReady() {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    auto ready = [&] {
-        if (bus.isConnected() && bus.interface()->isServiceRegistered(kWatcher))
-            return hostRegisteredOn(bus);
-        return XEmbedTray::present();
-    };
-    if (ready())
-        return;
-    // A short poll for a bounded time: the watcher's name, its host and the X selection each have
-    // a signal of their own, but the answer is the three taken together.
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (ready())
-            loop.quit();
-    });
-    poll.start(50);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
+    if (bus.isConnected() && bus.interface()->isServiceRegistered(kWatcher))
+        return hostRegisteredOn(bus);
+    return XEmbedTray::present();
 }
 
 bool TrayIcon::statusNotifierHostRegistered() {

@@ -17,13 +17,12 @@ public:
     explicit TrayIcon(QObject* parent = nullptr);
     ~TrayIcon() override;
 
-    // Waits (at most `timeoutMs`, running the event loop) until a tray is there to take our icon:
-    // a StatusNotifierItem host registered with the watcher, or, while no watcher runs at all, an
-    // XEmbed tray. Returns as soon as either is there. Qt picks StatusNotifierItem or XEmbed once,
-    // when the tray is first touched, so a panel that starts with us must be waited for; and the
-    // watcher's name alone is not enough (waybar takes it about 150 ms before it registers its
-    // host).
-    static void waitForTrayHost(int timeoutMs);
+    // Whether a tray is there to take our icon at the start: a StatusNotifierItem host registered
+    // with the watcher, or, while no watcher runs at all, an XEmbed tray. Qt picks
+    // StatusNotifierItem or XEmbed once, when the tray is first touched, so a panel that starts
+    // with us must be waited for; and the watcher's name alone is not enough (waybar takes it
+    // about 150 ms before it registers its host).
+    static bool hostReady();
     // Whether any tray host is there now.
     static bool hostAvailable();
     // Whether a StatusNotifierItem host is registered with a watcher now.
