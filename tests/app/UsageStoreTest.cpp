@@ -5,8 +5,6 @@
 
 #include "claude/ClaudeAppState.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 using namespace storetest;
@@ -838,22 +836,6 @@ TEST_F(StoreTest, TheOutgoingLoginOfAFailedSwitchStaysClaudesToRenew) {
     sleeper.advance(seconds(60));
     EXPECT_EQ(tokens.received(), std::vector<std::string>{});
     EXPECT_EQ(message(a.id), ResolveError::claudeRenews().description());
-}
-
-TEST_F(StoreTest, AConfigurationThatCouldNotBeReadIsNotWrittenOverUntilTheUserEdits) {
-    fs::create_directories(configDir);
-    ASSERT_EQ(::mkfifo((configDir / "config.json").c_str(), 0600), 0);
-    start();
-    finishCycle();
-    sleeper.advance(seconds(120));
-    EXPECT_TRUE(fs::is_fifo(configDir / "config.json"));
-    EXPECT_EQ(store->lastActionMessage().value_or(""),
-              "config.json "
-              "を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません");
-    store->addProfile(Provider::codex);
-    sleeper.advance(seconds(1));
-    EXPECT_TRUE(fs::is_regular_file(configDir / "config.json"));
-    EXPECT_EQ(savedConfig().profiles.back().name, "Codex");
 }
 
 TEST_F(StoreTest, RenewedTokensWhoseSlotCannotBeWrittenAreKeptUsedAndWrittenLater) {
