@@ -127,6 +127,10 @@
         <source>終了</source>
         <translation>Quit</translation>
     </message>
+    <message>
+        <source>設定ファイルに誤りがあります</source>
+        <translation>The configuration file has an error</translation>
+    </message>
 </context>
 <context>
     <name>ProfileListModel</name>
