@@ -9,6 +9,53 @@
     </message>
 </context>
 <context>
+    <name>ConfigKeeper</name>
+    <message>
+        <source>設定を書き戻せませんでした</source>
+        <translation>The configuration could not be written back</translation>
+    </message>
+    <message>
+        <source>設定を書き戻しました。誤りのあった内容は %1 に残しています</source>
+        <translation>The configuration was written back; the erroneous version is kept in %1</translation>
+    </message>
+    <message>
+        <source>設定を書き戻しました</source>
+        <translation>The configuration was written back</translation>
+    </message>
+    <message>
+        <source>既定の設定で動作中です。</source>
+        <translation>Running on the default settings. </translation>
+    </message>
+    <message>
+        <source>バックアップの設定で動作中です。</source>
+        <translation>Running on the backup. </translation>
+    </message>
+    <message>
+        <source>誤りのある内容は %1 に残しています。</source>
+        <translation>The erroneous version is kept in %1.</translation>
+    </message>
+    <message>
+        <source>設定ファイルに誤りがあります</source>
+        <translation>The configuration file has an error</translation>
+    </message>
+    <message>
+        <source>ファイルを直すまで、設定の変更は保存されません</source>
+        <translation>Changes to the settings are not saved until you correct the file</translation>
+    </message>
+    <message>
+        <source>ファイルを直すか「%1」を選ぶまで、設定の変更は保存されません</source>
+        <translation>Changes to the settings are not saved until you correct the file or choose “%1”</translation>
+    </message>
+    <message>
+        <source>既定の設定に戻す</source>
+        <translation>Reset to defaults</translation>
+    </message>
+    <message>
+        <source>バックアップに戻す</source>
+        <translation>Restore backup</translation>
+    </message>
+</context>
+<context>
     <name>History</name>
     <message>
         <source>ウィンドウ</source>
@@ -79,6 +126,10 @@
     <message>
         <source>終了</source>
         <translation>Quit</translation>
+    </message>
+    <message>
+        <source>設定ファイルに誤りがあります</source>
+        <translation>The configuration file has an error</translation>
     </message>
 </context>
 <context>
@@ -403,10 +454,6 @@
     <message>
         <source>レート制限のため約%1秒後に自動再取得します（表示は直前の値）</source>
         <translation>Rate limited: reading again in about %1 s (showing the last values)</translation>
-    </message>
-    <message>
-        <source>config.json を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません</source>
-        <translation>config.json cannot be read, so the default settings are in use. The file is not written until you change a setting</translation>
     </message>
 </context>
 </TS>

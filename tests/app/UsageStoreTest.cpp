@@ -6,8 +6,6 @@
 
 #include "claude/ClaudeAppState.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 using namespace storetest;
@@ -872,22 +870,6 @@ TEST_F(StoreTest, AnExpiredLiveLoginIsNotSentAndItsLastReadingStays) {
     EXPECT_EQ(usageAsked(), before + 1) << "one poll while it was valid, none after";
     ASSERT_TRUE(store->status(a.id) && store->status(a.id)->okValue());
     EXPECT_LE(store->status(a.id)->okValue()->at - readAt, seconds(90));
-}
-
-TEST_F(StoreTest, AConfigurationThatCouldNotBeReadIsNotWrittenOverUntilTheUserEdits) {
-    fs::create_directories(configDir);
-    ASSERT_EQ(::mkfifo((configDir / "config.json").c_str(), 0600), 0);
-    start();
-    finishCycle();
-    sleeper.advance(seconds(120));
-    EXPECT_TRUE(fs::is_fifo(configDir / "config.json"));
-    EXPECT_EQ(store->lastActionMessage().value_or(""),
-              "config.json "
-              "を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません");
-    store->addProfile(Provider::codex);
-    sleeper.advance(seconds(1));
-    EXPECT_TRUE(fs::is_regular_file(configDir / "config.json"));
-    EXPECT_EQ(savedConfig().profiles.back().name, "Codex");
 }
 
 TEST_F(StoreTest, RenewedTokensWhoseSlotCannotBeWrittenAreKeptUsedAndWrittenLater) {

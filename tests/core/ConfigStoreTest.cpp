@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +43,14 @@ protected:
         for (const auto& p : config.profiles)
             names.push_back(p.name);
         return names;
+    }
+    // Every file of the directory with its content.
+    std::map<std::string, std::optional<std::string>> snapshot() {
+        std::map<std::string, std::optional<std::string>> files;
+        for (const auto& e : fs::recursive_directory_iterator(dir))
+            files[e.path().lexically_relative(dir).string()] =
+                e.is_regular_file() ? readFile(e.path()) : std::nullopt;
+        return files;
     }
     std::vector<std::string> filesInDir() {
         std::vector<std::string> names;
@@ -116,28 +125,44 @@ TEST_F(ConfigStoreTest, AValidFileIsReturnedUnchangedAndNotRewritten) {
     EXPECT_EQ(filesInDir(), std::vector<std::string>{"config.json"});
 }
 
-TEST_F(ConfigStoreTest, DamagedFileIsSetAsideAndTheBackupRestored) {
+TEST_F(ConfigStoreTest, ABrokenFileIsLeftAsWrittenAndTheBackupRunsInMemory) {
     const AppConfig backup = configWith({"from-backup"});
     writeFile(bak, *backup.encode());
-    writeFile(file, "{\"profiles\": [");
+    const std::string edited = "{\n  \"pollIntervalSec\": 30,,\n  \"profiles\": []\n}\n";
+    writeFile(file, edited);
+    const auto before = snapshot();
     const ConfigStore::Loaded loaded = ConfigStore::load(dir, home);
     EXPECT_EQ(loaded.config, backup);
-    EXPECT_FALSE(loaded.fileLeftAlone) << "set aside and restored: the file may be written again";
-    EXPECT_EQ(readFile(corrupt), "{\"profiles\": [");
-    EXPECT_EQ(AppConfig::decode(*readFile(file)), backup);
+    EXPECT_EQ(loaded.source, ConfigStore::Loaded::Source::backup);
+    ASSERT_TRUE(loaded.fault);
+    EXPECT_EQ(loaded.fault->kind, ConfigStore::Fault::Kind::syntax);
+    EXPECT_EQ(loaded.bytes, edited);
+    EXPECT_EQ(snapshot(), before) << "neither replaced nor copied: loading writes nothing";
 }
 
-// Every kind of damage: set aside as config.json.corrupt, replaced by a detected default.
-class ConfigStoreDamage : public ConfigStoreTest, public testing::WithParamInterface<std::string> {};
+// Every kind of fault: the file is left exactly as it is and a detected default runs in memory.
+struct Damage {
+    const char* name;
+    std::string bytes;
+    ConfigStore::Fault::Kind kind;
+    std::string member;
+};
 
-TEST_P(ConfigStoreDamage, OriginalKeptAndDefaultWritten) {
+class ConfigStoreDamage : public ConfigStoreTest, public testing::WithParamInterface<Damage> {};
+
+TEST_P(ConfigStoreDamage, LeftAloneAndNamed) {
     fs::create_directories(home / ".claude-x");
-    writeFile(file, GetParam());
-    const AppConfig config = ConfigStore::loadOrCreate(dir, home);
-    EXPECT_EQ(profileNames(config), std::vector<std::string>{"x"});
-    EXPECT_EQ(readFile(corrupt), GetParam());
-    EXPECT_EQ(fileMode(corrupt), 0600u);
-    EXPECT_EQ(ConfigStore::loadOrCreate(dir, home), config);
+    writeFile(file, GetParam().bytes);
+    const auto before = snapshot();
+    const ConfigStore::Loaded loaded = ConfigStore::load(dir, home);
+    EXPECT_EQ(profileNames(loaded.config), std::vector<std::string>{"x"});
+    EXPECT_EQ(loaded.source, ConfigStore::Loaded::Source::defaults);
+    ASSERT_TRUE(loaded.fault);
+    EXPECT_EQ(loaded.fault->kind, GetParam().kind);
+    EXPECT_EQ(loaded.fault->member, GetParam().member);
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_FALSE(ConfigStore::save(loaded.config, dir)) << "a save does not write over it either";
+    EXPECT_EQ(snapshot(), before);
 }
 
 std::string randomBytes() {
@@ -150,51 +175,92 @@ std::string randomBytes() {
     return s;
 }
 
-std::string damageName(const testing::TestParamInfo<std::string>& info) {
-    static const char* const names[] = {"Empty", "RandomBytes",     "Array",
-                                        "Null",  "UnknownProvider", "WrongType"};
-    return names[info.index];
+using Kind = ConfigStore::Fault::Kind;
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ConfigStoreDamage,
+    testing::Values(Damage{"Empty", "", Kind::empty, ""},
+                    Damage{"RandomBytes", randomBytes(), Kind::syntax, ""},
+                    Damage{"Array", "[]", Kind::content, ""}, Damage{"Null", "null", Kind::content, ""},
+                    Damage{"UnknownProvider", R"({"profiles":[{"name":"a","provider":"gemini"}]})",
+                           Kind::content, "profiles[0].provider"},
+                    Damage{"WrongType", R"({"pollIntervalSec":"often"})", Kind::content, "pollIntervalSec"}),
+    [](const testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+
+// Where a hand edit went wrong, as the person's editor counts lines and columns.
+struct Mistake {
+    const char* name;
+    std::string text;
+    std::size_t line, column;
+};
+
+class ConfigStoreSyntax : public ConfigStoreTest, public testing::WithParamInterface<Mistake> {};
+
+TEST_P(ConfigStoreSyntax, LineAndColumnOfTheMistake) {
+    writeFile(file, GetParam().text);
+    const ConfigStore::Reading reading = ConfigStore::read(dir);
+    ASSERT_TRUE(reading.fault);
+    EXPECT_EQ(reading.fault->kind, Kind::syntax);
+    EXPECT_EQ(reading.fault->line, GetParam().line);
+    EXPECT_EQ(reading.fault->column, GetParam().column);
+    EXPECT_EQ(reading.bytes, GetParam().text);
+    EXPECT_FALSE(reading.config);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ConfigStoreDamage,
-                         testing::Values(std::string(), randomBytes(), std::string("[]"), std::string("null"),
-                                         std::string(R"({"profiles":[{"name":"a","provider":"gemini"}]})"),
-                                         std::string(R"({"pollIntervalSec":"often"})")),
-                         damageName);
+INSTANTIATE_TEST_SUITE_P(
+    Mistakes, ConfigStoreSyntax,
+    testing::Values(
+        Mistake{"DoubleComma", "{\n  \"pollIntervalSec\": 30,,\n  \"profiles\": []\n}\n", 2, 25},
+        Mistake{"PercentSign", "{\n  \"autoSwitchThreshold\": 75%,\n  \"profiles\": []\n}\n", 2, 28},
+        // The end of the string it did not expect; "é" is two bytes and one column, and
+        // the line before ends in CR LF.
+        Mistake{"AfterAnAccent", "{\r\n  \"profiles\": [{\"name\": \"é\" \"x\"}]\r\n}\r\n", 2, 31},
+        Mistake{"CutShort", "{\n  \"profiles\": [\n", 3, 1},
+        Mistake{"NulByte", std::string("{\n \0}", 5), 2, 2}),
+    [](const testing::TestParamInfo<Mistake>& info) { return std::string(info.param.name); });
 
-TEST_F(ConfigStoreTest, FiftyMegabytesOfNestingIsSetAsideLikeAnyDamage) {
+TEST_F(ConfigStoreTest, TheDescriptionNamesTheFileAndWhere) {
+    const std::string path = file.string();
+    EXPECT_EQ(ConfigStore::describe({Kind::syntax, 2, 25, {}}, path),
+              path + " の 2 行 25 列目に JSON の誤りがあります");
+    EXPECT_EQ(ConfigStore::describe({Kind::syntax, 0, 0, {}}, path), path + " は JSON として読めません");
+    EXPECT_EQ(ConfigStore::describe({Kind::content, 0, 0, "profiles[1].provider"}, path),
+              path + " の「profiles[1].provider」の値が正しくありません");
+    EXPECT_EQ(ConfigStore::describe({Kind::empty, 0, 0, {}}, path), path + " は空です");
+    EXPECT_EQ(ConfigStore::describe({Kind::unreadable, 0, 0, {}}, path), path + " を読み込めません");
+}
+
+TEST_F(ConfigStoreTest, FiftyMegabytesOfNestingIsAFaultWithoutAPlace) {
     const std::string deep(50u << 20, '[');
     writeFile(file, deep);
-    const AppConfig config = ConfigStore::loadOrCreate(dir, home);
-    EXPECT_EQ(config.profiles.size(), 1u);
-    EXPECT_EQ(fs::file_size(corrupt), deep.size());
-    EXPECT_TRUE(AppConfig::decode(*readFile(file)));
-}
-
-TEST_F(ConfigStoreTest, AnOlderCorruptCopyIsNeverReplaced) {
-    writeFile(file, "first damage");
-    ConfigStore::loadOrCreate(dir, home);
-    writeFile(file, "second damage");
-    ConfigStore::loadOrCreate(dir, home);
-    EXPECT_EQ(readFile(corrupt), "first damage");
-    EXPECT_TRUE(AppConfig::decode(*readFile(file)));
+    const auto loaded = ConfigStore::load(dir, home);
+    EXPECT_EQ(loaded.config.profiles.size(), 1u);
+    ASSERT_TRUE(loaded.fault);
+    EXPECT_EQ(loaded.fault->kind, Kind::syntax);
+    EXPECT_EQ(loaded.fault->line, 0u);
+    EXPECT_EQ(fs::file_size(file), deep.size());
 }
 
 TEST_F(ConfigStoreTest, DamagedFileAndDamagedBackupFallBackToDetection) {
     writeFile(file, "x");
     writeFile(bak, "");
-    const AppConfig config = ConfigStore::loadOrCreate(dir, home);
-    EXPECT_EQ(profileNames(config), std::vector<std::string>{"main"});
-    EXPECT_EQ(readFile(corrupt), "x");
+    const auto loaded = ConfigStore::load(dir, home);
+    EXPECT_EQ(profileNames(loaded.config), std::vector<std::string>{"main"});
+    EXPECT_EQ(loaded.source, ConfigStore::Loaded::Source::defaults);
+    EXPECT_EQ(readFile(file), "x");
 }
 
-TEST_F(ConfigStoreTest, AFileThatCannotBeReadOrCopiedIsNotReplaced) {
+TEST_F(ConfigStoreTest, AFileThatCannotBeReadIsNotReplaced) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root reads every file";
     writeFile(file, *configWith({"precious"}).encode());
     fs::permissions(file, fs::perms::none);
-    const AppConfig config = ConfigStore::loadOrCreate(dir, home);
-    EXPECT_FALSE(config.profiles.empty());
+    const auto loaded = ConfigStore::load(dir, home);
+    EXPECT_FALSE(loaded.config.profiles.empty());
+    ASSERT_TRUE(loaded.fault);
+    EXPECT_EQ(loaded.fault->kind, Kind::unreadable);
+    EXPECT_FALSE(loaded.bytes);
+    EXPECT_FALSE(ConfigStore::save(loaded.config, dir));
+    EXPECT_FALSE(ConfigStore::replaceBroken(loaded.config, dir)) << "nothing of it could be kept";
     fs::permissions(file, fs::perms::owner_read);
     EXPECT_EQ(profileNames(*AppConfig::decode(*readFile(file))), std::vector<std::string>{"precious"});
 }
@@ -204,9 +270,78 @@ TEST_F(ConfigStoreTest, AFifoInPlaceOfTheFileNeitherBlocksNorIsReplaced) {
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
     const auto loaded = ConfigStore::load(dir, home);
     EXPECT_EQ(loaded.config.profiles.size(), 1u);
-    EXPECT_TRUE(loaded.fileLeftAlone) << "the caller must not save over it";
+    ASSERT_TRUE(loaded.fault);
+    EXPECT_EQ(loaded.fault->kind, Kind::unreadable);
+    ConfigStore::save(loaded.config, dir);
     EXPECT_TRUE(fs::is_fifo(file));
-    EXPECT_FALSE(fs::exists(corrupt));
+    EXPECT_EQ(filesInDir(), std::vector<std::string>{"config.json"});
+}
+
+// The broken versions the running program keeps: each one, newest first, never one twice, the
+// oldest dropped beyond five, none ever written over.
+TEST_F(ConfigStoreTest, EachBrokenVersionIsKeptOnce) {
+    fs::create_directories(dir);
+    const std::string first = "{\"pollIntervalSec\": 30,,}";
+    const std::string second = "{\"autoSwitchThreshold\": 75%,}";
+    EXPECT_EQ(ConfigStore::keepBroken(dir, first), corrupt);
+    EXPECT_EQ(ConfigStore::keepBroken(dir, second), corrupt);
+    EXPECT_EQ(readFile(corrupt), second);
+    EXPECT_EQ(readFile(dir / "config.json.corrupt.1"), first);
+    EXPECT_EQ(fileMode(corrupt), 0600u);
+    EXPECT_EQ(ConfigStore::keepBroken(dir, first), dir / "config.json.corrupt.1") << "already kept";
+    EXPECT_EQ(filesInDir(), (std::vector<std::string>{"config.json.corrupt", "config.json.corrupt.1"}));
+    EXPECT_FALSE(ConfigStore::keepBroken(dir, "")) << "nothing to keep";
+
+    for (int i = 3; i <= 7; ++i)
+        ConfigStore::keepBroken(dir, "version " + std::to_string(i));
+    EXPECT_EQ(filesInDir(), (std::vector<std::string>{"config.json.corrupt", "config.json.corrupt.1",
+                                                      "config.json.corrupt.2", "config.json.corrupt.3",
+                                                      "config.json.corrupt.4"}));
+    EXPECT_EQ(readFile(corrupt), "version 7");
+    EXPECT_EQ(readFile(dir / "config.json.corrupt.4"), "version 3") << "the first two are dropped";
+}
+
+TEST_F(ConfigStoreTest, KeepingMovesOnlyUpToAGapAndNeverWritesOverAVersion) {
+    writeFile(corrupt, "newer");
+    writeFile(dir / "config.json.corrupt.2", "older");
+    EXPECT_EQ(ConfigStore::keepBroken(dir, "newest"), corrupt);
+    EXPECT_EQ(readFile(corrupt), "newest");
+    EXPECT_EQ(readFile(dir / "config.json.corrupt.1"), "newer");
+    EXPECT_EQ(readFile(dir / "config.json.corrupt.2"), "older");
+    // A place that cannot be cleared: nothing is kept, nothing is moved.
+    fs::remove(dir / "config.json.corrupt.2");
+    for (int i = 2; i < ConfigStore::kKeptVersions; ++i)
+        writeFile(ConfigStore::keptVersion(dir, i), "v" + std::to_string(i));
+    fs::remove(ConfigStore::keptVersion(dir, ConfigStore::kKeptVersions - 1));
+    fs::create_directories(ConfigStore::keptVersion(dir, ConfigStore::kKeptVersions - 1) / "not empty");
+    EXPECT_FALSE(ConfigStore::keepBroken(dir, "more"));
+    EXPECT_EQ(readFile(corrupt), "newest");
+    EXPECT_EQ(readFile(dir / "config.json.corrupt.1"), "newer");
+}
+
+TEST_F(ConfigStoreTest, ReplacingABrokenFileKeepsItFirst) {
+    const std::string edited = "{\"autoSwitchThreshold\": 75%,}";
+    writeFile(file, edited);
+    writeFile(corrupt, "an earlier mistake");
+    const AppConfig config = configWith({"restored"});
+    const auto replaced = ConfigStore::replaceBroken(config, dir);
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(replaced->keptAs, corrupt);
+    EXPECT_EQ(readFile(corrupt), edited);
+    EXPECT_EQ(readFile(dir / "config.json.corrupt.1"), "an earlier mistake");
+    EXPECT_EQ(readFile(file), replaced->bytes);
+    EXPECT_EQ(AppConfig::decode(replaced->bytes), config);
+    // Once it holds a configuration, it is the person's again: no replacing.
+    EXPECT_FALSE(ConfigStore::replaceBroken(configWith({"other"}), dir));
+    EXPECT_EQ(readFile(file), replaced->bytes);
+}
+
+TEST_F(ConfigStoreTest, AnEmptyFileIsReplacedWithoutACopy) {
+    writeFile(file, "");
+    const auto replaced = ConfigStore::replaceBroken(configWith({"a"}), dir);
+    ASSERT_TRUE(replaced);
+    EXPECT_FALSE(replaced->keptAs);
+    EXPECT_EQ(filesInDir(), std::vector<std::string>{"config.json"});
 }
 
 TEST_F(ConfigStoreTest, ADirectoryInPlaceOfTheFileIsLeftAlone) {
@@ -229,9 +364,10 @@ TEST_F(ConfigStoreTest, BackupFollowsOnlyAFileWithProfiles) {
     const auto bakBefore = readFile(bak);
     ConfigStore::save(configWith({"c"}), dir);
     EXPECT_EQ(readFile(bak), bakBefore);
-    // Replacing a damaged file leaves it as it was too.
+    // A damaged file is not replaced at all.
     writeFile(file, "garbage");
-    ConfigStore::save(configWith({"d"}), dir);
+    EXPECT_FALSE(ConfigStore::save(configWith({"d"}), dir));
+    EXPECT_EQ(readFile(file), "garbage");
     EXPECT_EQ(readFile(bak), bakBefore);
 }
 

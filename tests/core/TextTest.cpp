@@ -51,6 +51,19 @@ TEST(TextSearch, AgreesWithThePlainSearchEverywhere) {
     EXPECT_EQ(TextSearch::find("abc", needle, 40, 50), std::string::npos);
 }
 
+// Lines from the line feeds before the offset, columns in characters since the last of them.
+TEST(LineColumn, CountsAsAnEditorDoes) {
+    using LC = Text::LineColumn;
+    EXPECT_EQ(Text::lineColumn("", 0), (LC{1, 1}));
+    EXPECT_EQ(Text::lineColumn("abc", 2), (LC{1, 3}));
+    EXPECT_EQ(Text::lineColumn("ab\ncd", 2), (LC{1, 3})) << "the line feed itself ends line 1";
+    EXPECT_EQ(Text::lineColumn("ab\ncd", 3), (LC{2, 1}));
+    EXPECT_EQ(Text::lineColumn("a\n\n\nb", 4), (LC{4, 1}));
+    EXPECT_EQ(Text::lineColumn("x\r\nyz", 4), (LC{2, 2}));
+    EXPECT_EQ(Text::lineColumn("週·é!", 7), (LC{1, 4})) << "three characters of 3, 2 and 2 bytes";
+    EXPECT_EQ(Text::lineColumn("ab\nc", 99), (LC{2, 2})) << "past the end: after the last character";
+}
+
 // Arguments go where the translated pattern puts them, in any order and more than once.
 TEST(Fill, PlacesArgumentsByNumber) {
     EXPECT_EQ(Text::fill("%1 に %2", {"a", "b"}), "a に b");

@@ -8,6 +8,8 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -175,13 +177,61 @@ TEST_F(CheckCommand, NoProfilesPrintsThreeLines) {
     }
 }
 
-TEST_F(CheckCommand, DamagedConfigurationIsRepairedAndKept) {
+// Every file below a directory with its content (none for a directory).
+std::map<std::string, std::optional<std::string>> everything(const fs::path& root) {
+    std::map<std::string, std::optional<std::string>> files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        files[e.path().lexically_relative(root).string()] =
+            e.is_regular_file() ? readFile(e.path()) : std::nullopt;
+    return files;
+}
+
+// The check and the readings without a running program write nothing once a configuration
+// exists: not over a broken one, not a copy of it, not a repaired one. The check says what is
+// wrong and where.
+TEST_F(CheckCommand, ABrokenConfigurationIsReportedAndNothingIsWritten) {
+    AppConfig backup;
+    ProfileConfig main;
+    main.name = "from-backup";
+    backup.profiles = {main};
+    writeFile(configFile.string() + ".bak", *backup.encode());
+    const std::string edited = "{\n  \"pollIntervalSec\": 30,,\n  \"profiles\": []\n}\n";
+    writeFile(configFile, edited);
+    writeFile(configFile.string() + ".corrupt", "an earlier mistake");
+    const auto before = everything(configFile.parent_path());
+
+    const auto result = run({"--check"}, {{"ULMET_NO_KEYCHAIN", "1"}});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(result.out.starts_with("ulmet --check\nconfig: " + configFile.string() +
+                                       "\n  ERROR: " + configFile.string() +
+                                       " の 2 行 25 列目に JSON の誤りがあります（バックアップの設定で確認し"
+                                       "ます。ファイルは書き換えません）\nprofiles: 1\n"))
+        << result.out;
+    EXPECT_NE(result.out.find("== from-backup [Claude]"), std::string::npos) << result.out;
+    EXPECT_EQ(everything(configFile.parent_path()), before);
+
+    const auto english = run({"--check"}, {{"ULMET_NO_KEYCHAIN", "1"}, {"LANG", "en_US.UTF-8"}});
+    EXPECT_NE(english.out.find("\n  ERROR: " + configFile.string() +
+                               " has a JSON error at line 2, column 25 (checked with the backup's "
+                               "configuration; the file is left as it is)\n"),
+              std::string::npos)
+        << english.out;
+    EXPECT_EQ(run({"--json"}, {{"ULMET_NO_KEYCHAIN", "1"}}).exitCode, 0);
+    EXPECT_EQ(everything(configFile.parent_path()), before);
+
+    // Damage of another kind, and no backup: the defaults are checked.
     const std::string damaged("\x00\x01garbage", 9);
     writeFile(configFile, damaged);
-    const auto result = run({"--check"});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.out.find("profiles: 1\n"), std::string::npos);
-    EXPECT_EQ(readFile(configFile.string() + ".corrupt"), damaged);
+    fs::remove(configFile.string() + ".bak");
+    const auto changed = everything(configFile.parent_path());
+    const auto second = run({"--check"});
+    EXPECT_NE(
+        second.out.find(
+            " の 1 行 1 列目に JSON の誤りがあります（既定の設定で確認します。ファイルは書き換えません）\n"
+            "profiles: 1\n"),
+        std::string::npos)
+        << second.out;
+    EXPECT_EQ(everything(configFile.parent_path()), changed);
 }
 
 // A machine with every kind of profile, against the loopback server.

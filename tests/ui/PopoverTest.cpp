@@ -142,6 +142,42 @@ TEST_F(PopoverTest, BannersSwitchButtonsAndCodexSections) {
     EXPECT_FALSE(one(QStringLiteral("downButton"), section("codex"))->isEnabled());
 }
 
+// A config.json the person broke: the banner names the file and the place, its button writes the
+// backup over it (the broken version kept), and it goes.
+TEST_F(PopoverTest, TheConfigurationBannerAndGoingBackToTheBackup) {
+    AppConfig backup;
+    backup.keychainConnected = true;
+    backup.profiles = {claude("main", "me@example.com")};
+    ConfigStore::save(backup, configDir);
+    ConfigStore::save(backup, configDir);
+    const std::string broken = "{\n  \"pollIntervalSec\": 30,,\n}\n";
+    writeFile(configDir / "config.json", broken);
+    start();
+    finishCycle();
+    open();
+
+    QQuickItem* banner = one(QStringLiteral("configBanner"));
+    ASSERT_TRUE(banner);
+    EXPECT_TRUE(banner->isVisible());
+    EXPECT_EQ(banner->property("title").toString(), QStringLiteral("設定ファイルに誤りがあります"));
+    const QString detail = one(QStringLiteral("bannerDetail"), banner)->property("text").toString();
+    EXPECT_TRUE(detail.startsWith(
+        QStringLiteral("~/.local/share/ulmet/config.json の 2 行 25 列目に JSON の誤りがあります\n")))
+        << detail.toStdString();
+    EXPECT_GT(one(QStringLiteral("bannerDetail"), banner)->height(), 30) << "wrapped, not cut";
+    QQuickItem* button = one(QStringLiteral("bannerButton"), banner);
+    EXPECT_EQ(button->property("text").toString(), QStringLiteral("バックアップに戻す"));
+
+    QTest::mouseClick(popover->view(), Qt::LeftButton, {},
+                      button->mapToScene(button->boundingRect().center()).toPoint());
+    render();
+    EXPECT_FALSE(banner->isVisible());
+    EXPECT_EQ(savedConfig(), backup);
+    EXPECT_EQ(readFile(configDir / "config.json.corrupt"), broken);
+    EXPECT_EQ(one(QStringLiteral("messageLabel"))->property("text").toString(),
+              QStringLiteral("設定を書き戻しました。誤りのあった内容は config.json.corrupt に残しています"));
+}
+
 TEST_F(PopoverTest, AheadOfPaceIsStrictAndTheTimeLeftMovesOnWithoutARefresh) {
     AppConfig config;
     auto fast = claude("fast", "f@x");

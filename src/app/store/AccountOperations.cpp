@@ -23,7 +23,6 @@ AccountOperations::AccountOperations(UsageStore& store)
     : m_store(store) {}
 
 QCoro::Task<> AccountOperations::connectKeychain() {
-    m_store.userEdited();
     m_store.m_config.keychainConnected = true;
     emit m_store.configChanged();
     m_store.saveNow();
@@ -32,7 +31,6 @@ QCoro::Task<> AccountOperations::connectKeychain() {
 }
 
 void AccountOperations::disconnectKeychain() {
-    m_store.userEdited();
     m_store.m_config.keychainConnected = false;
     emit m_store.configChanged();
     m_store.saveNow();
@@ -47,7 +45,6 @@ QCoro::Task<> AccountOperations::enrollDetectedAccount() {
         const OperationLane::Turn turn = co_await m_store.m_lane.take();
         if (!*alive || !m_store.m_pendingEnrollEmail || !m_store.m_pendingEnrollRaw)
             co_return;
-        m_store.userEdited();
         const std::string email = *m_store.m_pendingEnrollEmail;
         const std::string blob = *m_store.m_pendingEnrollRaw;
 
@@ -110,7 +107,6 @@ QCoro::Task<> AccountOperations::captureActive(ProfileConfig profile) {
         const OperationLane::Turn turn = co_await m_store.m_lane.take();
         if (!*alive)
             co_return;
-        m_store.userEdited();
         auto capture =
             m_store.m_jobs->run([services = m_store.m_deps.services, custodian = m_store.m_slots, profile] {
                 return AccountSteps::capture(services, *custodian, profile);
@@ -153,7 +149,6 @@ QCoro::Task<UsageStore::SwitchOutcome> AccountOperations::switchProfile(ProfileC
     // The profile as it is now: it may have been captured or edited while this click waited.
     if (const ProfileConfig* current = m_store.findProfile(target.id))
         target = *current;
-    m_store.userEdited();
     const bool switched = co_await switchSteps(std::move(target));
     if (!*alive)
         co_return SwitchOutcome{
@@ -195,7 +190,6 @@ void AccountOperations::learnIdentity(const AccountSteps::Identity& learned) {
 }
 
 void AccountOperations::addProfile(Provider provider) {
-    m_store.userEdited();
     const std::size_t n = m_store.m_config.profiles.size();
     ProfileConfig p;
     if (provider == Provider::codex) {
@@ -214,7 +208,6 @@ void AccountOperations::addProfile(Provider provider) {
 }
 
 void AccountOperations::removeProfile(const Uuid& id) {
-    m_store.userEdited();
     std::erase_if(m_store.m_config.profiles, [&](const ProfileConfig& p) { return p.id == id; });
     // The slot goes off the main thread; a renewal or copy under way never writes it again.
     m_store.m_jobs->run([custodian = m_store.m_slots, id] {
@@ -232,7 +225,6 @@ void AccountOperations::removeProfile(const Uuid& id) {
 }
 
 void AccountOperations::moveProfile(const Uuid& id, int by) {
-    m_store.userEdited();
     auto& profiles = m_store.m_config.profiles;
     const auto it =
         std::find_if(profiles.begin(), profiles.end(), [&](const ProfileConfig& p) { return p.id == id; });
@@ -248,7 +240,6 @@ void AccountOperations::moveProfile(const Uuid& id, int by) {
 }
 
 void AccountOperations::moveProfile(const Uuid& id, const Uuid& before) {
-    m_store.userEdited();
     if (id == before)
         return;
     auto& profiles = m_store.m_config.profiles;

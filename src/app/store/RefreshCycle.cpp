@@ -6,6 +6,7 @@
 #include "claude/SlotCustodian.h"
 #include "store/AccountOperations.h"
 #include "store/AutoSwitch.h"
+#include "store/ConfigKeeper.h"
 #include "store/UsageStore.h"
 #include "usage/AnthropicAPI.h"
 
@@ -99,6 +100,7 @@ QCoro::Task<> RefreshCycle::refreshAll() {
         co_return;
     m_store.m_isRefreshing = true;
     const auto alive = m_store.m_alive;
+    m_store.m_keeper->look(); // the person's edit of config.json, when no watch saw it
     const std::vector<ProfileConfig> profiles = m_store.m_config.profiles;
     const std::optional<Live> live = co_await readLive(profiles);
     if (!*alive || !live)

@@ -6,6 +6,7 @@
 #include "net/HttpTransport.h"
 #include "store/AccountOperations.h"
 #include "store/AutoSwitch.h"
+#include "store/ConfigKeeper.h"
 #include "store/RefreshCycle.h"
 
 namespace {
@@ -32,15 +33,9 @@ UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
     , m_slots(std::make_shared<SlotCustodian>(m_deps.services, m_deps.configDir))
     , m_cycle(std::make_unique<RefreshCycle>(*this))
     , m_accounts(std::make_unique<AccountOperations>(*this))
-    , m_autoSwitch(std::make_unique<AutoSwitch>(*this)) {
-    ConfigStore::Loaded loaded = ConfigStore::load(m_deps.configDir, m_deps.services.home);
-    m_config = std::move(loaded.config);
-    m_configFileLeftAlone = loaded.fileLeftAlone;
-    if (m_configFileLeftAlone)
-        m_lastActionMessage =
-            tr("config.json "
-               "を読み込めないため、既定の設定で動作中です。設定を変更するまでファイルには書き込みません")
-                .toStdString();
+    , m_autoSwitch(std::make_unique<AutoSwitch>(*this))
+    , m_keeper(std::make_unique<ConfigKeeper>(*this)) {
+    m_keeper->load();
     for (const ProfileConfig& p : m_config.profiles)
         if (p.accountEmail)
             m_profiles[p.id].email = p.accountEmail;
@@ -111,14 +106,19 @@ void UsageStore::setConfig(const AppConfig& config) {
     if (config == m_config)
         return;
     m_config = config;
-    userEdited();
     emit configChanged();
 }
 
 void UsageStore::saveNow() {
-    if (m_configFileLeftAlone)
-        return; // never over a file we could not read, until the user changes something
-    ConfigStore::save(m_config, m_deps.configDir);
+    m_keeper->save();
+}
+
+const std::optional<ConfigStore::Fault>& UsageStore::configFault() const {
+    return m_keeper->fault();
+}
+
+bool UsageStore::restoreConfig() {
+    return m_keeper->restore();
 }
 
 void UsageStore::backfillEmail(const Uuid& id, const std::string& email) {
@@ -336,6 +336,12 @@ QString UsageStore::lastActionMessageText() const {
 QString UsageStore::liveEmailText() const {
     return m_liveEmail ? qs(*m_liveEmail) : QString();
 }
+QString UsageStore::configFaultText() const {
+    return m_keeper->faultText();
+}
+QString UsageStore::configRestoreText() const {
+    return m_keeper->restoreText();
+}
 QString UsageStore::pendingEnrollEmailText() const {
     return m_pendingEnrollEmail ? qs(*m_pendingEnrollEmail) : QString();
 }
@@ -379,6 +385,9 @@ void UsageStore::moveProfileBefore(const QString& profileId, const QString& befo
 }
 
 void UsageStore::saveNowForDrop() {
-    userEdited();
     saveNow();
+}
+
+void UsageStore::requestRestoreConfig() {
+    restoreConfig();
 }

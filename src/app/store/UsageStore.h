@@ -9,6 +9,7 @@
 #include "base/Clock.h"
 #include "base/Services.h"
 #include "config/AppConfig.h"
+#include "config/ConfigStore.h"
 #include "history/HistoryStore.h"
 #include "readings/Readings.h"
 #include "store/OperationLane.h"
@@ -38,6 +39,7 @@ struct StoreDependencies {
 
 class AccountOperations;
 class AutoSwitch;
+class ConfigKeeper;
 class RefreshCycle;
 class SlotCustodian;
 
@@ -45,10 +47,11 @@ class SlotCustodian;
 // every profile (ProfileState), the live claude login as last seen, and the messages for the
 // person. Lives on the main thread; its setters announce every change for the views.
 //
-// The store holds state; the work is done by the three it owns, which change the state through
+// The store holds state; the work is done by the four it owns, which change the state through
 // its setters: RefreshCycle (polling and the refresh cycle), AccountOperations (connect,
-// enrolment, capture, switch and the profile list's edits) and AutoSwitch (automatic switching
-// and the forecast notice). Their blocking steps run on worker threads (the store's JobGroup);
+// enrolment, capture, switch and the profile list's edits), AutoSwitch (automatic switching
+// and the forecast notice) and ConfigKeeper (config.json: the person's changes to it, a broken
+// version of it, the saves). Their blocking steps run on worker threads (the store's JobGroup);
 // account operations and the part of a cycle that reads the live login take turns on one lane,
 // so they never interleave. Every read, renewal and write of a slot goes through the store's
 // SlotCustodian. Destroying the store aborts its HTTP exchanges and waits for its worker jobs;
@@ -59,6 +62,10 @@ class UsageStore : public QObject {
     Q_PROPERTY(QString lastActionMessageText READ lastActionMessageText NOTIFY lastActionMessageChanged)
     Q_PROPERTY(QString pendingEnrollEmailText READ pendingEnrollEmailText NOTIFY pendingEnrollEmailChanged)
     Q_PROPERTY(bool keychainConnected READ keychainConnected NOTIFY configChanged)
+    // config.json does not parse or decode: what is wrong and what runs meanwhile (empty when it is
+    // fine), and the button that writes the configuration in memory over it (empty when none can).
+    Q_PROPERTY(QString configFaultText READ configFaultText NOTIFY configFaultChanged)
+    Q_PROPERTY(QString configRestoreText READ configRestoreText NOTIFY configFaultChanged)
 
 public:
     // How a switch ended: whether the target's login is now live, and the store's message.
@@ -84,8 +91,8 @@ public:
     static constexpr std::chrono::minutes kForecastWarning{30};
     static constexpr std::chrono::hours kRecentReadings{2};
 
-    // Loads the configuration, copies known e-mail addresses, seeds the readings from the last 48
-    // hours of history and starts polling.
+    // Loads the configuration (and watches config.json from then on), copies known e-mail
+    // addresses, seeds the readings from the last 48 hours of history and starts polling.
     explicit UsageStore(StoreDependencies dependencies, QObject* parent = nullptr);
     ~UsageStore() override;
 
@@ -93,6 +100,12 @@ public:
     const AppConfig& config() const { return m_config; }
     // Replaces the configuration (the views' edits); call scheduleSave() afterwards.
     void setConfig(const AppConfig& config);
+    // Why config.json gives no configuration, while it does not: the store then runs on the backup
+    // (or the defaults) in memory and saves nothing until the person corrects the file or restores.
+    const std::optional<ConfigStore::Fault>& configFault() const;
+    // The banner's choice: writes the configuration in memory over the broken config.json, once
+    // that is kept beside it. False when there is no fault or it could not be done (a message says).
+    bool restoreConfig();
     // What is known of each profile; a profile not read, looked at or addressed yet has none.
     const std::map<Uuid, ProfileState>& profileStates() const { return m_profiles; }
     const ProfileState* state(const Uuid& id) const;
@@ -153,6 +166,8 @@ public:
     QString liveEmailText() const;
     QString pendingEnrollEmailText() const;
     bool keychainConnected() const { return m_config.keychainConnected; }
+    QString configFaultText() const;
+    QString configRestoreText() const;
 
     // ---- Actions of the views (return at once; results arrive through the properties) ----
     Q_INVOKABLE void requestRefresh();
@@ -164,6 +179,7 @@ public:
     Q_INVOKABLE void moveProfileBefore(const QString& profileId, const QString& beforeId);
     // The drop of a dragged row: writes the configuration as it now is.
     Q_INVOKABLE void saveNowForDrop();
+    Q_INVOKABLE void requestRestoreConfig();
 
 signals:
     void configChanged();
@@ -175,17 +191,17 @@ signals:
     void liveEmailChanged();
     void pendingEnrollEmailChanged();
     void backoffUntilChanged();
+    void configFaultChanged();
 
 private:
     friend class AccountOperations;
     friend class AutoSwitch;
+    friend class ConfigKeeper;
     friend class RefreshCycle;
 
     Instant now() const { return m_deps.services.clock.now(); }
+    // Writes the configuration now (ConfigKeeper::save: not over the person's changes or a broken file).
     void saveNow();
-    // The user changed the configuration: from now on it may be written even over a file that
-    // could not be read at start.
-    void userEdited() { m_configFileLeftAlone = false; }
     ProfileConfig* findProfile(const Uuid& id);
     void seedFromHistory();
 
@@ -216,9 +232,6 @@ private:
     // Counts operations that changed the live login or the active profile: a cycle that saw one
     // happen while it ran leaves the active-profile tracking to the next cycle.
     std::uint64_t m_liveChanges = 0;
-    // config.json exists but could not be read or set aside: it is not written over until the
-    // user changes the configuration.
-    bool m_configFileLeftAlone = false;
     // Shared with the running coroutines: false once the store is gone.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     // Every slot's keeper; shared with the worker jobs, which may end after the store.
@@ -228,4 +241,5 @@ private:
     std::unique_ptr<RefreshCycle> m_cycle;
     std::unique_ptr<AccountOperations> m_accounts;
     std::unique_ptr<AutoSwitch> m_autoSwitch;
+    std::unique_ptr<ConfigKeeper> m_keeper;
 };

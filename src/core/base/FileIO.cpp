@@ -262,6 +262,27 @@ bool copyNoReplace(const fs::path& from, const fs::path& to, mode_t mode, std::e
     return true;
 }
 
+bool writeNoReplace(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error) {
+    error.clear();
+    TempFile temp(target, error);
+    if (!temp)
+        return false;
+    if (!writeAll(temp.fd(), bytes, error) || !temp.finish(mode, true, error) ||
+        !renameNoReplace(temp.path(), target, error))
+        return false;
+    temp.committed();
+    syncDirectory(directoryOf(target));
+    return true;
+}
+
+bool moveNoReplace(const fs::path& from, const fs::path& to, std::error_code& error) {
+    error.clear();
+    if (!renameNoReplace(from, to, error))
+        return false;
+    syncDirectory(directoryOf(to));
+    return true;
+}
+
 bool createDirectories(const fs::path& dir, mode_t mode, std::error_code& error) {
     error.clear();
     struct stat st {};

@@ -66,6 +66,15 @@ bool writeAtomic(const std::filesystem::path& target, std::string_view bytes, mo
 bool copyNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, mode_t mode,
                    std::error_code& error);
 
+// Writes `bytes` as the new file `target` (flushed to disk, with `mode`) only if `target` does not
+// exist yet; never replaces an existing file and never leaves a partial file under that name.
+bool writeNoReplace(const std::filesystem::path& target, std::string_view bytes, mode_t mode,
+                    std::error_code& error);
+
+// Renames `from` to `to` only if `to` does not exist yet (atomically where the file system allows).
+bool moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
+                   std::error_code& error);
+
 // Creates `dir` and its missing parents. The last component, when it is created here, gets
 // `mode`; parents get the usual 0777 minus umask. Succeeds when the directory already exists.
 bool createDirectories(const std::filesystem::path& dir, mode_t mode, std::error_code& error);

@@ -1,5 +1,6 @@
 #include "base/Json.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -11,10 +12,15 @@ namespace {
 struct TooDeep {};
 
 template <class J>
-std::optional<J> parseLimited(std::string_view text, int maxDepth) {
+std::optional<J> parseLimited(std::string_view text, int maxDepth, SyntaxError* why = nullptr) {
     // nlohmann stops reading at a NUL byte as if the text ended there; a NUL is no JSON.
-    if (text.find('\0') != std::string_view::npos)
+    if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+        if (why)
+            why->offset = nul;
         return std::nullopt;
+    }
+    if (why)
+        why->offset.reset();
     try {
         auto limitDepth = [maxDepth](int depth, typename J::parse_event_t event, J&) {
             if ((event == J::parse_event_t::object_start || event == J::parse_event_t::array_start) &&
@@ -23,6 +29,11 @@ std::optional<J> parseLimited(std::string_view text, int maxDepth) {
             return true;
         };
         return J::parse(text.begin(), text.end(), limitDepth);
+    } catch (const typename J::parse_error& e) {
+        // `byte` counts the characters read, the one that went wrong included.
+        if (why)
+            why->offset = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+        return std::nullopt;
     } catch (const typename J::exception&) {
         return std::nullopt;
     } catch (const TooDeep&) {
@@ -34,6 +45,10 @@ std::optional<J> parseLimited(std::string_view text, int maxDepth) {
 
 std::optional<nlohmann::json> parse(std::string_view text, int maxDepth) {
     return parseLimited<nlohmann::json>(text, maxDepth);
+}
+
+std::optional<nlohmann::json> parse(std::string_view text, SyntaxError& error, int maxDepth) {
+    return parseLimited<nlohmann::json>(text, maxDepth, &error);
 }
 
 std::optional<nlohmann::ordered_json> parseOrdered(std::string_view text, int maxDepth) {

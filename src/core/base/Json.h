@@ -16,6 +16,14 @@ inline constexpr int kMaxDepth = 128;
 // Parses a complete JSON text (strict: valid UTF-8, nothing but white space after the value).
 // None when the text is not valid JSON or nests deeper than `maxDepth`.
 std::optional<nlohmann::json> parse(std::string_view text, int maxDepth = kMaxDepth);
+// Why a text is not JSON: the byte offset of the first character that cannot be read (the text's
+// size when it ends too early); none when that is not known (it nests too deeply, or a number in
+// it is out of range).
+struct SyntaxError {
+    std::optional<std::size_t> offset;
+};
+// parse(), saying in `error` where the text goes wrong when it is not JSON.
+std::optional<nlohmann::json> parse(std::string_view text, SyntaxError& error, int maxDepth = kMaxDepth);
 // The same, keeping the members of every object in their order in the text.
 std::optional<nlohmann::ordered_json> parseOrdered(std::string_view text, int maxDepth = kMaxDepth);
 

@@ -1,5 +1,6 @@
 #include "base/Text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace Text {
@@ -89,6 +90,18 @@ std::string padOrCutUtf16(std::string_view s, std::size_t width) {
     }
     out.append(width - units, ' ');
     return out;
+}
+
+LineColumn lineColumn(std::string_view text, std::size_t offset) {
+    const std::string_view before = text.substr(0, std::min(offset, text.size()));
+    LineColumn at;
+    const std::size_t lineStart = before.rfind('\n');
+    for (const char c : before)
+        at.line += c == '\n';
+    const std::string_view line = lineStart == std::string_view::npos ? before : before.substr(lineStart + 1);
+    for (const unsigned char c : line)
+        at.column += (c & 0xC0) != 0x80; // continuation bytes belong to the character before
+    return at;
 }
 
 std::uint64_t fnv1a64(std::string_view s) {

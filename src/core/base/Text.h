@@ -24,6 +24,16 @@ std::string padOrCutUtf16(std::string_view s, std::size_t width);
 // language wants them); "%%" is a percent sign, and a number with no argument stays as it is.
 std::string fill(std::string_view pattern, std::initializer_list<std::string_view> args);
 
+// Where the byte at `offset` of a text stands, as an editor counts: `line` from 1 (each line feed
+// begins a new one), `column` from 1 in characters (a UTF-8 continuation byte counts with the byte
+// before it). An offset at or past the end stands just after the last character.
+struct LineColumn {
+    std::size_t line = 1;
+    std::size_t column = 1;
+    friend bool operator==(const LineColumn&, const LineColumn&) = default;
+};
+LineColumn lineColumn(std::string_view text, std::size_t offset);
+
 // FNV-1a, 64 bits: a short name for a text (file names, fingerprints compared in memory).
 std::uint64_t fnv1a64(std::string_view s);
 

@@ -105,9 +105,18 @@ std::string forecastLine(const UsageWindow& window, Instant full) {
 
 void run(bool raw, std::ostream& out, const Services& services) {
 
-    const AppConfig config = ConfigStore::loadOrCreate();
+    // Nothing is written here but a first configuration: a file with a fault is only reported.
+    const ConfigStore::Loaded loaded = ConfigStore::load(ConfigStore::baseDir(), services.home);
+    const AppConfig& config = loaded.config;
+    const std::string file = (ConfigStore::baseDir() / "config.json").string();
     out << "ulmet --check\n";
-    out << "config: " << (ConfigStore::baseDir() / "config.json").string() << '\n';
+    out << "config: " << file << '\n';
+    if (loaded.fault)
+        out << "  ERROR: " << ConfigStore::describe(*loaded.fault, file)
+            << (loaded.source == ConfigStore::Loaded::Source::backup
+                    ? TR("（バックアップの設定で確認します。ファイルは書き換えません）")
+                    : TR("（既定の設定で確認します。ファイルは書き換えません）"))
+            << '\n';
     out << "profiles: " << config.profiles.size() << '\n';
     out << "history: "
         << HistoryRetention::describe(HistoryRetention::measure(ConfigStore::baseDir() / "history")) << '\n';

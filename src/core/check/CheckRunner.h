@@ -10,8 +10,9 @@
 // The text diagnostic behind `ulmet --check`: loads (or creates) the configuration, then for every
 // profile resolves its credentials and asks the usage endpoint (or reads the Codex logs), one
 // line per fact. An error of one profile is printed in its section as one "  ERROR: " line and
-// the run goes on; nothing is reported to the caller. Writes nothing but what the configuration
-// store and the credential resolver write themselves (no renewal, no history, no back-off).
+// the run goes on; nothing is reported to the caller. Writes nothing but a first configuration when
+// there is none (a configuration file with a fault is reported and left as it is; no renewal, no
+// history, no back-off).
 namespace CheckRunner {
 
 // The report goes to `out`; `raw` adds each usage answer's HTTP status and body.

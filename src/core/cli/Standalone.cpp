@@ -21,7 +21,8 @@ namespace Standalone {
 
 int switchProfile(const Services& services, const std::filesystem::path& baseDir, const std::string& query,
                   std::ostream& out, std::ostream& err) {
-    AppConfig config = ConfigStore::load(baseDir, services.home).config;
+    const ConfigStore::Loaded loaded = ConfigStore::load(baseDir, services.home);
+    AppConfig config = loaded.config;
     const ProfileQuery::Match match = ProfileQuery::find(config.profiles, query);
     if (match.kind != ProfileQuery::Match::Kind::found) {
         err << match.message << '\n';
@@ -31,8 +32,8 @@ int switchProfile(const Services& services, const std::filesystem::path& baseDir
     ActiveCredentialStore::removeLeftovers(services.home);
     SlotCustodian custodian(services, baseDir);
     const AccountSteps::Switch result = AccountSteps::switchTo(services, custodian, config.profiles, target);
-    // A switch is the person's choice: the configuration is written even over a file that could
-    // not be read (it was set aside first), as the running program does.
+    // The new active profile is written unless config.json has a fault: the person's file is left
+    // as they wrote it (the running program follows the live login when it starts).
     bool changed = false;
     if (result.outgoingIdentity)
         for (ProfileConfig& p : config.profiles)
@@ -45,7 +46,9 @@ int switchProfile(const Services& services, const std::filesystem::path& baseDir
         config.activeProfileID = target.id;
         changed = true;
     }
-    if (changed)
+    if (loaded.fault)
+        err << ConfigStore::describe(*loaded.fault, (baseDir / "config.json").string()) << '\n';
+    else if (changed)
         ConfigStore::save(config, baseDir);
     (result.switched ? out : err) << result.message << '\n';
     return result.switched ? 0 : Verbs::kFailed;

@@ -25,7 +25,7 @@ public:
         : m_object(object)
         , m_path(std::move(path)) {
         if (!m_object.is_object())
-            fail(m_path.empty() ? "the document" : m_path, "is not an object");
+            fail(m_path, "is not an object");
     }
 
     void field(const char* key, double& value) {
@@ -98,7 +98,7 @@ private:
     }
     std::string where(const char* key) const { return m_path.empty() ? key : m_path + "." + key; }
     [[noreturn]] static void fail(const std::string& what, const std::string& problem) {
-        throw ConfigDecodeError(what + " " + problem);
+        throw ConfigDecodeError(what, problem);
     }
     [[noreturn]] void typeError(const char* key, const char* expected) const {
         fail(where(key), std::string("is not ") + expected);

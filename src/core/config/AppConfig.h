@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Which command-line tool an account belongs to.
@@ -125,8 +126,16 @@ struct AppConfig {
 // one of them) first, then the others in configured order.
 std::vector<const ProfileConfig*> activeFirst(const AppConfig& config);
 
+// Names the member that does not hold what it should ("profiles[1].provider"; empty for the
+// document as a whole) and says what is wrong with it.
 struct ConfigDecodeError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    ConfigDecodeError(std::string member, const std::string& problem)
+        : std::runtime_error((member.empty() ? std::string("the document") : member) + " " + problem)
+        , m_member(std::move(member)) {}
+    const std::string& member() const { return m_member; }
+
+private:
+    std::string m_member;
 };
 
 struct ConfigEncodeError : std::runtime_error {

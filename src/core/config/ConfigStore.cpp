@@ -2,6 +2,7 @@
 
 #include "base/FileIO.h"
 #include "base/Json.h"
+#include "base/Language.h"
 #include "base/Paths.h"
 #include "base/Text.h"
 
@@ -53,8 +54,8 @@ const fs::path& baseDir() {
 AppConfig loadOrCreate() {
     return loadOrCreate(baseDir(), Paths::homeDir());
 }
-void save(const AppConfig& config) {
-    save(config, baseDir());
+std::optional<std::string> save(const AppConfig& config) {
+    return save(config, baseDir());
 }
 AppConfig detectDefault() {
     return detectDefault(Paths::homeDir());
@@ -64,52 +65,163 @@ AppConfig loadOrCreate(const fs::path& dir, const fs::path& home) {
     return load(dir, home).config;
 }
 
-Loaded load(const fs::path& dir, const fs::path& home) {
-    const fs::path file = dir / kFileName;
-    if (auto config = readConfig(file))
-        return {*config};
-
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(file, error))) {
-        // Damaged, empty or unreadable: set it aside once, then fall back on the backup.
-        const fs::path corrupt = dir / (std::string(kFileName) + ".corrupt");
-        FileIO::copyNoReplace(file, corrupt, kFileMode, error);
-        const bool preserved = fs::exists(fs::symlink_status(corrupt, error));
-        if (auto backup = readConfig(dir / (std::string(kFileName) + ".bak"))) {
-            if (preserved)
-                save(*backup, dir);
-            return {*backup, !preserved};
-        }
-        if (!preserved) {
-            // The damaged file could not be copied aside (it cannot even be read): replacing it
-            // would lose it for good, so run on a fresh configuration in memory and leave it.
-            return {detectDefault(home), true};
-        }
+std::string describe(const Fault& fault, std::string_view file) {
+    switch (fault.kind) {
+    case Fault::Kind::unreadable:
+        return Text::fill(TR("%1 を読み込めません"), {file});
+    case Fault::Kind::empty:
+        return Text::fill(TR("%1 は空です"), {file});
+    case Fault::Kind::syntax:
+        if (fault.line == 0)
+            return Text::fill(TR("%1 は JSON として読めません"), {file});
+        return Text::fill(TR("%1 の %2 行 %3 列目に JSON の誤りがあります"),
+                          {file, std::to_string(fault.line), std::to_string(fault.column)});
+    case Fault::Kind::content:
+        if (fault.member.empty())
+            return Text::fill(TR("%1 は設定の形をしていません"), {file});
+        return Text::fill(TR("%1 の「%2」の値が正しくありません"), {file, fault.member});
     }
-    AppConfig config = detectDefault(home);
-    save(config, dir);
-    return {config};
+    return std::string(file);
 }
 
-void save(const AppConfig& config, const fs::path& dir) {
+Reading read(const fs::path& dir) {
+    const fs::path file = dir / kFileName;
+    Reading reading;
+    std::error_code error;
+    reading.bytes = FileIO::readFile(file, kMaxFileSize, error);
+    if (!reading.bytes) {
+        if (fs::exists(fs::symlink_status(file, error)))
+            reading.fault = Fault{Fault::Kind::unreadable, 0, 0, {}};
+        return reading;
+    }
+    const std::string& bytes = *reading.bytes;
+    if (bytes.empty()) {
+        reading.fault = Fault{Fault::Kind::empty, 0, 0, {}};
+        return reading;
+    }
+    Json::SyntaxError syntax;
+    const auto document = Json::parse(bytes, syntax);
+    if (!document) {
+        Fault fault{Fault::Kind::syntax, 0, 0, {}};
+        if (syntax.offset) {
+            const Text::LineColumn at = Text::lineColumn(bytes, *syntax.offset);
+            fault.line = at.line;
+            fault.column = at.column;
+        }
+        reading.fault = fault;
+        return reading;
+    }
+    try {
+        reading.config = AppConfig::fromJson(*document);
+    } catch (const ConfigDecodeError& e) {
+        reading.fault = Fault{Fault::Kind::content, 0, 0, e.member()};
+    }
+    return reading;
+}
+
+Loaded load(const fs::path& dir, const fs::path& home) {
+    Reading reading = read(dir);
+    if (reading.config)
+        return {std::move(*reading.config), Loaded::Source::file, std::nullopt, std::move(reading.bytes)};
+    if (reading.fault) {
+        // The person's file stays as it is; the program runs on the backup until it is corrected.
+        if (auto backup = readConfig(dir / (std::string(kFileName) + ".bak")))
+            return {std::move(*backup), Loaded::Source::backup, reading.fault, std::move(reading.bytes)};
+        return {detectDefault(home), Loaded::Source::defaults, reading.fault, std::move(reading.bytes)};
+    }
+    AppConfig config = detectDefault(home);
+    auto bytes = save(config, dir);
+    return {std::move(config), Loaded::Source::defaults, std::nullopt, std::move(bytes)};
+}
+
+namespace {
+
+// Writes config.json whatever it holds now, the backup first when the file being replaced holds a
+// configuration with profiles. The bytes written, or none.
+std::optional<std::string> write(const AppConfig& config, const fs::path& dir,
+                                 const std::optional<std::string>& currentBytes,
+                                 const std::optional<AppConfig>& current) {
     std::error_code error;
     FileIO::createDirectories(dir, kDirMode, error);
-    const auto bytes = config.encode();
+    auto bytes = config.encode();
     if (!bytes)
-        return;
+        return std::nullopt;
     const fs::path file = dir / kFileName;
     const fs::path backup = dir / (std::string(kFileName) + ".bak");
-    const auto currentBytes = FileIO::readFile(file, kMaxFileSize, error);
-    const auto current =
-        currentBytes && !currentBytes->empty() ? AppConfig::decode(*currentBytes) : std::nullopt;
     const bool backupWanted = current && !current->profiles.empty();
     // The store saves after every refresh: a file that already holds these bytes (and a backup
     // that already matches) is left alone instead of being rewritten every minute.
     if (currentBytes == bytes && (!backupWanted || FileIO::readFile(backup, kMaxFileSize, error) == bytes))
-        return;
+        return bytes;
     if (backupWanted)
         FileIO::writeAtomic(backup, *bytes, kFileMode, error);
-    FileIO::writeAtomic(file, *bytes, kFileMode, error);
+    if (!FileIO::writeAtomic(file, *bytes, kFileMode, error))
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace
+
+std::optional<std::string> save(const AppConfig& config, const fs::path& dir) {
+    Reading current = read(dir);
+    if (current.fault)
+        return std::nullopt; // the person's text, not ours to replace
+    return write(config, dir, current.bytes, current.config);
+}
+
+fs::path keptVersion(const fs::path& dir, int index) {
+    std::string name = std::string(kFileName) + ".corrupt";
+    if (index > 0)
+        name += "." + std::to_string(index);
+    return dir / name;
+}
+
+std::optional<fs::path> keepBroken(const fs::path& dir, std::string_view bytes) {
+    if (bytes.empty())
+        return std::nullopt;
+    std::error_code error;
+    int free = -1;
+    for (int i = 0; i < kKeptVersions; ++i) {
+        const fs::path kept = keptVersion(dir, i);
+        if (!fs::exists(fs::symlink_status(kept, error))) {
+            if (free < 0)
+                free = i;
+            continue;
+        }
+        if (fs::file_size(kept, error) == bytes.size() && !error &&
+            FileIO::readFile(kept, kMaxFileSize, error) == bytes)
+            return kept;
+    }
+    if (free < 0) {
+        // Every place is taken: the oldest version goes.
+        free = kKeptVersions - 1;
+        if (!fs::remove(keptVersion(dir, free), error) || error)
+            return std::nullopt;
+    }
+    // The newer versions move one place on, up to the first free one; none is written over.
+    for (int i = free; i > 0; --i)
+        if (!FileIO::moveNoReplace(keptVersion(dir, i - 1), keptVersion(dir, i), error))
+            return std::nullopt;
+    if (!FileIO::writeNoReplace(keptVersion(dir, 0), bytes, kFileMode, error))
+        return std::nullopt;
+    return keptVersion(dir, 0);
+}
+
+std::optional<Replaced> replaceBroken(const AppConfig& config, const fs::path& dir) {
+    const Reading current = read(dir);
+    if (!current.fault || !current.bytes)
+        return std::nullopt; // corrected meanwhile, or nothing of it could be read (and kept)
+    Replaced replaced;
+    if (!current.bytes->empty()) {
+        replaced.keptAs = keepBroken(dir, *current.bytes);
+        if (!replaced.keptAs)
+            return std::nullopt;
+    }
+    auto bytes = write(config, dir, current.bytes, std::nullopt);
+    if (!bytes)
+        return std::nullopt;
+    replaced.bytes = std::move(*bytes);
+    return replaced;
 }
 
 AppConfig detectDefault(const fs::path& home) {

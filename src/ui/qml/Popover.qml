@@ -63,6 +63,20 @@ Rectangle {
         }
 
         Banner {
+            objectName: "configBanner"
+            visible: root.store.configFaultText !== ""
+            Layout.fillWidth: true
+            accent: "#ff3b30"
+            backgroundOpacity: 0.10
+            iconName: "dialog-warning"
+            title: qsTr("設定ファイルに誤りがあります")
+            detail: root.store.configFaultText
+            wrapDetail: true
+            buttonText: root.store.configRestoreText
+            onActivated: root.store.requestRestoreConfig()
+        }
+
+        Banner {
             objectName: "keychainBanner"
             visible: !root.store.keychainConnected
             Layout.fillWidth: true
