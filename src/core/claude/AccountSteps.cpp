@@ -6,7 +6,6 @@
 #include "claude/CustodyLedger.h"
 #include "claude/CustodyLock.h"
 #include "claude/SlotCustodian.h"
-#include "secrets/SecretStore.h"
 #include "usage/AnthropicAPI.h"
 
 #include <algorithm>
@@ -103,17 +102,11 @@ struct Outgoing {
 // file counts only when neither of claude's files changed while they were read.
 Outgoing readOutgoing(const Services& services, const std::vector<ProfileConfig>& profiles) {
     Outgoing o;
-    try {
-        o.blob = ActiveCredentialStore::read(services.secrets, services.home);
-    } catch (const CredentialsError& e) {
-        o.unreadable =
-            !(e.kind() == CredentialsError::Kind::keychain &&
-              (e.status() == SecretStatus::itemNotFound || e.status() == SecretStatus::notAvailable));
+    ActiveCredentialStore::Now now = ActiveCredentialStore::readNow(services.secrets, services.home);
+    o.unreadable = now.unreadable;
+    o.blob = std::move(now.blob);
+    if (!o.blob)
         return o;
-    } catch (const std::exception&) {
-        o.unreadable = true;
-        return o;
-    }
     try {
         const OAuthCredentials credentials = CredentialsProvider::parse(*o.blob, "active");
         o.email = statusLineAccount(services, profiles);

@@ -27,6 +27,22 @@ std::string read(SecretStore& store, const fs::path& home) {
     return CredentialsProvider::keychainRead(store, keychainService, std::nullopt);
 }
 
+Now readNow(SecretStore& store, const fs::path& home) {
+    Now now;
+    try {
+        std::string blob = read(store, home);
+        (void)CredentialsProvider::parse(blob, "active");
+        now.blob = std::move(blob);
+    } catch (const CredentialsError& e) {
+        now.unreadable =
+            !(e.kind() == CredentialsError::Kind::keychain &&
+              (e.status() == SecretStatus::itemNotFound || e.status() == SecretStatus::notAvailable));
+    } catch (const Error&) {
+        now.unreadable = true;
+    }
+    return now;
+}
+
 void write(SecretStore& store, const fs::path& home, std::string_view data) {
     const fs::path file = filePath(home);
     std::error_code error;

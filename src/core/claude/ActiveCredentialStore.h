@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,15 @@ std::filesystem::path filePath(const std::filesystem::path& home);
 // The live blob. The file wins whenever it exists, even empty or unreadable. Throws FileError or
 // CredentialsError::keychain.
 std::string read(SecretStore& store, const std::filesystem::path& home);
+
+// The live blob as it is now, without throwing: none when there is no live login; `unreadable`
+// when there is one that cannot be read or parsed (a file half written, a locked store): then no
+// one can tell whose tokens it holds.
+struct Now {
+    std::optional<std::string> blob; // parsed as credentials when set
+    bool unreadable = false;
+};
+Now readNow(SecretStore& store, const std::filesystem::path& home);
 
 // Replaces the live blob in the form it has now (never creates the file). The file is replaced
 // atomically and is never readable by others, not even for an instant; a symbolic link to it

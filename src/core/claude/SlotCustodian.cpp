@@ -39,20 +39,10 @@ struct Live {
 };
 
 Live readLive(const Services& services) {
-    Live live;
-    try {
-        live.blob = ActiveCredentialStore::read(services.secrets, services.home);
-    } catch (const CredentialsError& e) {
-        live.unreadable =
-            !(e.kind() == CredentialsError::Kind::keychain &&
-              (e.status() == SecretStatus::itemNotFound || e.status() == SecretStatus::notAvailable));
-        return live;
-    } catch (const Error&) {
-        live.unreadable = true;
-        return live;
-    }
-    live.credentials = credentialsOf(*live.blob);
-    live.unreadable = !live.credentials;
+    ActiveCredentialStore::Now now = ActiveCredentialStore::readNow(services.secrets, services.home);
+    Live live{now.unreadable, std::move(now.blob), std::nullopt};
+    if (live.blob)
+        live.credentials = credentialsOf(*live.blob);
     return live;
 }
 
