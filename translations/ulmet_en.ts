@@ -432,10 +432,6 @@
         <translation>Not switched: MeterKeeper is quitting</translation>
     </message>
     <message>
-        <source>セッション%1% → 「%2」に切替えました。claude を起動し直してください</source>
-        <translation>Session at %1% → switched to “%2”. Restart claude</translation>
-    </message>
-    <message>
         <source>アカウント自動切替</source>
         <translation>Account switched automatically</translation>
     </message>
@@ -454,6 +450,10 @@
     <message>
         <source>レート制限のため約%1秒後に自動再取得します（表示は直前の値）</source>
         <translation>Rate limited: reading again in about %1 s (showing the last values)</translation>
+    </message>
+    <message>
+        <source>「%1」のセッションが%2%に達したため「%3」に切替えました。claude を起動し直してください</source>
+        <translation>The session of “%1” reached %2%, so MeterKeeper switched to “%3”. Restart claude</translation>
     </message>
 </context>
 </TS>

@@ -330,7 +330,9 @@ TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown)
     finishCycle();
     ASSERT_EQ(notifications.size(), 1u);
     EXPECT_EQ(notifications[0].first, "アカウント自動切替");
-    EXPECT_EQ(notifications[0].second, "セッション85% → 「c」に切替えました。claude を起動し直してください");
+    EXPECT_EQ(notifications[0].second,
+              "「a」のセッションが85%に達したため「c」に切替えました。claude を起動し直してください");
+    EXPECT_EQ(store->lastActionMessage(), notifications[0].second);
     EXPECT_EQ(store->config().activeProfileID, c.id);
     EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), std::nullopt)
         << "no live file: the item is used";
@@ -348,7 +350,45 @@ TEST_F(StoreTest, AutomaticSwitchingPicksTheFirstEligibleProfileOncePerCoolDown)
     }
     sleeper.advance(UsageStore::kAutoSwitchCooldown);
     ASSERT_EQ(notifications.size(), 2u);
-    EXPECT_EQ(notifications[1].second, "セッション95% → 「a」に切替えました。claude を起動し直してください");
+    EXPECT_EQ(notifications[1].second,
+              "「c」のセッションが95%に達したため「a」に切替えました。claude を起動し直してください");
+}
+
+// A switch the person made stands: automatic switching leaves it alone until the chosen account's
+// session window has reset, then its rules apply again. A failed automatic switch is not told as
+// a switch.
+TEST_F(StoreTest, AutomaticSwitchingLeavesThePersonsChoiceAloneUntilItsWindowResets) {
+    AppConfig config;
+    config.keychainConnected = true;
+    config.autoSwitchEnabled = true;
+    config.autoSwitchThreshold = 80;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    for (auto* p : {&a, &b})
+        p->accountIdentity = identityOf(*p->accountEmail);
+    config.profiles = {a, b};
+    config.activeProfileID = b.id;
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    answer("tok-a", ok(usageBody(90))); // resets at 15:00, three hours on
+    answer("tok-b", ok(usageBody(10)));
+    writeFile(home / ".claude.json", identityOf("b@x"));
+    start(config);
+    finishCycle();
+    await(sleeper, store->switchTo(store->config().profiles[0]));
+    ASSERT_EQ(store->config().activeProfileID, a.id);
+    sleeper.advance(UsageStore::kAutoSwitchCooldown * 3);
+    EXPECT_EQ(store->config().activeProfileID, a.id) << "the person's choice stands";
+    EXPECT_TRUE(notifications.empty());
+
+    // Past the reset the window is full again: now the rules apply.
+    clock.advance(hours(3));
+    answer("tok-a", ok(json{{"five_hour", {{"utilization", 92}, {"resets_at", "2026-09-14T20:00:00Z"}}}}.dump()));
+    sleeper.advance(seconds(65));
+    EXPECT_EQ(store->config().activeProfileID, b.id);
+    ASSERT_EQ(notifications.size(), 1u);
+    EXPECT_EQ(notifications[0].second,
+              "「a」のセッションが92%に達したため「b」に切替えました。claude を起動し直してください");
 }
 
 TEST_F(StoreTest, MenuMetricsFollowTheActiveProfileOrFallBack) {
@@ -621,7 +661,7 @@ TEST_F(StoreTest, AScriptedDay) {
     // The switch happened once, when main reached 100 % after about 8 h 20 min.
     ASSERT_EQ(notifications.size(), 1u);
     EXPECT_EQ(notifications[0].second,
-              "セッション100% → 「work」に切替えました。claude を起動し直してください");
+              "「main」のセッションが100%に達したため「work」に切替えました。claude を起動し直してください");
     EXPECT_EQ(store->config().activeProfileID, work.id);
     EXPECT_EQ(savedConfig().activeProfileID, work.id);
     EXPECT_EQ(readFile(ActiveCredentialStore::filePath(home.path())), blob("tok-work"));

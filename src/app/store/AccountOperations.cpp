@@ -1,5 +1,6 @@
 #include "store/AccountOperations.h"
 
+#include "store/AutoSwitch.h"
 #include "store/UsageStore.h"
 
 #include "base/PlatformWords.h"
@@ -149,7 +150,10 @@ QCoro::Task<UsageStore::SwitchOutcome> AccountOperations::switchProfile(ProfileC
     // The profile as it is now: it may have been captured or edited while this click waited.
     if (const ProfileConfig* current = m_store.findProfile(target.id))
         target = *current;
+    const Uuid chosen = target.id;
     const bool switched = co_await switchSteps(std::move(target));
+    if (switched && *alive)
+        m_store.m_autoSwitch->personChose(chosen);
     if (!*alive)
         co_return SwitchOutcome{
             false, QCoreApplication::translate("UsageStore", "MeterKeeper が終了するため切替えませんでした")

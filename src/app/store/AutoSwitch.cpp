@@ -13,12 +13,17 @@ QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-std::optional<double> sessionUtil(const UsageStore& store, const Uuid& id) {
+const UsageWindow* sessionWindow(const UsageStore& store, const Uuid& id) {
     if (const ProfileStatus* status = store.status(id); status && status->isOk())
         for (const UsageWindow& w : status->okValue()->windows)
             if (w.key == "five_hour")
-                return w.utilization;
-    return std::nullopt;
+                return &w;
+    return nullptr;
+}
+
+std::optional<double> sessionUtil(const UsageStore& store, const Uuid& id) {
+    const UsageWindow* w = sessionWindow(store, id);
+    return w ? std::optional(w->utilization) : std::nullopt;
 }
 
 QString clockText(Instant t, Instant now) {
@@ -46,6 +51,29 @@ std::vector<ProfileConfig> AutoSwitch::candidates(const Uuid& activeID) const {
     return result;
 }
 
+void AutoSwitch::personChose(const Uuid& id) {
+    const UsageWindow* w = sessionWindow(m_store, id);
+    m_choice = Choice{id, w ? w->resetsAt : std::nullopt};
+}
+
+bool AutoSwitch::choiceStands(const Uuid& activeID) {
+    if (!m_choice)
+        return false;
+    if (m_choice->profile != activeID) { // another login since (claude's own, or a switch)
+        m_choice.reset();
+        return false;
+    }
+    if (!m_choice->until) { // not read when chosen: the window read first counts
+        const UsageWindow* w = sessionWindow(m_store, activeID);
+        m_choice->until = w ? w->resetsAt : std::nullopt;
+        return true;
+    }
+    if (m_store.now() < *m_choice->until)
+        return true;
+    m_choice.reset(); // its window has reset since: the rules apply again
+    return false;
+}
+
 QCoro::Task<> AutoSwitch::evaluate() {
     UsageStore& s = m_store;
     if (!due())
@@ -57,6 +85,8 @@ QCoro::Task<> AutoSwitch::evaluate() {
     if (!*alive || !due())
         co_return;
     const Uuid activeID = *s.m_config.activeProfileID;
+    if (choiceStands(activeID))
+        co_return;
     const auto activeUtil = sessionUtil(s, activeID);
     if (!activeUtil || *activeUtil < s.m_config.autoSwitchThreshold)
         co_return;
@@ -76,14 +106,18 @@ QCoro::Task<> AutoSwitch::evaluate() {
         co_return;
 
     m_lastSwitchAt = s.now();
-    co_await s.m_accounts->switchSteps(*chosen);
-    if (!*alive)
-        co_return;
+    const ProfileConfig* full = s.findProfile(activeID);
+    const QString fullName = full ? qs(full->name) : QString();
+    const bool switched = co_await s.m_accounts->switchSteps(*chosen);
+    if (!*alive || !switched)
+        co_return; // the switch's own message says why
     const QString body =
-        QCoreApplication::translate("UsageStore",
-                                    "セッション%1% → 「%2」に切替えました。claude を起動し直してください")
+        QCoreApplication::translate(
+            "UsageStore", "「%1」のセッションが%2%に達したため「%3」に切替えました。claude を起動し直してください")
+            .arg(fullName)
             .arg(static_cast<long long>(*activeUtil))
             .arg(qs(chosen->name));
+    s.setLastActionMessage(body.toStdString());
     if (s.m_deps.notify)
         s.m_deps.notify(QCoreApplication::translate("UsageStore", "アカウント自動切替"), body);
 }

@@ -29,6 +29,9 @@ public:
     std::optional<Instant> forecast(const Uuid& id, const UsageWindow& window, Instant takenAt) const;
     // Tells once per window when the active session window will fill within kForecastWarning.
     void notifyForecast();
+    // The person switched to this profile: automatic switching leaves that choice alone until the
+    // profile's session window that is current now has reset, or until another profile is active.
+    void personChose(const Uuid& id);
 
 private:
     // Whether automatic switching is on, an account is active and the last switch is long enough ago.
@@ -36,7 +39,16 @@ private:
     // The accounts that may take over from `activeID`, in priority order (slots not looked at).
     std::vector<ProfileConfig> candidates(const Uuid& activeID) const;
 
+    // Whether the person's choice still stands for the active profile (and forgets one that does
+    // not).
+    bool choiceStands(const Uuid& activeID);
+
     UsageStore& m_store;
     std::optional<Instant> m_lastSwitchAt;
+    struct Choice {
+        Uuid profile;
+        std::optional<Instant> until; // the reset of its session window then, once known
+    };
+    std::optional<Choice> m_choice;
     std::set<std::pair<Uuid, Instant>> m_forecastNotified; // (profile, reset) already told
 };
