@@ -383,7 +383,8 @@ TEST_F(StoreTest, AutomaticSwitchingLeavesThePersonsChoiceAloneUntilItsWindowRes
 
     // Past the reset the window is full again: now the rules apply.
     clock.advance(hours(3));
-    answer("tok-a", ok(json{{"five_hour", {{"utilization", 92}, {"resets_at", "2026-09-14T20:00:00Z"}}}}.dump()));
+    answer("tok-a",
+           ok(json{{"five_hour", {{"utilization", 92}, {"resets_at", "2026-09-14T20:00:00Z"}}}}.dump()));
     sleeper.advance(seconds(65));
     EXPECT_EQ(store->config().activeProfileID, b.id);
     ASSERT_EQ(notifications.size(), 1u);

@@ -113,7 +113,8 @@ QCoro::Task<> AutoSwitch::evaluate() {
         co_return; // the switch's own message says why
     const QString body =
         QCoreApplication::translate(
-            "UsageStore", "「%1」のセッションが%2%に達したため「%3」に切替えました。claude を起動し直してください")
+            "UsageStore",
+            "「%1」のセッションが%2%に達したため「%3」に切替えました。claude を起動し直してください")
             .arg(fullName)
             .arg(static_cast<long long>(*activeUtil))
             .arg(qs(chosen->name));
