@@ -455,5 +455,13 @@
         <source>「%1」のセッションが%2%に達したため「%3」に切替えました。claude を起動し直してください</source>
         <translation>The session of “%1” reached %2%, so MeterKeeper switched to “%3”. Restart claude</translation>
     </message>
+    <message>
+        <source>新しいアカウントを検出</source>
+        <translation>New account detected</translation>
+    </message>
+    <message>
+        <source>claude に %1 でログインしています。パネルの「登録」で使用量を表示し、切替えられるようになります</source>
+        <translation>claude is logged in as %1. Choose “Add” in the panel to see its usage and switch to it</translation>
+    </message>
 </context>
 </TS>

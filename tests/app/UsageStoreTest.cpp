@@ -1188,3 +1188,36 @@ TEST_F(StoreTest, AReadingShownAgainIsNotAnnouncedAgain) {
 }
 
 } // namespace storetest
+
+// A login made with claude is seen within a second, not at the next poll, however often claude
+// has replaced its file (a temporary file renamed over it): told once, and offered once.
+TEST_F(StoreTest, ANewLoginIsSeenWithinASecondAndToldOnce) {
+    TwoAccounts t = twoAccounts(true);
+    t.config.profiles = {t.a};
+    slot(t.a, "tok-a");
+    const fs::path live = ActiveCredentialStore::filePath(home.path());
+    writeFile(live, blob("tok-a"));
+    account("tok-a", "a@x");
+    account("tok-b", "b@x");
+    answer("tok-a", ok(usageBody(5)));
+    answer("tok-b", ok(usageBody(7)));
+    start(t.config);
+    finishCycle();
+    ASSERT_FALSE(store->pendingEnrollEmail());
+    const auto replace = [&](const std::string& token) {
+        writeFile(live.parent_path() / ".credentials.json.tmp", blob(token));
+        fs::rename(live.parent_path() / ".credentials.json.tmp", live);
+    };
+    for (int i = 0; i < 3; ++i) { // claude renewing a's login a few times: nothing new to tell
+        replace("tok-a~" + std::to_string(i));
+        sleeper.advance(seconds(1));
+    }
+    EXPECT_TRUE(notifications.empty());
+    replace("tok-b");
+    sleeper.advance(seconds(1));
+    EXPECT_EQ(store->pendingEnrollEmail(), "b@x") << "seen without waiting for the next poll";
+    ASSERT_EQ(notifications.size(), 1u);
+    EXPECT_EQ(notifications[0].first, "新しいアカウントを検出");
+    sleeper.advance(seconds(120));
+    EXPECT_EQ(notifications.size(), 1u) << "told once";
+}

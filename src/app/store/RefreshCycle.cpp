@@ -12,9 +12,11 @@
 
 #include <QCoreApplication>
 #include <QCoro/QCoroFuture>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -58,7 +60,41 @@ Reads readLoginsAndSlots(const Services& services, SlotCustodian& custodian,
 } // namespace
 
 RefreshCycle::RefreshCycle(UsageStore& store)
-    : m_store(store) {}
+    : m_store(store) {
+    const auto changed = [this] { loginChangedAfterDelay(++m_loginGeneration); };
+    QObject::connect(&m_loginWatch, &QFileSystemWatcher::directoryChanged, &m_loginWatch, changed);
+    QObject::connect(&m_loginWatch, &QFileSystemWatcher::fileChanged, &m_loginWatch, changed);
+}
+
+void RefreshCycle::watchLogin() {
+    const std::filesystem::path file = ActiveCredentialStore::filePath(m_store.m_deps.services.home);
+    const QString dir = QString::fromStdString(file.parent_path().string());
+    const QString path = QString::fromStdString(file.string());
+    if (!m_loginWatch.directories().contains(dir) && QFileInfo::exists(dir))
+        m_loginWatch.addPath(dir);
+    if (!m_loginWatch.files().contains(path) && QFileInfo(path).isFile())
+        m_loginWatch.addPath(path);
+}
+
+QCoro::Task<> RefreshCycle::loginChangedAfterDelay(std::uint64_t generation) {
+    const auto alive = m_store.m_alive;
+    co_await m_store.m_deps.sleeper->sleep(kLoginSettles);
+    if (!*alive || generation != m_loginGeneration)
+        co_return; // it changed again meanwhile
+    watchLogin();
+    if (!m_store.m_config.keychainConnected || !m_store.m_config.autoReadLiveClaude)
+        co_return;
+    auto read = m_store.m_jobs->run([services = m_store.m_deps.services]() -> std::optional<std::string> {
+        return ActiveCredentialStore::readNow(services.secrets, services.home).blob;
+    });
+    const std::optional<std::string> now = co_await read;
+    if (!*alive || !now || now == m_liveSeen)
+        co_return; // the folder's other files, claude's own rewrite of the same login, or half written
+    if (m_store.m_isRefreshing)
+        m_againAfterThis = true;
+    else
+        startPolling();
+}
 
 void RefreshCycle::startPolling() {
     pollLoop(++m_pollGeneration);
@@ -140,6 +176,8 @@ QCoro::Task<> RefreshCycle::refreshAll() {
     if (!*alive)
         co_return;
     m_store.m_isRefreshing = false;
+    if (std::exchange(m_againAfterThis, false))
+        startPolling(); // claude's login changed while this cycle ran
 }
 
 // Reading the live login may store its identity: it takes a turn on the lane, so no switch,
@@ -164,6 +202,8 @@ QCoro::Task<std::optional<RefreshCycle::Live>> RefreshCycle::readLive(std::vecto
     for (const auto& [id, present] : reads.presence)
         s.setSlotPresence(id, present);
     live.blob = reads.liveBlob;
+    m_liveSeen = reads.liveBlob;
+    watchLogin();
     if (live.blob) {
         try {
             live.credentials = CredentialsProvider::parse(*live.blob, "active");
@@ -358,9 +398,16 @@ void RefreshCycle::followLiveLogin(const Live& live) {
         s.m_config.activeProfileID = match;
         emit s.configChanged();
     }
-    if (live.email && !match && live.blob)
+    if (live.email && !match && live.blob) {
+        // Told once per account and run, besides the panel's offer.
+        if (s.m_deps.notify && m_newAccountsTold.insert(*live.email).second)
+            s.m_deps.notify(QCoreApplication::translate("UsageStore", "新しいアカウントを検出"),
+                            QCoreApplication::translate(
+                                "UsageStore", "claude に %1 でログインしています。パネルの「登録」で"
+                                              "使用量を表示し、切替えられるようになります")
+                                .arg(QString::fromStdString(*live.email)));
         s.setPendingEnroll(live.email, live.blob);
-    else
+    } else
         s.setPendingEnroll(std::nullopt, std::nullopt);
 }
 

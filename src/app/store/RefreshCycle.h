@@ -1,15 +1,19 @@
 #pragma once
 
+#include <QFileSystemWatcher>
+
 #ifndef Q_MOC_RUN
 #include "base/Uuid.h"
 #include "claude/CredentialsProvider.h"
 #include "config/AppConfig.h"
 #include "readings/ProfileReader.h"
 #include <QCoro/QCoroTask>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,10 +24,13 @@ class UsageStore;
 // Polling and the refresh cycle of the store: read the live login (on the lane), copy it into its
 // profile's slot, read every profile (ProfileReader, 0.5 s apart, on workers), apply each outcome
 // as it arrives, follow the live login with the active profile, back off after rate limiting, and
-// hand over to automatic switching. Main thread; owned by the store.
+// hand over to automatic switching. While it follows the live login, a change of claude's login
+// file starts a cycle within a second (a new login is seen at once, not at the next poll). Main
+// thread; owned by the store.
 class RefreshCycle {
 public:
     explicit RefreshCycle(UsageStore& store);
+    static constexpr std::chrono::milliseconds kLoginSettles{300};
 
     void startPolling();
     QCoro::Task<> refreshAll();
@@ -49,6 +56,11 @@ private:
         double maxRetryAfter = 0;
     };
 
+    // Watches claude's login file and its folder (claude replaces the file by a rename, which ends
+    // a watch on the file itself: it is set again at every look).
+    void watchLogin();
+    QCoro::Task<> loginChangedAfterDelay(std::uint64_t generation);
+
     QCoro::Task<> pollLoop(std::uint64_t generation);
     QCoro::Task<> saveAfterDelay(std::uint64_t generation);
     // The cycle's steps. The first takes a turn on the lane; none means the store went away.
@@ -73,4 +85,9 @@ private:
     std::optional<std::string> m_cachedLiveToken;
     std::optional<std::string> m_cachedLiveEmail;
     std::string m_backoffMessage; // the last message of a back-off, taken back when it ends
+    QFileSystemWatcher m_loginWatch;
+    std::uint64_t m_loginGeneration = 0;
+    std::optional<std::string> m_liveSeen; // the live blob the last cycle read
+    bool m_againAfterThis = false;         // the login changed during a cycle
+    std::set<std::string> m_newAccountsTold;
 };
