@@ -146,7 +146,15 @@ TEST(ProfileQuery, FindsByIdNameOrAddressAndNamesTheAmbiguous) {
     EXPECT_NE(twins.message.find(ps[4].id.toString()), std::string::npos);
     for (const char* q : {"nobody", "", "wor"})
         EXPECT_EQ(ProfileQuery::find(ps, q).kind, Kind::unknown) << q;
-    EXPECT_EQ(ProfileQuery::find(ps, "nobody").message,
+    // Not found: what there is, and where names are changed.
+    const std::string none = ProfileQuery::find(ps, "nobody").message;
+    EXPECT_TRUE(
+        none.starts_with("「nobody」という名前、メールアドレス、ID のプロファイルはありません\n"
+                         "プロファイル（名前は MeterKeeper の設定の「プロファイル」で変えられます）:\n"))
+        << none;
+    for (const ProfileConfig& p : ps)
+        EXPECT_NE(none.find("\n  " + p.name + " "), std::string::npos) << p.name;
+    EXPECT_EQ(ProfileQuery::find({}, "nobody").message,
               "「nobody」という名前、メールアドレス、ID のプロファイルはありません");
 }
 

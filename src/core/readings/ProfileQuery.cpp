@@ -56,6 +56,13 @@ Match find(const std::vector<ProfileConfig>& profiles, std::string_view query) {
     }
     match.message =
         Text::fill(TR("「%1」という名前、メールアドレス、ID のプロファイルはありません"), {query});
+    if (profiles.empty())
+        return match;
+    // What there is, and where names are changed.
+    match.message +=
+        "\n" + std::string(TR("プロファイル（名前は MeterKeeper の設定の「プロファイル」で変えられます）:"));
+    for (const ProfileConfig& p : profiles)
+        match.message += "\n  " + describe(p);
     return match;
 }
 
