@@ -210,7 +210,8 @@ TEST(Origins, OnlyLoopbackOriginsOverrideTheConstants) {
 
 TEST(APIError, Descriptions) {
     EXPECT_STREQ(APIError::http(401, "x").what(),
-                 "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます");
+                 "認証エラー (401)。このログインはもう使えません。このアカウントで claude "
+                 "にログインし直し、「現在のログインをここに取り込む」を実行してください");
     EXPECT_STREQ(APIError::http(500, "secret body").what(), "API エラー (HTTP 500)");
     EXPECT_STREQ(APIError::rateLimited(3.0).what(), "レート制限 (429) \u00b7 再試行待ち");
 }

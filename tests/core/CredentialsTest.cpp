@@ -446,9 +446,10 @@ TEST_F(ResolverTest, RenewalFailuresAreReportedAndKeepTheOldSlot) {
 
     putSlot(p, blob("old", msFromNow(-10), "refresh"));
     server.reply("POST", "/v1/oauth/token", 401, "{}");
-    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(p); }),
-              "トークン更新失敗（再ログイン→取り込みが必要です）: 認証エラー (401)。このアカウントで claude "
-              "を一度起動するとトークンが更新されます");
+    EXPECT_EQ(
+        errorText([&] { (void)custodian.credentialsFor(p); }),
+        "トークン更新失敗（再ログイン→取り込みが必要です）: 認証エラー (401)。このログインはもう使えません。"
+        "このアカウントで claude にログインし直し、「現在のログインをここに取り込む」を実行してください");
 }
 
 TEST_F(ResolverTest, RenewedTokensThatCannotBeStoredAreHandedBackForTheCallerToKeep) {

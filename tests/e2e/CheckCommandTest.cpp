@@ -314,7 +314,8 @@ protected:
             "",
             "[有効 〜",
             "[期限切れ ",
-            "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます",
+            "認証エラー (401)。このログインはもう使えません。このアカウントで claude "
+            "にログインし直し、「現在のログインをここに取り込む」を実行してください",
             "レート制限 (429) · 再試行待ち",
             "API レスポンスを解析できませんでした",
             "未取込。このアカウントで claude "
@@ -326,7 +327,8 @@ protected:
             "en_US.UTF-8",
             "[valid until ",
             "[expired ",
-            "Authentication error (401). Start claude once with this account and its token is renewed",
+            "Authentication error (401). This login no longer works. Log in to claude with this account "
+            "again, then choose “Capture the current login here”",
             "Rate limited (429) · waiting to retry",
             "Could not parse the API response",
             "Not captured. While claude is logged in to this account, choose “Capture the current login "
@@ -451,7 +453,8 @@ TEST_F(CheckReport, JsonAndWaybarWithoutMeterKeeperReadOnce) {
     EXPECT_EQ(byName["main"]["windows"][0]["utilization"], 37);
     EXPECT_EQ(byName["main"]["source"], "api");
     EXPECT_EQ(byName["work"]["error"],
-              "認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます");
+              "認証エラー (401)。このログインはもう使えません。このアカウントで claude "
+              "にログインし直し、「現在のログインをここに取り込む」を実行してください");
     EXPECT_EQ(byName["missing"]["error"], japanese().notCaptured)
         << "only the active profile reads the live login";
     EXPECT_EQ(byName["codex"]["source"], "codexLog");

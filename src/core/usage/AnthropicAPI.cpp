@@ -15,10 +15,10 @@
 using nlohmann::json;
 
 APIError APIError::http(int status, std::string body) {
-    APIError e(Kind::http,
-               status == 401
-                   ? TR("認証エラー (401)。このアカウントで claude を一度起動するとトークンが更新されます")
-                   : Text::fill(TR("API エラー (HTTP %1)"), {std::to_string(status)}));
+    APIError e(Kind::http, status == 401
+                               ? TR("認証エラー (401)。このログインはもう使えません。このアカウントで claude "
+                                    "にログインし直し、「現在のログインをここに取り込む」を実行してください")
+                               : Text::fill(TR("API エラー (HTTP %1)"), {std::to_string(status)}));
     e.m_status = status;
     e.m_body = std::move(body);
     return e;
