@@ -350,3 +350,17 @@ TEST_F(ProfileReaderTest, AnExpiredLoginOfClaudesIsNeitherSentNorRenewed) {
     EXPECT_EQ(standIn.source, UsageSource::statusLine);
     EXPECT_EQ(server.requests().size(), 0u);
 }
+
+// A failed exchange is told in the person's words, not libcurl's.
+TEST_F(ProfileReaderTest, AnEndpointThatCannotBeReachedIsToldInThePersonsWords) {
+    std::string origin;
+    {
+        testsupport::TestHttpServer gone;
+        origin = gone.origin();
+    }
+    const testsupport::ScopedEnv nowhere{"ULMET_API_ORIGIN", origin};
+    const auto outcome = ProfileReader::read(services, endpoint("a@x"), request());
+    ASSERT_TRUE(outcome.status.errorValue());
+    EXPECT_EQ(outcome.status.errorValue()->message,
+              "アカウントのサーバーに接続できませんでした。次の確認でもう一度試します");
+}

@@ -21,13 +21,17 @@ class TransportError : public Error {
 public:
     // `mayHaveArrived`: the request may have reached the server (false only when it is known not
     // to have left: no name, no connection, no secure channel).
-    explicit TransportError(const std::string& description, bool mayHaveArrived = true)
+    // `timedOut`: no whole answer within the exchange's time.
+    explicit TransportError(const std::string& description, bool mayHaveArrived = true, bool timedOut = false)
         : Error(description)
-        , m_mayHaveArrived(mayHaveArrived) {}
+        , m_mayHaveArrived(mayHaveArrived)
+        , m_timedOut(timedOut) {}
     bool mayHaveArrived() const { return m_mayHaveArrived; }
+    bool timedOut() const { return m_timedOut; }
 
 private:
     bool m_mayHaveArrived;
+    bool m_timedOut;
 };
 
 // A file could not be read or written; the description names the path and the system's reason.

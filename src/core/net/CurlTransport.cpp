@@ -158,7 +158,7 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
                                rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_UNSUPPORTED_PROTOCOL ||
                                rc == CURLE_URL_MALFORMAT || sentBytes == 0;
         throw TransportError(errorBuffer[0] ? std::string(errorBuffer) : std::string(curl_easy_strerror(rc)),
-                             !neverLeft);
+                             !neverLeft, rc == CURLE_OPERATION_TIMEDOUT);
     }
 
     long status = 0;

@@ -1,5 +1,7 @@
 #include "readings/ProfileReader.h"
 
+#include "base/Errors.h"
+#include "base/Language.h"
 #include "claude/CredentialResolver.h"
 #include "codex/CodexProvider.h"
 #include "usage/AnthropicAPI.h"
@@ -65,6 +67,11 @@ Outcome fromEndpoint(const Services& services, const ProfileConfig& profile, con
             outcome.rateLimited = true;
             outcome.retryAfter = e.retryAfter();
         }
+    } catch (const TransportError& e) {
+        // libcurl's own words are for logs: the person reads what happened and what comes next.
+        outcome.status = ProfileStatus::error(
+            e.timedOut() ? TR("アカウントのサーバーが時間内に応答しませんでした。次の確認でもう一度試します")
+                         : TR("アカウントのサーバーに接続できませんでした。次の確認でもう一度試します"));
     } catch (const std::exception& e) {
         outcome.status = ProfileStatus::error(e.what());
     }
