@@ -112,6 +112,19 @@ TEST(CustodyLedgerFile, PrivateTokenFreeBoundedAndAnUnreadableFileKeptAside) {
     EXPECT_EQ(ledger.read().pending.size(), 1u);
 }
 
+TEST(CustodyLedgerFile, DatesAtTheEdgeOfTheClockInAHandEditedFileAreNoFault) {
+    // The earliest date the clock holds, in a file someone edited: a month old like any other.
+    TempDir data;
+    FakeClock clock;
+    writeFile(
+        data / CustodyLedger::kFileName,
+        R"({"version":1,"tokens":{"k":{"state":"spent","since":"0001-01-01T00:00:00Z"}},"pending":[]})");
+    CustodyLedger ledger(data.path(), clock);
+    ASSERT_EQ(ledger.read().tokens.size(), 1u);
+    EXPECT_NO_THROW(ledger.update([](CustodyLedger::Contents&) {}));
+    EXPECT_TRUE(ledger.read().tokens.empty()) << "older than a month: gone";
+}
+
 TEST(CustodyLockFile, HeldAgainstOtherProcessesAndThreadsAndAgainByItsHolder) {
     TempDir data;
     {
@@ -338,6 +351,40 @@ TEST_F(CustodyTest, RemovalsAndEnrolmentsCutShortAreDeletedUntilGone) {
     EXPECT_TRUE(CustodyLedger(data.path(), clock).read().pending.empty());
 }
 
+TEST_F(CustodyTest, WhileCustodyJsonCannotBeReadATokenHandedToClaudeIsNotSent) {
+    // A switch gave a's login to claude, which renewed it since; then custody.json was damaged.
+    const std::string handed = blob("a", msFromNow(-10), "r-a");
+    putSlot(a, handed);
+    custodian->handedToClaude(handed, "a@x");
+    writeFile(liveFile, blob("a2", msFromNow(3600), "r-a2"));
+    writeFile(data / CustodyLedger::kFileName, "{\"tokens\": {\"cut");
+    custodian = fresh();
+    EXPECT_THROW((void)custodian->credentialsFor(a), ResolveError);
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{}) << "claude may hold it, or have spent it";
+}
+
+TEST_F(CustodyTest, ARenewalAnswerThatKeepsTheRefreshTokenLeavesItUsable) {
+    // The endpoint renews the access token and names no new refresh token: the old one stays good.
+    int sent = 0;
+    server.on(
+        "POST", std::string(AnthropicAPI::kTokenPath), [&](const httplib::Request&, httplib::Response& res) {
+            ++sent;
+            res.set_content(json{{"access_token", "a." + std::to_string(sent)}, {"expires_in", 3600}}.dump(),
+                            "application/json");
+        });
+    putSlot(a, blob("a", msFromNow(-10), "r-a"));
+    EXPECT_EQ(custodian->credentialsFor(a).resolved.credentials.accessToken, "a.1");
+    ASSERT_EQ(refreshIn(slotOf(a)), "r-a");
+    for (int restart = 0; restart < 2; ++restart) {
+        SCOPED_TRACE(restart);
+        clock.advance(std::chrono::hours(2));
+        std::string access;
+        EXPECT_NO_THROW(access = custodian->credentialsFor(a).resolved.credentials.accessToken);
+        EXPECT_EQ(access, "a." + std::to_string(restart + 2)) << "the expired access token is renewed again";
+        custodian = fresh();
+    }
+}
+
 // ---- The account steps against claude's own writes ------------------------------------------
 
 TEST_F(CustodyTest, ASwitchKeepsTheLoginClaudeRenewedWhileTheSwitchWasUnderWay) {
@@ -361,6 +408,21 @@ TEST_F(CustodyTest, ASwitchKeepsTheLoginClaudeRenewedWhileTheSwitchWasUnderWay) 
     EXPECT_EQ(refreshIn(readFile(liveFile).value_or("{}")), "r-b.1");
     EXPECT_EQ(ClaudeAppState::readEmail(home.path()), "b@x");
     EXPECT_FALSE(CustodyLedger(data.path(), clock).read().switching) << "finished";
+}
+
+TEST_F(CustodyTest, ASwitchStopsWhenTheOutgoingLoginsAccountCannotBeTold) {
+    // claude renewed a's login while no MeterKeeper ran and has been idle since: its access token
+    // has expired, the profile endpoint refuses it, and a's slot holds the token claude spent.
+    server.on("GET", std::string(AnthropicAPI::kProfilePath),
+              [](const httplib::Request&, httplib::Response& res) { res.status = 401; });
+    const std::string newest = blob("a2", msFromNow(-600), "r-a2");
+    writeFile(liveFile, newest);
+    writeFile(home / ".claude.json", identity("a@x"));
+    putSlot(a, blob("a", msFromNow(-30000), "r-a"));
+    putSlot(b, blob("b", msFromNow(3600), "r-b"));
+    const AccountSteps::Switch result = AccountSteps::switchTo(services, *custodian, {a, b}, b);
+    const bool kept = readFile(liveFile).value_or("") == newest || slotOf(a) == newest;
+    EXPECT_TRUE(kept) << "a's only login was overwritten: " << result.message;
 }
 
 TEST_F(CustodyTest, ASwitchCutShortBetweenClaudesTwoFilesIsCompletedAtTheNextLook) {
