@@ -154,7 +154,10 @@ protected:
         const std::string switched = "」に切替えました。";
         if (messageAt > changedAt && message.starts_with("「") &&
             message.find(switched) != std::string::npos) {
-            const std::string name = message.substr(3, message.find(switched) - 3);
+            // "「b」に切替えました。…", or "「a」のセッションが…ため「b」に切替えました。…"
+            const std::size_t end = message.find(switched);
+            const std::size_t start = message.rfind("「", end) + std::string("「").size();
+            const std::string name = message.substr(start, end - start);
             const auto& ps = store->config().profiles;
             if (!removedNames.contains(name) &&
                 std::none_of(ps.begin(), ps.end(), [&](const ProfileConfig& p) {

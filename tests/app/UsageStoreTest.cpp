@@ -243,6 +243,7 @@ TEST_F(StoreTest, AFailedIdentityWritePutsThePreviousLiveLoginBack) {
     auto [config, a, b] = twoAccounts(false);
     slot(b, "tok-b");
     writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-a"));
+    account("tok-a", "a@x");
     writeFile(home / ".claude.json", "{ damaged");
     start(config);
     finishCycle();

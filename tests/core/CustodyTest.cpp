@@ -69,7 +69,7 @@ TEST(Digest, Sha256KnownAnswersAcrossBlockBoundaries) {
 
 // ---- The ledger and the lock ----------------------------------------------------------------
 
-TEST(CustodyLedgerFile, PrivateTokenFreeBoundedAndAnUnreadableFileKeptAside) {
+TEST(CustodyLedgerFile, PrivateTokenFreeBoundedAndAnUnreadableFileLeftAlone) {
     TempDir data;
     FakeClock clock;
     const fs::path file = data / CustodyLedger::kFileName;
@@ -104,25 +104,28 @@ TEST(CustodyLedgerFile, PrivateTokenFreeBoundedAndAnUnreadableFileKeptAside) {
     EXPECT_EQ(pruned.size(), 1u);
     EXPECT_TRUE(pruned.contains(CustodyLedger::fingerprint("r-live-secret")));
 
-    // Damaged: kept aside, and the ledger goes on.
+    // Damaged: what it knew cannot be known anew, so it is left as it is and nothing that depends
+    // on it goes ahead, with a word on what to do.
     writeFile(file, "{\"tokens\": [cut");
     EXPECT_TRUE(ledger.read().tokens.empty());
-    ledger.update([&](CustodyLedger::Contents& c) { c.pending.push_back({target, false, clock.now()}); });
-    EXPECT_EQ(readFile(data / "custody.json.corrupt").value_or(""), "{\"tokens\": [cut");
-    EXPECT_EQ(ledger.read().pending.size(), 1u);
+    EXPECT_FALSE(ledger.sound());
+    EXPECT_EQ(errorText([&] { ledger.update([](CustodyLedger::Contents&) {}); }),
+              file.string() + " を読めないため、ログインを更新・切替えしません。ファイルを直すか、"
+                              "取り込み直すつもりで削除してください");
+    EXPECT_EQ(readFile(file).value_or(""), "{\"tokens\": [cut");
 }
 
 TEST(CustodyLedgerFile, DatesAtTheEdgeOfTheClockInAHandEditedFileAreNoFault) {
-    // The earliest date the clock holds, in a file someone edited: a month old like any other.
+    // The earliest date the clock holds, in a file someone edited: the entry is no entry.
     TempDir data;
     FakeClock clock;
     writeFile(
         data / CustodyLedger::kFileName,
         R"({"version":1,"tokens":{"k":{"state":"spent","since":"0001-01-01T00:00:00Z"}},"pending":[]})");
     CustodyLedger ledger(data.path(), clock);
-    ASSERT_EQ(ledger.read().tokens.size(), 1u);
+    EXPECT_TRUE(ledger.read().tokens.empty());
     EXPECT_NO_THROW(ledger.update([](CustodyLedger::Contents&) {}));
-    EXPECT_TRUE(ledger.read().tokens.empty()) << "older than a month: gone";
+    EXPECT_TRUE(ledger.sound());
 }
 
 TEST(CustodyLockFile, HeldAgainstOtherProcessesAndThreadsAndAgainByItsHolder) {
@@ -383,6 +386,21 @@ TEST_F(CustodyTest, ARenewalAnswerThatKeepsTheRefreshTokenLeavesItUsable) {
         EXPECT_EQ(access, "a." + std::to_string(restart + 2)) << "the expired access token is renewed again";
         custodian = fresh();
     }
+}
+
+// Renewed tokens the secret store refused are held and written later, but only over the login
+// they replace: a slot another process wrote meanwhile keeps its newer login.
+TEST_F(CustodyTest, AHeldRenewalIsNeverWrittenOverANewerSlot) {
+    putSlot(a, blob("a", msFromNow(-10), "r-a"));
+    store.failWrites(SecretStatus::notAvailable);
+    EXPECT_TRUE(custodian->credentialsFor(a).resolved.unsaved);
+    store.failWrites(SecretStatus::success);
+    const std::string captured = blob("fresh", msFromNow(3600), "r-fresh"); // by another process
+    putSlot(a, captured);
+    EXPECT_EQ(custodian->credentialsFor(a).resolved.credentials.accessToken, "fresh");
+    EXPECT_EQ(slotOf(a), captured);
+    EXPECT_EQ(custodian->flushHeld(), 0u) << "nothing held any more";
+    EXPECT_EQ(slotOf(a), captured);
 }
 
 // ---- The account steps against claude's own writes ------------------------------------------

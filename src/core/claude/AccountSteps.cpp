@@ -113,8 +113,20 @@ Outgoing readOutgoing(const Services& services, const std::vector<ProfileConfig>
         if (o.email && (ActiveCredentialStore::read(services.secrets, services.home) != o.blob ||
                         statusLineAccount(services, profiles) != o.email))
             o.email.reset(); // one of them changed under us: the lookup below tells
-        if (!o.email)
-            o.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
+        if (!o.email) {
+            try {
+                o.email = AnthropicAPI::profileEmail(services.http, credentials.accessToken);
+            } catch (const std::exception&) {
+            }
+        }
+        // The endpoint cannot tell (an expired access token, no network): the account claude's
+        // state file names, when neither file changed while both were read.
+        if (!o.email) {
+            const auto named = ClaudeAppState::readEmail(services.home);
+            if (named && ActiveCredentialStore::read(services.secrets, services.home) == o.blob &&
+                ClaudeAppState::readEmail(services.home) == named)
+                o.email = named;
+        }
     } catch (const CredentialsError&) {
         o.unreadable = true;
         o.blob.reset();
@@ -130,6 +142,13 @@ std::optional<std::string> liveNow(const Services& services) {
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+// Whether some profile's slot holds exactly this login already.
+bool keptInASlot(SlotCustodian& custodian, const std::vector<ProfileConfig>& profiles,
+                 const std::string& blob) {
+    return std::any_of(profiles.begin(), profiles.end(),
+                       [&](const ProfileConfig& p) { return custodian.read(p.id) == blob; });
 }
 
 // What a switch stops at, or none: it may go on.
@@ -162,7 +181,15 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
     }
     if (outgoing.blob)
         custodian.noteLive(*outgoing.blob, outgoing.email);
-    if (const ProfileConfig* owner = outgoing.blob ? withEmail(profiles, outgoing.email) : nullptr) {
+    const ProfileConfig* owner = outgoing.blob ? withEmail(profiles, outgoing.email) : nullptr;
+    if (outgoing.blob && !owner && !keptInASlot(custodian, profiles, *outgoing.blob)) {
+        // Overwriting it would lose it: a login of an account no profile has, or of one that
+        // cannot be told.
+        result.message = TR("切替えませんでした: 現在の claude のログインがどのプロファイルのものか分からず、"
+                            "保存できません。先に登録するか、そのプロファイルに取り込んでください");
+        return true;
+    }
+    if (owner) {
         try {
             custodian.store(owner->id, *outgoing.blob);
         } catch (const std::exception& e) {
@@ -194,13 +221,14 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
                                    {target.name, resolved.credentials.sourceDescription})});
         return true;
     }
-    // claude may have renewed its login or logged in meanwhile: that login is kept first.
-    if (liveNow(services) != outgoing.blob)
-        return false;
-
     // Named as under way before claude's login is written: a switch cut short between the login
     // and the identity is completed at the next start. From now on these tokens are claude's.
     custodian.handedToClaude(resolved.raw, target.accountEmail, target.id);
+    // claude may have renewed its login or logged in meanwhile: that login is kept first.
+    if (liveNow(services) != outgoing.blob) {
+        custodian.ledger().update([](CustodyLedger::Contents& c) { c.switching.reset(); });
+        return false;
+    }
     result.liveChanged = true;
     try {
         ActiveCredentialStore::write(services.secrets, services.home, resolved.raw);

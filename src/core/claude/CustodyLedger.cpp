@@ -5,6 +5,8 @@
 #include "base/Errors.h"
 #include "base/FileIO.h"
 #include "base/Json.h"
+#include "base/Language.h"
+#include "base/Text.h"
 #include "claude/CustodyLock.h"
 
 namespace fs = std::filesystem;
@@ -43,7 +45,13 @@ std::optional<Instant> instantOf(const json& object, const char* name) {
     const auto it = object.find(name);
     if (it == object.end() || !it->is_string())
         return std::nullopt;
-    return DateTime::parseIso8601(it->get_ref<const std::string&>());
+    // Within two centuries of 1970: any other date is a hand's, and the clock's arithmetic on it
+    // would overflow.
+    const auto t = DateTime::parseIso8601(it->get_ref<const std::string&>());
+    constexpr auto kSpan = std::chrono::hours(24 * 365 * 200);
+    if (!t || *t < Instant{} - kSpan || *t > Instant{} + kSpan)
+        return std::nullopt;
+    return t;
 }
 
 std::optional<std::string> textOf(const json& object, const char* name) {
@@ -157,15 +165,26 @@ CustodyLedger::Contents CustodyLedger::read() const {
     return load(unreadable).value_or(Contents{});
 }
 
+bool CustodyLedger::sound() const {
+    bool unreadable = false;
+    (void)load(unreadable);
+    return !unreadable;
+}
+
+Error CustodyLedger::damaged() const {
+    return Error(Text::fill(TR("%1 を読めないため、ログインを更新・切替えしません。ファイルを直すか、"
+                               "取り込み直すつもりで削除してください"),
+                            {(m_dir / kFileName).string()}));
+}
+
 void CustodyLedger::update(const std::function<void(Contents&)>& change) {
     const CustodyLock lock(m_dir);
     bool unreadable = false;
     const std::optional<Contents> before = load(unreadable);
-    if (unreadable) { // kept for whoever wants to look; what can still be known is known anew
-        std::error_code ignored;
-        FileIO::copyNoReplace(m_dir / kFileName, m_dir / (std::string(kFileName) + ".corrupt"), 0600,
-                              ignored);
-    }
+    // What it knew (tokens spent or sent without an answer, tokens claude holds) cannot be known
+    // anew: nothing that depends on it goes ahead until the file is mended or removed.
+    if (unreadable)
+        throw damaged();
     Contents after = before.value_or(Contents{});
     change(after);
     const Instant now = m_clock.now();
@@ -175,11 +194,11 @@ void CustodyLedger::update(const std::function<void(Contents&)>& change) {
             return false; // live: claude's for as long as it is
         if (t.state == State::claudes && t.until && *t.until <= now)
             return true; // claude has had its time: the token is no one's to keep track of
-        return now - t.since > kKeptFor;
+        return t.since < now - kKeptFor;
     });
     if (before && *before == after)
         return;
-    if (!before && !unreadable && after == Contents{})
+    if (!before && after == Contents{})
         return; // nothing to keep: no file is made
     std::error_code error;
     if (!FileIO::writeAtomic(m_dir / kFileName, encode(after), 0600, error))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/DateTime.h"
+#include "base/Errors.h"
 #include "base/Uuid.h"
 
 #include <chrono>
@@ -61,10 +62,14 @@ public:
 
     // What the file holds now; empty when it is missing or cannot be read.
     Contents read() const;
+    // False when the file is there but cannot be read or parsed: what it knew is not known.
+    bool sound() const;
+    // "<file> を読めないため、…": what such a file stops.
+    Error damaged() const;
     // Reads the file, lets `change` change it and writes it back when it changed, under the
     // CustodyLock. Entries whose state is older than kKeptFor go (a live login of claude's stays).
-    // A file that cannot be read is kept as custody.json.corrupt and started anew. Throws
-    // FileError when the file cannot be written: nothing that depends on it may go ahead.
+    // Throws damaged() for a file that cannot be read (it is left as it is) and FileError when
+    // the file cannot be written: nothing that depends on it may go ahead.
     void update(const std::function<void(Contents&)>& change);
 
     const std::filesystem::path& dir() const { return m_dir; }

@@ -51,7 +51,9 @@ Live readLive(const Services& services) {
 void letGo(CustodyLedger::Token& t) {
     if (t.state != State::claudes || t.until)
         return;
-    t.until = t.expiresAt ? *t.expiresAt + SlotCustodian::kSwitchedOutGrace : t.since;
+    // An expiry years ahead (a blob's own word) counts as ten years, which the clock can hold.
+    const Instant latest = t.since + std::chrono::hours(24 * 365 * 10);
+    t.until = t.expiresAt ? std::min(*t.expiresAt, latest) + SlotCustodian::kSwitchedOutGrace : t.since;
 }
 
 // Under the ledger's update: the blob's refresh token is claude's live one.
@@ -89,7 +91,7 @@ std::shared_ptr<SlotCustodian::Lane> SlotCustodian::laneOf(const Uuid& id) {
 std::optional<std::string> SlotCustodian::heldOf(const Uuid& id) {
     const std::lock_guard lock(m_mutex);
     const auto it = m_held.find(id);
-    return it == m_held.end() ? std::nullopt : std::optional(it->second);
+    return it == m_held.end() ? std::nullopt : std::optional(it->second.blob);
 }
 
 bool SlotCustodian::isRemoved(const Uuid& id) {
@@ -124,10 +126,42 @@ bool SlotCustodian::storeOrHoldLocked(const Uuid& id, const std::string& blob) {
         writeLocked(id, blob);
         return true;
     } catch (const Error&) {
+        std::optional<std::string> replaces;
+        if (SecretRead slot = m_services.secrets.read(ProfileSlotStore::service, id.toString());
+            slot.status == SecretStatus::success)
+            replaces = std::move(slot.data);
         const std::lock_guard lock(m_mutex);
-        if (!m_removed.contains(id))
-            m_held.insert_or_assign(id, blob);
+        if (m_removed.contains(id))
+            return false;
+        // A copy held already replaces the same slot content as this one.
+        if (const auto it = m_held.find(id); it != m_held.end())
+            replaces = it->second.replaces;
+        m_held.insert_or_assign(id, Held{blob, std::move(replaces)});
         return false;
+    }
+}
+
+void SlotCustodian::writeHeldLocked(const Uuid& id) {
+    std::optional<Held> held;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (const auto it = m_held.find(id); it != m_held.end())
+            held = it->second;
+    }
+    if (!held)
+        return;
+    std::optional<std::string> now;
+    if (SecretRead slot = m_services.secrets.read(ProfileSlotStore::service, id.toString());
+        slot.status == SecretStatus::success)
+        now = std::move(slot.data);
+    if (now != held->replaces && now != held->blob) {
+        const std::lock_guard lock(m_mutex); // written since by another process: its login stays
+        m_held.erase(id);
+        return;
+    }
+    try {
+        writeLocked(id, held->blob);
+    } catch (const Error&) {
     }
 }
 
@@ -206,7 +240,7 @@ void SlotCustodian::settlePending(const std::vector<ProfileConfig>& profiles) {
             settled.push_back(p.id); // its profile was saved: the slot is its own
             continue;
         }
-        if (saved || (p.enrolment && now - p.since < kEnrolmentSettles))
+        if (saved || (p.enrolment && p.since > now - kEnrolmentSettles))
             continue; // an enrolment may still be saved; a profile added back keeps its slot
         const auto lane = laneOf(p.id);
         const std::lock_guard turn(lane->mutex);
@@ -228,14 +262,19 @@ std::size_t SlotCustodian::flushHeld() {
     std::vector<Uuid> ids;
     {
         const std::lock_guard lock(m_mutex);
-        for (const auto& [id, blob] : m_held)
+        for (const auto& [id, held] : m_held)
             ids.push_back(id);
     }
-    for (const Uuid& id : ids) {
-        const auto lane = laneOf(id);
-        const std::lock_guard turn(lane->mutex);
-        if (const auto held = heldOf(id))
-            storeOrHoldLocked(id, *held);
+    if (ids.empty())
+        return 0;
+    try {
+        const CustodyLock custody(m_dataDir);
+        for (const Uuid& id : ids) {
+            const auto lane = laneOf(id);
+            const std::lock_guard turn(lane->mutex);
+            writeHeldLocked(id);
+        }
+    } catch (const Error&) {
     }
     const std::lock_guard lock(m_mutex);
     return m_held.size();
@@ -335,6 +374,10 @@ ResolvedCredentials SlotCustodian::grant(const ResolvedCredentials& resolved) {
     };
     try {
         ResolvedCredentials renewed = CredentialResolver::renew(m_services, resolved);
+        if (renewed.credentials.refreshToken == resolved.credentials.refreshToken) {
+            settle(std::nullopt); // the endpoint kept the refresh token: it is still good
+            return renewed;
+        }
         remember(key, Spent{renewed.raw, std::nullopt});
         settle(State::spent);
         return renewed;
@@ -384,35 +427,27 @@ bool SlotCustodian::isClaudes(const std::string& refreshToken) {
     return !(it->second.until && now >= *it->second.until); // switched out long enough ago: ours
 }
 
-SlotCustodian::ForUse SlotCustodian::resolveLocked(const ProfileConfig& profile) {
-    std::optional<std::string> held = heldOf(profile.id);
-    if (held) { // written now when the secret store takes it again
-        try {
-            writeLocked(profile.id, *held);
-            held.reset();
-        } catch (const Error&) {
-        }
-    }
-    return ForUse{CredentialResolver::resolve(m_services, profile, false, held)};
-}
-
 SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile) {
     {
         const auto lane = laneOf(profile.id);
         const std::lock_guard turn(lane->mutex);
-        ForUse use = resolveLocked(profile);
-        if (!CredentialResolver::needsRenewal(use.resolved, m_services.clock.now()))
+        const std::optional<std::string> held = heldOf(profile.id);
+        ForUse use{CredentialResolver::resolve(m_services, profile, false, held)};
+        if (!held && !CredentialResolver::needsRenewal(use.resolved, m_services.clock.now()))
             return use;
     }
-    // A renewal: the custody lock first (another process may be renewing the same slot, or
-    // switching), then the slot's turn, and everything read again under both. A caller that waited
-    // finds the renewal of the one before.
+    // A renewal, or a held copy to write: the custody lock first (another process may be renewing
+    // the same slot, or switching), then the slot's turn, and everything read again under both.
+    // A caller that waited finds the renewal of the one before.
     const CustodyLock custody(m_dataDir);
     const auto lane = laneOf(profile.id);
     const std::lock_guard turn(lane->mutex);
-    ForUse use = resolveLocked(profile);
+    writeHeldLocked(profile.id);
+    ForUse use{CredentialResolver::resolve(m_services, profile, false, heldOf(profile.id))};
     if (!CredentialResolver::needsRenewal(use.resolved, m_services.clock.now()))
         return use;
+    if (!m_ledger.sound()) // what it knew of this token is not known now
+        throw ResolveError::refreshFailed(m_ledger.damaged().description(), ResolveError::Spend::notSpent);
 
     // The refresh token may be claude's: the live login's own, or one handed to claude.
     if (const auto& refresh = use.resolved.credentials.refreshToken) {

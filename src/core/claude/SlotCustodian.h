@@ -114,8 +114,9 @@ private:
     std::optional<std::string> currentLocked(const Uuid& id);
     void writeLocked(const Uuid& id, const std::string& blob);       // throws when the store refuses
     bool storeOrHoldLocked(const Uuid& id, const std::string& blob); // false when held instead
-    // The slot's credentials, the held copy written first when the secret store takes it again.
-    ForUse resolveLocked(const ProfileConfig& profile);
+    // Under the custody lock and the slot's lane: the held copy written when the secret store
+    // takes it again (and dropped when the slot holds another login than the one it replaces).
+    void writeHeldLocked(const Uuid& id);
     bool isClaudes(const std::string& refreshToken);
     // What a refresh token was spent for in this process: its renewed blob (kept for the latest
     // kKeptGrants) or the endpoint's refusal.
@@ -134,7 +135,13 @@ private:
     CustodyLedger m_ledger;
     std::mutex m_mutex; // guards everything below
     std::map<Uuid, std::shared_ptr<Lane>> m_lanes;
-    std::map<Uuid, std::string> m_held; // renewed or copied tokens whose slot write failed
+    // Renewed or copied tokens whose slot write failed, with what the slot held then: written only
+    // over that (a slot another process wrote since keeps its newer login).
+    struct Held {
+        std::string blob;
+        std::optional<std::string> replaces;
+    };
+    std::map<Uuid, Held> m_held;
     std::set<Uuid> m_removed;
     std::map<std::string, Spent> m_spent;       // refresh tokens sent by this process
     std::deque<std::string> m_recentGrants;     // whose renewed blobs are kept

@@ -76,7 +76,7 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
 template <class T>
 void set(CURL* handle, CURLoption option, T value) {
     if (curl_easy_setopt(handle, option, value) != CURLE_OK)
-        throw TransportError(std::string("libcurl option rejected: ") + std::to_string(option));
+        throw TransportError(std::string("libcurl option rejected: ") + std::to_string(option), false);
 }
 
 } // namespace
@@ -89,7 +89,7 @@ CurlTransport::CurlTransport(std::size_t maxBodyBytes)
 HttpResponse CurlTransport::send(const HttpRequest& request) {
     CurlHandle handle(curl_easy_init());
     if (!handle)
-        throw TransportError("libcurl could not be initialised");
+        throw TransportError("libcurl could not be initialised", false);
     CURL* h = handle.get();
 
     Exchange exchange;
@@ -103,7 +103,7 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
         const std::string line = name + ": " + value;
         curl_slist* appended = curl_slist_append(headers.get(), line.c_str());
         if (!appended)
-            throw TransportError("out of memory");
+            throw TransportError("out of memory", false);
         headers.release();
         headers.reset(appended);
     }
@@ -111,7 +111,7 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
     if (!request.body.empty()) {
         curl_slist* appended = curl_slist_append(headers.get(), "Expect:");
         if (!appended)
-            throw TransportError("out of memory");
+            throw TransportError("out of memory", false);
         headers.release();
         headers.reset(appended);
     }
