@@ -680,6 +680,55 @@ TEST_F(CustodianTest, ARenewalNeverOverwritesWhatCameMeanwhileNorRecreatesARemov
     EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString())) << "a removed slot stays gone";
 }
 
+TEST_F(CustodianTest, ASlotHoldingASpentTokenIsNeverHandedOutAsItIs) {
+    // A capture put one login into two profiles; p's is renewed. q's access token is still good,
+    // but its refresh token is spent: q gets p's renewal, not the spent login (a switch would make
+    // it claude's, and claude's renewal of it would be refused).
+    const ProfileConfig q = profile("~/.y");
+    putSlot(p, blob("x", msFromNow(-10), "r-x"));
+    putSlot(q, blob("x", msFromNow(3000), "r-x"));
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "x.1");
+    EXPECT_EQ(custodian.credentialsFor(q).resolved.credentials.accessToken, "x.1");
+    EXPECT_EQ(refreshIn(*store.get(ProfileSlotStore::service, q.id.toString())), "r-x.1");
+    // Another process, which has not seen that renewal, knows from the ledger that it is spent.
+    putSlot(q, blob("x", msFromNow(3000), "r-x"));
+    SlotCustodian elsewhere(services, data.path());
+    EXPECT_THROW((void)elsewhere.credentialsFor(q), ResolveError);
+    // The renewal is q's only while no one else has it: here a switch gave it to claude.
+    custodian.handedToClaude(*store.get(ProfileSlotStore::service, p.id.toString()), "x@x");
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(q); }),
+              ResolveError::claudeRenews().description());
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{"r-x"});
+}
+
+TEST_F(CustodianTest, ATokenClaudeRenewedIsSpent) {
+    // claude is seen on its account with a login it renewed itself: the one it had before is
+    // spent, whichever slot still holds it, and its access token is not used on.
+    const std::string before = blob("a", msFromNow(3000), "r-a");
+    writeFile(liveFile, before);
+    custodian.noteLive(before, "a@x");
+    putSlot(p, before);
+    const std::string renewed = blob("a2", msFromNow(3600), "r-a2");
+    writeFile(liveFile, renewed);
+    custodian.noteLive(renewed, "a@x");
+    EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{});
+    // A look that read the file before claude rewrote it does not make the new login spent.
+    custodian.noteLive(before, "a@x");
+    EXPECT_EQ(custodian.ledger().read().tokens.at(CustodyLedger::fingerprint("r-a2")).state,
+              CustodyLedger::State::claudes);
+    // The same for a login claude was given and switched out of, once claude is seen on that
+    // account with another login (it logged in anew).
+    custodian.handedToClaude(renewed, "a@x");
+    custodian.handedToClaude(blob("b", msFromNow(3000), "r-b"), "b@x");
+    const std::string again = blob("a3", msFromNow(3600), "r-a3");
+    writeFile(liveFile, again);
+    custodian.noteLive(again, "a@x");
+    putSlot(p, renewed);
+    EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{});
+}
+
 TEST_F(CustodianTest, ClaudesTokensAreNeverSent) {
     // The slot holds the live login (following off, after a switch): the live access token is used
     // while valid; once expired nothing is spent.

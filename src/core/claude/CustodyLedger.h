@@ -22,7 +22,7 @@ class CustodyLedger {
 public:
     enum class State {
         claudes, // claude has it (seen live or handed to it by a switch), or may still have it
-        spent,   // sent to the token endpoint, which answered: never sent again
+        spent,   // sent to the token endpoint, which answered, or renewed by claude: never sent again
         unknown, // sent without a clear answer: it may have been spent, so it is never sent again
     };
     struct Token {

@@ -34,8 +34,10 @@
 //   it already. While claude's login file cannot be read nothing is renewed;
 // - a refresh token is sent at most once, across restarts and processes: the CustodyLedger names
 //   it (by its digest) as sent before the request leaves, and spent or of unknown outcome after;
-//   such a token is never sent again. In this process a slot that holds a token spent before gets
-//   that renewal (or its refusal) instead;
+//   such a token is never sent again. A token claude had, of the account claude is seen on with
+//   another one, was renewed by claude: it is named spent too. A slot that holds a spent token is
+//   never handed out as it is, whatever its expiry: in this process it gets that renewal (while
+//   no one else has it since) or its refusal, else it is refused;
 // - renewed tokens whose slot write failed are held here, in memory, and used instead of the slot
 //   until a write succeeds;
 // - slots of removed profiles, and of enrolments whose profile was never saved, are deleted until
@@ -78,7 +80,9 @@ public:
     // claude's live login as read by the caller, with its account when known: its refresh token is
     // claude's from now on. Knowing the live account also lets go of every other account's tokens:
     // each stays claude's until its access token has expired and kSwitchedOutGrace more (a claude
-    // session started before may still hold it), then it is free.
+    // session started before may still hold it), then it is free. While `blob` is still live, the
+    // account's other tokens that claude had are named spent: claude has renewed them (or logged
+    // in anew).
     void noteLive(const std::string& blob, const std::optional<std::string>& account);
     // A switch writes `blob` (the account `account`'s login) as claude's: this one is claude's, and
     // every other is let go as above. With `switchingTo`, the ledger also names the switch as under
@@ -117,6 +121,9 @@ private:
     // The slot's credentials, the held copy written first when the secret store takes it again.
     ForUse resolveLocked(const ProfileConfig& profile);
     bool isClaudes(const std::string& refreshToken);
+    // Whether slot credentials' refresh token was spent: renewed by this process, or named spent
+    // or of unknown outcome in the ledger.
+    bool spentBefore(const ResolvedCredentials& resolved);
     // What a refresh token was spent for in this process: its renewed blob (kept for the latest
     // kKeptGrants) or the endpoint's refusal.
     struct Spent {
