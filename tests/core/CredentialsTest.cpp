@@ -729,6 +729,23 @@ TEST_F(CustodianTest, ATokenClaudeRenewedIsSpent) {
     EXPECT_EQ(tokens.received(), std::vector<std::string>{});
 }
 
+TEST_F(CustodianTest, ASlotRemovedByAnotherProcessIsNeverWrittenAgain) {
+    // A second process read its profile list before this one removed q: its writes to q's slot
+    // (a copy of the live login, the outgoing login of a switch) find q removed in the ledger.
+    const ProfileConfig q = profile("~/.y");
+    putSlot(q, blob("q", msFromNow(3000), "r-q"));
+    SlotCustodian elsewhere(services, data.path());
+    EXPECT_TRUE(elsewhere.has(q.id));
+    custodian.remove(q.id);
+    EXPECT_FALSE(elsewhere.storeOrHold(q.id, blob("live", msFromNow(3000), "r-live")));
+    elsewhere.store(q.id, blob("live", msFromNow(3000), "r-live"));
+    EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
+    SlotCustodian restarted(services, data.path());
+    restarted.store(q.id, blob("live", msFromNow(3000), "r-live"));
+    EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
+    EXPECT_TRUE(custodian.storeOrHold(p.id, blob("p", msFromNow(3000), "r-p"))) << "other slots are written";
+}
+
 TEST_F(CustodianTest, ClaudesTokensAreNeverSent) {
     // The slot holds the live login (following off, after a switch): the live access token is used
     // while valid; once expired nothing is spent.

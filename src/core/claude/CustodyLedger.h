@@ -52,6 +52,9 @@ public:
         std::map<std::string, Token> tokens; // by fingerprint
         std::optional<Switch> switching;
         std::vector<Pending> pending;
+        // Profiles removed (by id, since when): no process writes their slots again, not even one
+        // that read its profile list before the removal. Kept for kKeptFor.
+        std::map<Uuid, Instant> removed;
         bool operator==(const Contents&) const;
     };
 

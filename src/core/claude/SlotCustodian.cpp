@@ -123,8 +123,16 @@ void SlotCustodian::writeLocked(const Uuid& id, const std::string& blob) {
         return; // nothing to keep for a profile that is gone
     // The secret store may rewrite its whole keyring on a write: skip one that changes nothing.
     const SecretRead stored = m_services.secrets.read(ProfileSlotStore::service, id.toString());
-    if (!(stored.status == SecretStatus::success && stored.data == blob))
+    if (!(stored.status == SecretStatus::success && stored.data == blob)) {
+        // Removed by another process, which this one has not heard of.
+        if (m_ledger.read().removed.contains(id)) {
+            const std::lock_guard lock(m_mutex);
+            m_removed.insert(id);
+            m_held.erase(id);
+            return;
+        }
         ProfileSlotStore::write(m_services.secrets, id, blob); // throws when refused
+    }
     const std::lock_guard lock(m_mutex);
     m_held.erase(id);
 }
@@ -182,6 +190,7 @@ void SlotCustodian::remove(const Uuid& id) {
         m_ledger.update([&](CustodyLedger::Contents& c) {
             std::erase_if(c.pending, [&](const auto& p) { return p.id == id; });
             c.pending.push_back({id, false, now});
+            c.removed[id] = now;
         });
     } catch (const Error&) {
     }

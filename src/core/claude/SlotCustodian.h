@@ -27,7 +27,8 @@
 // - a renewal holds its slot until the renewed blob is stored; a caller that comes meanwhile
 //   waits, reads the slot again and finds the renewed tokens (no second renewal);
 // - the renewed blob is stored only while the slot still holds the blob that was renewed, and
-//   never into the slot of a removed profile;
+//   never into the slot of a removed profile — removed here or, as the ledger names it, by
+//   another process;
 // - a refresh token that claude's live login holds is never sent, and neither is one that was
 //   handed to claude (a switch wrote it live, or it was seen live) until claude has moved on to
 //   another account and the grace below has passed: claude may still have it, or may have spent
@@ -63,8 +64,9 @@ public:
     // The same for a copy of the live login: when the write fails the blob is held in memory and
     // written at the next chance. False when it is held (or the profile was removed).
     bool storeOrHold(const Uuid& id, const std::string& blob);
-    // Deletes the slot and what is held of it; the profile's slot is never written again. When the
-    // secret store refuses, the deletion is retried by settlePending().
+    // Deletes the slot and what is held of it; the profile's slot is never written again, by any
+    // process (the ledger names it removed). When the secret store refuses, the deletion is
+    // retried by settlePending().
     void remove(const Uuid& id);
     // An enrolment is about to store a login for `id`, a profile not yet in the configuration:
     // should it never be saved there, settlePending() deletes the slot.
