@@ -1,4 +1,5 @@
 #include "base/Paths.h"
+#include "claude/AccountSteps.h"
 #include "claude/ActiveCredentialStore.h"
 #include "claude/CredentialResolver.h"
 #include "claude/CredentialsProvider.h"
@@ -744,6 +745,61 @@ TEST_F(CustodianTest, ASlotRemovedByAnotherProcessIsNeverWrittenAgain) {
     restarted.store(q.id, blob("live", msFromNow(3000), "r-live"));
     EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
     EXPECT_TRUE(custodian.storeOrHold(p.id, blob("p", msFromNow(3000), "r-p"))) << "other slots are written";
+}
+
+// A switch through the custodian: the profile endpoint names the account by the access token's
+// first letter ("a…" is a@x).
+class SwitchStepsTest : public CustodianTest {
+protected:
+    ScopedEnv api{"ULMET_API_ORIGIN", server.origin()};
+    void SetUp() override {
+        server.on("GET", "/api/oauth/profile", [](const httplib::Request& req, httplib::Response& res) {
+            const std::string token = req.get_header_value("Authorization").substr(7);
+            res.set_content(json{{"account", {{"email", token.substr(0, 1) + "@x"}}}}.dump(),
+                            "application/json");
+        });
+    }
+    ProfileConfig of(const std::string& name, const std::string& email) {
+        ProfileConfig q = profile("~/.claude-" + name);
+        q.name = name;
+        q.accountEmail = email;
+        q.accountIdentity = identity(email);
+        return q;
+    }
+    static std::string identity(const std::string& email) {
+        return json{{"oauthAccount", {{"emailAddress", email}}}}.dump();
+    }
+    std::string slotOf(const ProfileConfig& q) {
+        return store.get(ProfileSlotStore::service, q.id.toString()).value_or("");
+    }
+    void live(const std::string& login, const std::string& email) {
+        writeFile(liveFile, login);
+        writeFile(home / ".claude.json", identity(email));
+    }
+};
+
+TEST_F(SwitchStepsTest, OfTwoProfilesOfTheLiveAccountTheTargetTakesClaudesNewestLogin) {
+    // a1 and a2 are one account; a2's slot holds a login claude has renewed since.
+    const ProfileConfig a1 = of("a1", "a@x"), a2 = of("a2", "a@x"), b = of("b", "b@x");
+    const std::string older = blob("a-old", msFromNow(3000), "r-a-old");
+    const std::string newest = blob("a-new", msFromNow(3600), "r-a-new");
+    putSlot(a1, older);
+    putSlot(a2, older);
+    putSlot(b, blob("b", msFromNow(3600), "r-b"));
+    live(newest, "a@x");
+    const std::vector<ProfileConfig> profiles{a1, a2, b};
+    const AccountSteps::Switch result = AccountSteps::switchTo(services, custodian, profiles, a2);
+    EXPECT_TRUE(result.switched) << result.message;
+    EXPECT_EQ(readFile(liveFile), newest) << "the login claude renewed stays live";
+    EXPECT_EQ(slotOf(a2), newest);
+
+    // Away to b and back to a1, whose slot still has the login claude renewed: it is not made
+    // claude's again (claude could not renew it).
+    EXPECT_TRUE(AccountSteps::switchTo(services, custodian, profiles, b).switched);
+    EXPECT_EQ(slotOf(a2), newest);
+    const AccountSteps::Switch back = AccountSteps::switchTo(services, custodian, profiles, a1);
+    EXPECT_NE(readFile(liveFile), older) << back.message;
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{}) << "and nothing spent is sent";
 }
 
 TEST_F(CustodianTest, ClaudesTokensAreNeverSent) {

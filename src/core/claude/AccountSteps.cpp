@@ -169,7 +169,11 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
     }
     if (outgoing.blob)
         custodian.noteLive(*outgoing.blob, outgoing.email);
-    if (const ProfileConfig* owner = outgoing.blob ? withEmail(profiles, outgoing.email) : nullptr) {
+    // Of two profiles of one account, the target is the one whose slot is written live next.
+    const ProfileConfig* owner = outgoing.blob && outgoing.email && target.accountEmail == outgoing.email
+                                     ? &target
+                                     : withEmail(profiles, outgoing.email);
+    if (owner && outgoing.blob) {
         try {
             custodian.store(owner->id, *outgoing.blob);
         } catch (const std::exception& e) {
