@@ -1,6 +1,7 @@
 #include "base/Paths.h"
 #include "claude/AccountSteps.h"
 #include "claude/ActiveCredentialStore.h"
+#include "claude/ClaudeAppState.h"
 #include "claude/CredentialResolver.h"
 #include "claude/CredentialsProvider.h"
 #include "claude/ProfileSlotStore.h"
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -278,6 +280,22 @@ TEST_F(LiveCredentialTest, WithoutTheFileTheKeychainItemIsUpdatedOrAdded) {
     store.failWrites(-25291);
     EXPECT_EQ(errorText([&] { ActiveCredentialStore::write(store, home.path(), "x"); }),
               CredentialsError::keychain(-25291, "Claude Code-credentials").what());
+}
+
+TEST_F(LiveCredentialTest, AWriteOverTheLoginReadBeforeLeavesOneWrittenSinceAlone) {
+    // claude renewed its login after the caller read it: that login stays, nothing is written.
+    writeFile(file, "renewed by claude");
+    EXPECT_FALSE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("read before")));
+    EXPECT_EQ(readFile(file), "renewed by claude");
+    EXPECT_TRUE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("renewed by claude")));
+    EXPECT_EQ(readFile(file), "ours");
+    // The same for the secret-store item when there is no file.
+    fs::remove(file);
+    store.store("Claude Code-credentials", "me", "renewed by claude");
+    EXPECT_FALSE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("read before")));
+    EXPECT_EQ(store.get("Claude Code-credentials", "me"), "renewed by claude");
+    EXPECT_TRUE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("renewed by claude")));
+    EXPECT_EQ(store.get("Claude Code-credentials", "me"), "ours");
 }
 
 // ---- Resolver ----------------------------------------------------------------------------
@@ -800,6 +818,46 @@ TEST_F(SwitchStepsTest, OfTwoProfilesOfTheLiveAccountTheTargetTakesClaudesNewest
     const AccountSteps::Switch back = AccountSteps::switchTo(services, custodian, profiles, a1);
     EXPECT_NE(readFile(liveFile), older) << back.message;
     EXPECT_EQ(tokens.received(), std::vector<std::string>{}) << "and nothing spent is sent";
+}
+
+// The live login in the secret store, which claude renews the first time it is read once the
+// ledger names a switch under way: after the switch's last look, before it writes.
+class RenewedAtTheSwitch : public MemorySecretStore {
+public:
+    std::function<void()> beforeRead;
+    SecretRead read(std::string_view service, std::optional<std::string_view> account) override {
+        if (beforeRead)
+            beforeRead();
+        return MemorySecretStore::read(service, account);
+    }
+};
+
+TEST_F(SwitchStepsTest, ALoginClaudeRenewsJustBeforeTheSwitchWritesIsKept) {
+    RenewedAtTheSwitch keychain;
+    const Services inKeychain{http, keychain, clock, home.path()};
+    SlotCustodian slots(inKeychain, data.path());
+    const ProfileConfig a = of("a", "a@x"), b = of("b", "b@x");
+    const std::string renewed = blob("a-renewed", msFromNow(3600), "r-a-renewed");
+    keychain.store(ProfileSlotStore::service, b.id.toString(), blob("b", msFromNow(3600), "r-b"));
+    keychain.store(std::string(ActiveCredentialStore::keychainService), "me",
+                   blob("a", msFromNow(3600), "r-a"));
+    writeFile(home / ".claude.json", identity("a@x"));
+    bool renewedOnce = false;
+    keychain.beforeRead = [&] {
+        if (!renewedOnce && readFile(data / CustodyLedger::kFileName).value_or("").find("\"switching\"") !=
+                                std::string::npos) {
+            renewedOnce = true;
+            keychain.store(std::string(ActiveCredentialStore::keychainService), "me", renewed);
+        }
+    };
+    const AccountSteps::Switch result = AccountSteps::switchTo(inKeychain, slots, {a, b}, b);
+    ASSERT_TRUE(renewedOnce);
+    EXPECT_TRUE(result.switched) << result.message;
+    EXPECT_EQ(keychain.get(ProfileSlotStore::service, a.id.toString()), renewed)
+        << "a's newest login is kept";
+    EXPECT_EQ(keychain.get(std::string(ActiveCredentialStore::keychainService), "me"),
+              blob("b", msFromNow(3600), "r-b"));
+    EXPECT_EQ(ClaudeAppState::readIdentity(home.path()), identity("b@x"));
 }
 
 TEST_F(CustodianTest, ClaudesTokensAreNeverSent) {

@@ -214,7 +214,12 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
     custodian.handedToClaude(resolved.raw, target.accountEmail, target.id);
     result.liveChanged = true;
     try {
-        ActiveCredentialStore::write(services.secrets, services.home, resolved.raw);
+        // Over the outgoing login only: one claude renewed since the look above (while the ledger
+        // was written) would otherwise be gone.
+        if (!ActiveCredentialStore::write(services.secrets, services.home, resolved.raw, outgoing.blob)) {
+            custodian.ledger().update([](CustodyLedger::Contents& c) { c.switching.reset(); });
+            return false;
+        }
     } catch (const std::exception& e) {
         custodian.ledger().update([](CustodyLedger::Contents& c) { c.switching.reset(); });
         result.message = Text::fill(TR("切替失敗: %1"), {e.what()});
