@@ -27,6 +27,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -91,6 +92,9 @@ protected:
     std::vector<std::pair<std::string, Instant>> usageRequests; // token, virtual time
     // Each answer of the server waits up to this long (real time), to make the transport slow.
     std::atomic<int> maxDelayMicros{0};
+    // Called as each request of the profile endpoint comes in, before it is answered (on the
+    // server's thread); set before the first store starts.
+    std::function<void()> whileProfileAnswers;
     void pause() {
         if (const int max = maxDelayMicros.load(); max > 0) {
             thread_local std::minstd_rand random(std::random_device{}());
@@ -116,6 +120,8 @@ protected:
         });
         server.on("GET", "/api/oauth/profile", [this](const httplib::Request& req, httplib::Response& res) {
             pause();
+            if (whileProfileAnswers)
+                whileProfileAnswers();
             std::lock_guard lock(mutex);
             const auto it = accountEmails.find(accountPart(req.get_header_value("Authorization").substr(7)));
             if (it == accountEmails.end()) {
@@ -189,13 +195,17 @@ protected:
         start(settle);
     }
     void start(bool settle = true) {
-        StoreDependencies deps{Services{http, secrets, clock, home.path()}, configDir, &history, &sleeper,
-                               [this](const QString& t, const QString& b) {
-                                   notifications.emplace_back(t.toStdString(), b.toStdString());
-                               }};
-        store = std::make_unique<UsageStore>(std::move(deps));
+        store = makeStore(http);
         if (settle)
             sleeper.settle();
+    }
+    // A store on this home, data folder and secret store, talking through `transport`.
+    std::unique_ptr<UsageStore> makeStore(HttpTransport& transport) {
+        StoreDependencies deps{Services{transport, secrets, clock, home.path()}, configDir, &history,
+                               &sleeper, [this](const QString& t, const QString& b) {
+                                   notifications.emplace_back(t.toStdString(), b.toStdString());
+                               }};
+        return std::make_unique<UsageStore>(std::move(deps));
     }
     // Lets the first cycle (with its stagger) finish.
     void finishCycle() { sleeper.advance(seconds(5)); }

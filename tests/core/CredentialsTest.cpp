@@ -1,5 +1,7 @@
 #include "base/Paths.h"
+#include "claude/AccountSteps.h"
 #include "claude/ActiveCredentialStore.h"
+#include "claude/ClaudeAppState.h"
 #include "claude/CredentialResolver.h"
 #include "claude/CredentialsProvider.h"
 #include "claude/ProfileSlotStore.h"
@@ -23,6 +25,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -277,6 +280,22 @@ TEST_F(LiveCredentialTest, WithoutTheFileTheKeychainItemIsUpdatedOrAdded) {
     store.failWrites(-25291);
     EXPECT_EQ(errorText([&] { ActiveCredentialStore::write(store, home.path(), "x"); }),
               CredentialsError::keychain(-25291, "Claude Code-credentials").what());
+}
+
+TEST_F(LiveCredentialTest, AWriteOverTheLoginReadBeforeLeavesOneWrittenSinceAlone) {
+    // claude renewed its login after the caller read it: that login stays, nothing is written.
+    writeFile(file, "renewed by claude");
+    EXPECT_FALSE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("read before")));
+    EXPECT_EQ(readFile(file), "renewed by claude");
+    EXPECT_TRUE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("renewed by claude")));
+    EXPECT_EQ(readFile(file), "ours");
+    // The same for the secret-store item when there is no file.
+    fs::remove(file);
+    store.store("Claude Code-credentials", "me", "renewed by claude");
+    EXPECT_FALSE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("read before")));
+    EXPECT_EQ(store.get("Claude Code-credentials", "me"), "renewed by claude");
+    EXPECT_TRUE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("renewed by claude")));
+    EXPECT_EQ(store.get("Claude Code-credentials", "me"), "ours");
 }
 
 // ---- Resolver ----------------------------------------------------------------------------
@@ -679,6 +698,167 @@ TEST_F(CustodianTest, ARenewalNeverOverwritesWhatCameMeanwhileNorRecreatesARemov
     EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
     EXPECT_FALSE(custodian.storeOrHold(q.id, captured));
     EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString())) << "a removed slot stays gone";
+}
+
+TEST_F(CustodianTest, ASlotHoldingASpentTokenIsNeverHandedOutAsItIs) {
+    // A capture put one login into two profiles; p's is renewed. q's access token is still good,
+    // but its refresh token is spent: q gets p's renewal, not the spent login (a switch would make
+    // it claude's, and claude's renewal of it would be refused).
+    const ProfileConfig q = profile("~/.y");
+    putSlot(p, blob("x", msFromNow(-10), "r-x"));
+    putSlot(q, blob("x", msFromNow(3000), "r-x"));
+    EXPECT_EQ(custodian.credentialsFor(p).resolved.credentials.accessToken, "x.1");
+    EXPECT_EQ(custodian.credentialsFor(q).resolved.credentials.accessToken, "x.1");
+    EXPECT_EQ(refreshIn(*store.get(ProfileSlotStore::service, q.id.toString())), "r-x.1");
+    // Another process, which has not seen that renewal, knows from the ledger that it is spent.
+    putSlot(q, blob("x", msFromNow(3000), "r-x"));
+    SlotCustodian elsewhere(services, data.path());
+    EXPECT_THROW((void)elsewhere.credentialsFor(q), ResolveError);
+    // The renewal is q's only while no one else has it: here a switch gave it to claude.
+    custodian.handedToClaude(*store.get(ProfileSlotStore::service, p.id.toString()), "x@x");
+    EXPECT_EQ(errorText([&] { (void)custodian.credentialsFor(q); }),
+              ResolveError::claudeRenews().description());
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{"r-x"});
+}
+
+TEST_F(CustodianTest, ATokenClaudeRenewedIsSpent) {
+    // claude is seen on its account with a login it renewed itself: the one it had before is
+    // spent, whichever slot still holds it, and its access token is not used on.
+    const std::string before = blob("a", msFromNow(3000), "r-a");
+    writeFile(liveFile, before);
+    custodian.noteLive(before, "a@x");
+    putSlot(p, before);
+    const std::string renewed = blob("a2", msFromNow(3600), "r-a2");
+    writeFile(liveFile, renewed);
+    custodian.noteLive(renewed, "a@x");
+    EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{});
+    // A look that read the file before claude rewrote it does not make the new login spent.
+    custodian.noteLive(before, "a@x");
+    EXPECT_EQ(custodian.ledger().read().tokens.at(CustodyLedger::fingerprint("r-a2")).state,
+              CustodyLedger::State::claudes);
+    // The same for a login claude was given and switched out of, once claude is seen on that
+    // account with another login (it logged in anew).
+    custodian.handedToClaude(renewed, "a@x");
+    custodian.handedToClaude(blob("b", msFromNow(3000), "r-b"), "b@x");
+    const std::string again = blob("a3", msFromNow(3600), "r-a3");
+    writeFile(liveFile, again);
+    custodian.noteLive(again, "a@x");
+    putSlot(p, renewed);
+    EXPECT_THROW((void)custodian.credentialsFor(p), ResolveError);
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{});
+}
+
+TEST_F(CustodianTest, ASlotRemovedByAnotherProcessIsNeverWrittenAgain) {
+    // A second process read its profile list before this one removed q: its writes to q's slot
+    // (a copy of the live login, the outgoing login of a switch) find q removed in the ledger.
+    const ProfileConfig q = profile("~/.y");
+    putSlot(q, blob("q", msFromNow(3000), "r-q"));
+    SlotCustodian elsewhere(services, data.path());
+    EXPECT_TRUE(elsewhere.has(q.id));
+    custodian.remove(q.id);
+    EXPECT_FALSE(elsewhere.storeOrHold(q.id, blob("live", msFromNow(3000), "r-live")));
+    elsewhere.store(q.id, blob("live", msFromNow(3000), "r-live"));
+    EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
+    SlotCustodian restarted(services, data.path());
+    restarted.store(q.id, blob("live", msFromNow(3000), "r-live"));
+    EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
+    EXPECT_TRUE(custodian.storeOrHold(p.id, blob("p", msFromNow(3000), "r-p"))) << "other slots are written";
+}
+
+// A switch through the custodian: the profile endpoint names the account by the access token's
+// first letter ("a…" is a@x).
+class SwitchStepsTest : public CustodianTest {
+protected:
+    ScopedEnv api{"ULMET_API_ORIGIN", server.origin()};
+    void SetUp() override {
+        server.on("GET", "/api/oauth/profile", [](const httplib::Request& req, httplib::Response& res) {
+            const std::string token = req.get_header_value("Authorization").substr(7);
+            res.set_content(json{{"account", {{"email", token.substr(0, 1) + "@x"}}}}.dump(),
+                            "application/json");
+        });
+    }
+    ProfileConfig of(const std::string& name, const std::string& email) {
+        ProfileConfig q = profile("~/.claude-" + name);
+        q.name = name;
+        q.accountEmail = email;
+        q.accountIdentity = identity(email);
+        return q;
+    }
+    static std::string identity(const std::string& email) {
+        return json{{"oauthAccount", {{"emailAddress", email}}}}.dump();
+    }
+    std::string slotOf(const ProfileConfig& q) {
+        return store.get(ProfileSlotStore::service, q.id.toString()).value_or("");
+    }
+    void live(const std::string& login, const std::string& email) {
+        writeFile(liveFile, login);
+        writeFile(home / ".claude.json", identity(email));
+    }
+};
+
+TEST_F(SwitchStepsTest, OfTwoProfilesOfTheLiveAccountTheTargetTakesClaudesNewestLogin) {
+    // a1 and a2 are one account; a2's slot holds a login claude has renewed since.
+    const ProfileConfig a1 = of("a1", "a@x"), a2 = of("a2", "a@x"), b = of("b", "b@x");
+    const std::string older = blob("a-old", msFromNow(3000), "r-a-old");
+    const std::string newest = blob("a-new", msFromNow(3600), "r-a-new");
+    putSlot(a1, older);
+    putSlot(a2, older);
+    putSlot(b, blob("b", msFromNow(3600), "r-b"));
+    live(newest, "a@x");
+    const std::vector<ProfileConfig> profiles{a1, a2, b};
+    const AccountSteps::Switch result = AccountSteps::switchTo(services, custodian, profiles, a2);
+    EXPECT_TRUE(result.switched) << result.message;
+    EXPECT_EQ(readFile(liveFile), newest) << "the login claude renewed stays live";
+    EXPECT_EQ(slotOf(a2), newest);
+
+    // Away to b and back to a1, whose slot still has the login claude renewed: it is not made
+    // claude's again (claude could not renew it).
+    EXPECT_TRUE(AccountSteps::switchTo(services, custodian, profiles, b).switched);
+    EXPECT_EQ(slotOf(a2), newest);
+    const AccountSteps::Switch back = AccountSteps::switchTo(services, custodian, profiles, a1);
+    EXPECT_NE(readFile(liveFile), older) << back.message;
+    EXPECT_EQ(tokens.received(), std::vector<std::string>{}) << "and nothing spent is sent";
+}
+
+// The live login in the secret store, which claude renews the first time it is read once the
+// ledger names a switch under way: after the switch's last look, before it writes.
+class RenewedAtTheSwitch : public MemorySecretStore {
+public:
+    std::function<void()> beforeRead;
+    SecretRead read(std::string_view service, std::optional<std::string_view> account) override {
+        if (beforeRead)
+            beforeRead();
+        return MemorySecretStore::read(service, account);
+    }
+};
+
+TEST_F(SwitchStepsTest, ALoginClaudeRenewsJustBeforeTheSwitchWritesIsKept) {
+    RenewedAtTheSwitch keychain;
+    const Services inKeychain{http, keychain, clock, home.path()};
+    SlotCustodian slots(inKeychain, data.path());
+    const ProfileConfig a = of("a", "a@x"), b = of("b", "b@x");
+    const std::string renewed = blob("a-renewed", msFromNow(3600), "r-a-renewed");
+    keychain.store(ProfileSlotStore::service, b.id.toString(), blob("b", msFromNow(3600), "r-b"));
+    keychain.store(std::string(ActiveCredentialStore::keychainService), "me",
+                   blob("a", msFromNow(3600), "r-a"));
+    writeFile(home / ".claude.json", identity("a@x"));
+    bool renewedOnce = false;
+    keychain.beforeRead = [&] {
+        if (!renewedOnce && readFile(data / CustodyLedger::kFileName).value_or("").find("\"switching\"") !=
+                                std::string::npos) {
+            renewedOnce = true;
+            keychain.store(std::string(ActiveCredentialStore::keychainService), "me", renewed);
+        }
+    };
+    const AccountSteps::Switch result = AccountSteps::switchTo(inKeychain, slots, {a, b}, b);
+    ASSERT_TRUE(renewedOnce);
+    EXPECT_TRUE(result.switched) << result.message;
+    EXPECT_EQ(keychain.get(ProfileSlotStore::service, a.id.toString()), renewed)
+        << "a's newest login is kept";
+    EXPECT_EQ(keychain.get(std::string(ActiveCredentialStore::keychainService), "me"),
+              blob("b", msFromNow(3600), "r-b"));
+    EXPECT_EQ(ClaudeAppState::readIdentity(home.path()), identity("b@x"));
 }
 
 TEST_F(CustodianTest, ClaudesTokensAreNeverSent) {

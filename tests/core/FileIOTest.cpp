@@ -47,6 +47,30 @@ TEST(FileIO, WriteAtomicFailureLeavesTheTargetUntouched) {
     EXPECT_FALSE(FileIO::writeAtomic(tmp / "missing-dir" / "f", "data", 0600, error));
 }
 
+TEST(FileIO, AConditionalReplaceAsksLastAndLeavesAFileChangedMeanwhile) {
+    // Someone else rewrites the file in place while the new content is being flushed: asked just
+    // before the rename, the condition sees that write, and nothing replaces it.
+    TempDir tmp;
+    writeFile(tmp / "f", "old");
+    std::error_code error;
+    EXPECT_FALSE(FileIO::writeAtomicIf(tmp / "f", "ours", 0600, error, [&] {
+        writeFile(tmp / "f", "theirs");
+        return readFile(tmp / "f") == "old";
+    }));
+    EXPECT_EQ(error, std::errc::operation_canceled);
+    EXPECT_EQ(readFile(tmp / "f"), "theirs");
+    EXPECT_EQ(entries(tmp.path()), std::vector<std::string>{"f"}) << "no temporary file is left";
+
+    bool asked = false;
+    ASSERT_TRUE(FileIO::writeAtomicIf(tmp / "f", "ours", 0600, error, [&] {
+        asked = true;
+        return readFile(tmp / "f") == "theirs";
+    })) << error.message();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(readFile(tmp / "f"), "ours");
+    EXPECT_EQ(fileMode(tmp / "f"), 0600u);
+}
+
 TEST(FileIO, CopyNoReplaceNeverReplacesAndCopiesLargeFilesWhole) {
     TempDir tmp;
     std::string big(3 << 20, 'x');

@@ -12,11 +12,15 @@ TokenEndpoint::TokenEndpoint(TestHttpServer& server) {
             body.is_object() && body.contains("refresh_token") && body["refresh_token"].is_string()
                 ? body["refresh_token"].get<std::string>()
                 : "";
+        if (whileAnswering)
+            whileAnswering();
         const bool claudes = heldByClaude && heldByClaude(refresh);
         const std::lock_guard lock(m_mutex);
         m_received.push_back(refresh);
         if (claudes)
             m_whileClaudes.push_back(refresh);
+        if (m_spentByClaude.contains(refresh))
+            m_afterClaude.push_back(refresh);
         const auto granted = spend(refresh);
         if (!granted) {
             res.status = 400;
@@ -43,7 +47,25 @@ std::optional<std::pair<std::string, std::string>> TokenEndpoint::spend(const st
 
 std::optional<std::pair<std::string, std::string>> TokenEndpoint::grantForClaude(const std::string& refresh) {
     const std::lock_guard lock(m_mutex);
-    return spend(refresh);
+    auto granted = spend(refresh);
+    if (granted)
+        m_spentByClaude.insert(refresh);
+    return granted;
+}
+
+std::vector<std::string> TokenEndpoint::sentAfterClaudeSpent() const {
+    const std::lock_guard lock(m_mutex);
+    return m_afterClaude;
+}
+
+bool TokenEndpoint::spentByClaude(const std::string& refresh) const {
+    const std::lock_guard lock(m_mutex);
+    return m_spentByClaude.contains(refresh);
+}
+
+bool TokenEndpoint::spent(const std::string& refresh) const {
+    const std::lock_guard lock(m_mutex);
+    return m_spent.contains(refresh);
 }
 
 std::vector<std::string> TokenEndpoint::sentWhileClaudes() const {

@@ -28,6 +28,15 @@ public:
     // fault of the caller, recorded in `sentWhileClaudes`).
     std::function<bool(const std::string&)> heldByClaude;
     std::vector<std::string> sentWhileClaudes() const;
+    // Refresh tokens received after claude had spent them (grantForClaude): the provider may take
+    // such a replay for a stolen token and end the whole login.
+    std::vector<std::string> sentAfterClaudeSpent() const;
+    // Called as each request comes in, before it is answered (on the server's thread): what else
+    // happens while a caller waits for this answer.
+    std::function<void()> whileAnswering;
+    // Whether a refresh token was spent here, by anyone; by claude.
+    bool spent(const std::string& refresh) const;
+    bool spentByClaude(const std::string& refresh) const;
 
     std::vector<std::string> received() const;
     // Refresh tokens that came more than once.
@@ -38,6 +47,8 @@ private:
     std::optional<std::pair<std::string, std::string>> spend(const std::string& refresh);
     mutable std::mutex m_mutex;
     std::vector<std::string> m_whileClaudes;
+    std::vector<std::string> m_afterClaude;
+    std::set<std::string> m_spentByClaude;
     std::vector<std::string> m_received;
     std::set<std::string> m_spent;
     int m_count = 0;

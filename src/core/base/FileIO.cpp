@@ -210,8 +210,10 @@ fs::path linkTarget(const fs::path& path) {
     return p;
 }
 
-bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error,
-                 Durability durability) {
+namespace {
+
+bool replace(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error,
+             Durability durability, const std::function<bool()>& stillSo) {
     error.clear();
     const bool durable = durability == Durability::synced;
     TempFile temp(target, error);
@@ -219,6 +221,10 @@ bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, st
         return false;
     if (!writeAll(temp.fd(), bytes, error) || !temp.finish(mode, durable, error))
         return false;
+    if (stillSo && !stillSo()) {
+        error = std::make_error_code(std::errc::operation_canceled);
+        return false;
+    }
     if (::rename(temp.path().c_str(), target.c_str()) != 0) {
         error = lastError();
         return false;
@@ -227,6 +233,18 @@ bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, st
     if (durable)
         syncDirectory(directoryOf(target));
     return true;
+}
+
+} // namespace
+
+bool writeAtomic(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error,
+                 Durability durability) {
+    return replace(target, bytes, mode, error, durability, {});
+}
+
+bool writeAtomicIf(const fs::path& target, std::string_view bytes, mode_t mode, std::error_code& error,
+                   const std::function<bool()>& stillSo) {
+    return replace(target, bytes, mode, error, Durability::synced, stillSo);
 }
 
 bool copyNoReplace(const fs::path& from, const fs::path& to, mode_t mode, std::error_code& error) {

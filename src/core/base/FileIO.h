@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +61,12 @@ std::filesystem::path linkTarget(const std::filesystem::path& path);
 enum class Durability { synced, unsynced };
 bool writeAtomic(const std::filesystem::path& target, std::string_view bytes, mode_t mode,
                  std::error_code& error, Durability durability = Durability::synced);
+// The same, but the new content replaces the target only when `stillSo()`, asked once the new
+// content is on disk and just before the rename, returns true (the shortest moment a file someone
+// else writes without a lock can change unseen). Otherwise nothing is replaced and the error is
+// std::errc::operation_canceled.
+bool writeAtomicIf(const std::filesystem::path& target, std::string_view bytes, mode_t mode,
+                   std::error_code& error, const std::function<bool()>& stillSo);
 
 // Copies `from` to `to` only if `to` does not exist yet; never replaces an existing file and
 // never leaves a partial copy under the name `to`. The copy gets `mode`.

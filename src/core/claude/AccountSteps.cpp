@@ -181,7 +181,10 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
     }
     if (outgoing.blob)
         custodian.noteLive(*outgoing.blob, outgoing.email);
-    const ProfileConfig* owner = outgoing.blob ? withEmail(profiles, outgoing.email) : nullptr;
+    // Of two profiles of one account, the target is the one whose slot is written live next.
+    const ProfileConfig* owner = outgoing.blob && outgoing.email && target.accountEmail == outgoing.email
+                                     ? &target
+                                     : withEmail(profiles, outgoing.email);
     if (outgoing.blob && !owner && !keptInASlot(custodian, profiles, *outgoing.blob)) {
         // Overwriting it would lose it: a login of an account no profile has, or of one that
         // cannot be told.
@@ -189,7 +192,7 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
                             "保存できません。先に登録するか、そのプロファイルに取り込んでください");
         return true;
     }
-    if (owner) {
+    if (owner && outgoing.blob) {
         try {
             custodian.store(owner->id, *outgoing.blob);
         } catch (const std::exception& e) {
@@ -231,7 +234,12 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
     }
     result.liveChanged = true;
     try {
-        ActiveCredentialStore::write(services.secrets, services.home, resolved.raw);
+        // Over the outgoing login only: one claude renewed since the look above (while the ledger
+        // was written) would otherwise be gone.
+        if (!ActiveCredentialStore::write(services.secrets, services.home, resolved.raw, outgoing.blob)) {
+            custodian.ledger().update([](CustodyLedger::Contents& c) { c.switching.reset(); });
+            return false;
+        }
     } catch (const std::exception& e) {
         custodian.ledger().update([](CustodyLedger::Contents& c) { c.switching.reset(); });
         result.message = Text::fill(TR("切替失敗: %1"), {e.what()});

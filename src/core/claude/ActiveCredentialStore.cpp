@@ -43,21 +43,38 @@ Now readNow(SecretStore& store, const fs::path& home) {
     return now;
 }
 
-void write(SecretStore& store, const fs::path& home, std::string_view data) {
+bool write(SecretStore& store, const fs::path& home, std::string_view data,
+           const std::optional<std::string>& onlyOver) {
     const fs::path file = filePath(home);
     std::error_code error;
     if (fs::exists(file, error)) {
         const fs::path target = FileIO::linkTarget(file); // a link stays a link
+        const auto stillSo = [&] {
+            std::error_code e;
+            return FileIO::readFile(target, CredentialsProvider::kMaxBlobBytes, e) == onlyOver;
+        };
         // The temporary file is created 0600 and the mode is set before the rename.
-        if (!FileIO::writeAtomic(target, data, 0600, error))
-            throw FileError(target, error);
-        return;
+        if (onlyOver ? FileIO::writeAtomicIf(target, data, 0600, error, stillSo)
+                     : FileIO::writeAtomic(target, data, 0600, error))
+            return true;
+        if (error == std::errc::operation_canceled)
+            return false;
+        throw FileError(target, error);
+    }
+    if (onlyOver) {
+        try {
+            if (CredentialsProvider::keychainRead(store, keychainService, std::nullopt) != *onlyOver)
+                return false;
+        } catch (const CredentialsError&) {
+            return false;
+        }
     }
     int status = store.update(keychainService, data);
     if (status == SecretStatus::itemNotFound)
         status = store.store(keychainService, Paths::loginName(), data);
     if (status != SecretStatus::success)
         throw CredentialsError::keychain(status, std::string(keychainService));
+    return true;
 }
 
 void removeLeftovers(const fs::path& home) {

@@ -33,7 +33,11 @@ Now readNow(SecretStore& store, const std::filesystem::path& home);
 // atomically and is never readable by others, not even for an instant; a symbolic link to it
 // stays a link. Otherwise every item of the service is updated, or one is added with the login
 // name as account. Throws FileError or CredentialsError::keychain.
-void write(SecretStore& store, const std::filesystem::path& home, std::string_view data);
+// With `onlyOver`, only while the live blob is still exactly that (claude rewrites its login
+// without a lock; the file is compared just before it is replaced): false, with nothing written,
+// when it is not.
+bool write(SecretStore& store, const std::filesystem::path& home, std::string_view data,
+           const std::optional<std::string>& onlyOver = std::nullopt);
 
 // Removes what a write cut short (a crash, a kill) left beside the live file: our temporary
 // files, which may hold a login, once they are older than a minute (a younger one may be a write

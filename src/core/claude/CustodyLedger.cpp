@@ -94,6 +94,10 @@ std::string encode(const CustodyLedger::Contents& c) {
                            {"kind", p.enrolment ? "enrolment" : "removal"},
                            {"since", DateTime::formatIso8601(p.since)}});
     root["pending"] = std::move(pending);
+    json removed = json::array();
+    for (const auto& [id, since] : c.removed)
+        removed.push_back({{"id", id.toString()}, {"since", DateTime::formatIso8601(since)}});
+    root["removed"] = std::move(removed);
     return root.dump(1) + "\n";
 }
 
@@ -129,6 +133,15 @@ std::optional<CustodyLedger::Contents> decode(std::string_view text) {
             const auto since = instantOf(value, "since");
             if (id && since)
                 c.pending.push_back({*id, textOf(value, "kind") == "enrolment", *since});
+        }
+    if (const auto removed = root->find("removed"); removed != root->end() && removed->is_array())
+        for (const auto& value : *removed) {
+            if (!value.is_object())
+                continue;
+            const auto id = uuidOf(value, "id");
+            const auto since = instantOf(value, "since");
+            if (id && since)
+                c.removed[*id] = *since;
         }
     return c;
 }
@@ -196,6 +209,7 @@ void CustodyLedger::update(const std::function<void(Contents&)>& change) {
             return true; // claude has had its time: the token is no one's to keep track of
         return t.since < now - kKeptFor;
     });
+    std::erase_if(after.removed, [&](const auto& entry) { return now - entry.second > kKeptFor; });
     if (before && *before == after)
         return;
     if (!before && after == Contents{})

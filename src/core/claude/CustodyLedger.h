@@ -23,7 +23,7 @@ class CustodyLedger {
 public:
     enum class State {
         claudes, // claude has it (seen live or handed to it by a switch), or may still have it
-        spent,   // sent to the token endpoint, which answered: never sent again
+        spent,   // sent to the token endpoint, which answered, or renewed by claude: never sent again
         unknown, // sent without a clear answer: it may have been spent, so it is never sent again
     };
     struct Token {
@@ -53,6 +53,9 @@ public:
         std::map<std::string, Token> tokens; // by fingerprint
         std::optional<Switch> switching;
         std::vector<Pending> pending;
+        // Profiles removed (by id, since when): no process writes their slots again, not even one
+        // that read its profile list before the removal. Kept for kKeptFor.
+        std::map<Uuid, Instant> removed;
         bool operator==(const Contents&) const;
     };
 

@@ -115,8 +115,16 @@ void SlotCustodian::writeLocked(const Uuid& id, const std::string& blob) {
         return; // nothing to keep for a profile that is gone
     // The secret store may rewrite its whole keyring on a write: skip one that changes nothing.
     const SecretRead stored = m_services.secrets.read(ProfileSlotStore::service, id.toString());
-    if (!(stored.status == SecretStatus::success && stored.data == blob))
+    if (!(stored.status == SecretStatus::success && stored.data == blob)) {
+        // Removed by another process, which this one has not heard of.
+        if (m_ledger.read().removed.contains(id)) {
+            const std::lock_guard lock(m_mutex);
+            m_removed.insert(id);
+            m_held.erase(id);
+            return;
+        }
         ProfileSlotStore::write(m_services.secrets, id, blob); // throws when refused
+    }
     const std::lock_guard lock(m_mutex);
     m_held.erase(id);
 }
@@ -206,6 +214,7 @@ void SlotCustodian::remove(const Uuid& id) {
         m_ledger.update([&](CustodyLedger::Contents& c) {
             std::erase_if(c.pending, [&](const auto& p) { return p.id == id; });
             c.pending.push_back({id, false, now});
+            c.removed[id] = now;
         });
     } catch (const Error&) {
     }
@@ -291,6 +300,16 @@ void SlotCustodian::noteLive(const std::string& blob, const std::optional<std::s
                     if (t.account && t.account != account)
                         letGo(t);
             hold(c, blob, account, now);
+            // Another login of this account that claude had was renewed by claude since (or replaced
+            // by a new login): a slot still holding it must not hand it out again. Only while the
+            // blob is still the live one: a caller may pass one read a while ago.
+            const auto credentials = credentialsOf(blob);
+            if (!account || !credentials || !credentials->refreshToken || readLive(m_services).blob != blob)
+                return;
+            const std::string live = CustodyLedger::fingerprint(*credentials->refreshToken);
+            for (auto& [key, t] : c.tokens)
+                if (key != live && t.state == State::claudes && t.account == account)
+                    t = entry(State::spent, now);
         });
     } catch (const Error&) {
         // Nothing is renewed while the ledger cannot be written, so nothing is lost by this.
@@ -331,9 +350,18 @@ ResolvedCredentials SlotCustodian::grant(const ResolvedCredentials& resolved) {
     }
     if (spent && spent->refusal)
         throw *spent->refusal;
-    if (spent && spent->renewed)
-        return ResolvedCredentials{CredentialsProvider::parse(*spent->renewed, "ulmet slot (refreshed)"),
-                                   *spent->renewed, CredSource::slot};
+    if (spent && spent->renewed) {
+        // That renewal is handed out while it is still no one's but the slots': claude may have
+        // been given it since, or it may have been renewed in turn.
+        ResolvedCredentials renewed{CredentialsProvider::parse(*spent->renewed, "ulmet slot (refreshed)"),
+                                    *spent->renewed, CredSource::slot};
+        if (renewed.credentials.refreshToken && isClaudes(*renewed.credentials.refreshToken))
+            throw ResolveError::claudeRenews();
+        if (spentBefore(renewed))
+            throw ResolveError::refreshFailed(TR("このトークンは既に更新に使われています"),
+                                              ResolveError::Spend::refused);
+        return renewed;
+    }
     const Instant now = m_services.clock.now();
     if (notBefore && now < *notBefore)
         throw ResolveError::refreshFailed(TR("レート制限 (429) · 再試行待ち"), ResolveError::Spend::notSpent);
@@ -427,13 +455,32 @@ bool SlotCustodian::isClaudes(const std::string& refreshToken) {
     return !(it->second.until && now >= *it->second.until); // switched out long enough ago: ours
 }
 
+bool SlotCustodian::spentBefore(const ResolvedCredentials& resolved) {
+    if (resolved.source != CredSource::slot || !resolved.credentials.refreshToken)
+        return false;
+    const std::string key = CustodyLedger::fingerprint(*resolved.credentials.refreshToken);
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_spent.contains(key))
+            return true;
+    }
+    const CustodyLedger::Contents c = m_ledger.read();
+    const auto it = c.tokens.find(key);
+    return it != c.tokens.end() && it->second.state != State::claudes;
+}
+
 SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile) {
+    // A slot whose refresh token was spent (by a renewal here or elsewhere, or by claude) is
+    // renewed now whatever its expiry: its login must not be used on, nor written live by a switch.
+    const auto renewNow = [&](const ResolvedCredentials& resolved) {
+        return CredentialResolver::needsRenewal(resolved, m_services.clock.now()) || spentBefore(resolved);
+    };
     {
         const auto lane = laneOf(profile.id);
         const std::lock_guard turn(lane->mutex);
         const std::optional<std::string> held = heldOf(profile.id);
         ForUse use{CredentialResolver::resolve(m_services, profile, false, held)};
-        if (!held && !CredentialResolver::needsRenewal(use.resolved, m_services.clock.now()))
+        if (!held && !renewNow(use.resolved))
             return use;
     }
     // A renewal, or a held copy to write: the custody lock first (another process may be renewing
@@ -444,7 +491,7 @@ SlotCustodian::ForUse SlotCustodian::credentialsFor(const ProfileConfig& profile
     const std::lock_guard turn(lane->mutex);
     writeHeldLocked(profile.id);
     ForUse use{CredentialResolver::resolve(m_services, profile, false, heldOf(profile.id))};
-    if (!CredentialResolver::needsRenewal(use.resolved, m_services.clock.now()))
+    if (!renewNow(use.resolved))
         return use;
     if (!m_ledger.sound()) // what it knew of this token is not known now
         throw ResolveError::refreshFailed(m_ledger.damaged().description(), ResolveError::Spend::notSpent);

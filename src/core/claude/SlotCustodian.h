@@ -27,15 +27,18 @@
 // - a renewal holds its slot until the renewed blob is stored; a caller that comes meanwhile
 //   waits, reads the slot again and finds the renewed tokens (no second renewal);
 // - the renewed blob is stored only while the slot still holds the blob that was renewed, and
-//   never into the slot of a removed profile;
+//   never into the slot of a removed profile — removed here or, as the ledger names it, by
+//   another process;
 // - a refresh token that claude's live login holds is never sent, and neither is one that was
 //   handed to claude (a switch wrote it live, or it was seen live) until claude has moved on to
 //   another account and the grace below has passed: claude may still have it, or may have spent
 //   it already. While claude's login file cannot be read nothing is renewed;
 // - a refresh token is sent at most once, across restarts and processes: the CustodyLedger names
 //   it (by its digest) as sent before the request leaves, and spent or of unknown outcome after;
-//   such a token is never sent again. In this process a slot that holds a token spent before gets
-//   that renewal (or its refusal) instead;
+//   such a token is never sent again. A token claude had, of the account claude is seen on with
+//   another one, was renewed by claude: it is named spent too. A slot that holds a spent token is
+//   never handed out as it is, whatever its expiry: in this process it gets that renewal (while
+//   no one else has it since) or its refusal, else it is refused;
 // - renewed tokens whose slot write failed are held here, in memory, and used instead of the slot
 //   until a write succeeds;
 // - slots of removed profiles, and of enrolments whose profile was never saved, are deleted until
@@ -61,8 +64,9 @@ public:
     // The same for a copy of the live login: when the write fails the blob is held in memory and
     // written at the next chance. False when it is held (or the profile was removed).
     bool storeOrHold(const Uuid& id, const std::string& blob);
-    // Deletes the slot and what is held of it; the profile's slot is never written again. When the
-    // secret store refuses, the deletion is retried by settlePending().
+    // Deletes the slot and what is held of it; the profile's slot is never written again, by any
+    // process (the ledger names it removed). When the secret store refuses, the deletion is
+    // retried by settlePending().
     void remove(const Uuid& id);
     // An enrolment is about to store a login for `id`, a profile not yet in the configuration:
     // should it never be saved there, settlePending() deletes the slot.
@@ -78,7 +82,9 @@ public:
     // claude's live login as read by the caller, with its account when known: its refresh token is
     // claude's from now on. Knowing the live account also lets go of every other account's tokens:
     // each stays claude's until its access token has expired and kSwitchedOutGrace more (a claude
-    // session started before may still hold it), then it is free.
+    // session started before may still hold it), then it is free. While `blob` is still live, the
+    // account's other tokens that claude had are named spent: claude has renewed them (or logged
+    // in anew).
     void noteLive(const std::string& blob, const std::optional<std::string>& account);
     // A switch writes `blob` (the account `account`'s login) as claude's: this one is claude's, and
     // every other is let go as above. With `switchingTo`, the ledger also names the switch as under
@@ -118,6 +124,9 @@ private:
     // takes it again (and dropped when the slot holds another login than the one it replaces).
     void writeHeldLocked(const Uuid& id);
     bool isClaudes(const std::string& refreshToken);
+    // Whether slot credentials' refresh token was spent: renewed by this process, or named spent
+    // or of unknown outcome in the ledger.
+    bool spentBefore(const ResolvedCredentials& resolved);
     // What a refresh token was spent for in this process: its renewed blob (kept for the latest
     // kKeptGrants) or the endpoint's refusal.
     struct Spent {
