@@ -14,7 +14,7 @@
 // it or after claude spent it, claude's own renewals never fail, the live login is not a spent
 // one, a removed profile has no secret left and, once nothing can be held in memory, every
 // account's login is still usable from its slot or as the live login.
-// ULMET_STRESS_ROUNDS sets the number of bursts (default 300), ULMET_STRESS_SEED the seed,
+// ULMET_STRESS_ROUNDS sets the number of bursts (default 200), ULMET_STRESS_SEED the seed,
 // ULMET_STRESS_TRACE=1 prints what each broken burst (and the one before) did, =2 every burst.
 
 #include "StoreFixture.h"
@@ -460,7 +460,7 @@ protected:
 };
 
 TEST_F(StoreStressTest, RandomInterleavingsOfAccountOperationsKeepEveryInvariant) {
-    const int rounds = envNumber("ULMET_STRESS_ROUNDS", 300);
+    const int rounds = envNumber("ULMET_STRESS_ROUNDS", 200);
     const int seed = envNumber("ULMET_STRESS_SEED", 1);
     random.seed(static_cast<unsigned>(seed));
     exchangeRandom.seed(static_cast<unsigned>(seed) * 7919u + 1);

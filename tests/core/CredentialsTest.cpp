@@ -4,6 +4,7 @@
 #include "claude/ClaudeAppState.h"
 #include "claude/CredentialResolver.h"
 #include "claude/CredentialsProvider.h"
+#include "claude/CustodyLock.h"
 #include "claude/ProfileSlotStore.h"
 #include "claude/SlotCustodian.h"
 #include "net/CurlTransport.h"
@@ -21,11 +22,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <httplib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -296,6 +300,39 @@ TEST_F(LiveCredentialTest, AWriteOverTheLoginReadBeforeLeavesOneWrittenSinceAlon
     EXPECT_EQ(store.get("Claude Code-credentials", "me"), "renewed by claude");
     EXPECT_TRUE(ActiveCredentialStore::write(store, home.path(), "ours", std::string("renewed by claude")));
     EXPECT_EQ(store.get("Claude Code-credentials", "me"), "ours");
+}
+
+// ---- The custody lock --------------------------------------------------------------------
+
+TEST(CustodyLock, OneHolderAtATimeWhateverThreadOrProcessAndAgainByItsOwnThread) {
+    using std::chrono::milliseconds;
+    TempDir data;
+    {
+        const CustodyLock held(data.path());
+        const CustodyLock again(data.path(), milliseconds(0)); // the same thread: the same hold
+        std::thread other([&] { EXPECT_THROW(CustodyLock(data.path(), milliseconds(50)), Error); });
+        other.join();
+    }
+    // A thread that waits gets it when the holder lets go, not before.
+    std::optional<CustodyLock> first;
+    first.emplace(data.path());
+    std::atomic<bool> got{false};
+    std::thread waiter([&] {
+        const CustodyLock mine(data.path(), std::chrono::seconds(10));
+        got = true;
+    });
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_FALSE(got);
+    first.reset();
+    waiter.join();
+    EXPECT_TRUE(got);
+    // Another process's hold: the lock file locked through a descriptor of its own.
+    const int fd = ::open((data / CustodyLock::kFileName).c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    EXPECT_THROW(CustodyLock(data.path(), milliseconds(100)), Error);
+    ::close(fd);
+    EXPECT_NO_THROW(CustodyLock(data.path(), milliseconds(100)));
 }
 
 // ---- Resolver ----------------------------------------------------------------------------
