@@ -7,4 +7,4 @@ bash "$ULMET_ROOT/scripts/ci/install.sh"
 cd "$ULMET_ROOT"
 cmake --preset tsan
 cmake --build --preset tsan --target core_tests app_tests
-ctest --preset tsan -j"$(nproc)" -L '^tsan$' -LE '^(slow|qtdbus)$'
+ctest --preset tsan -j"$(nproc)" -L '^tsan$' -LE '^(slow|qtdbus|httplibthreads)$'
