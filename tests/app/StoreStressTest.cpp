@@ -3,8 +3,8 @@
 // own login — over a slow transport and a slow secret store, with tokens that expire during the
 // run and a token endpoint that takes each refresh token once. Some bursts also have:
 // - a second process (a store of its own, with its own custodian and transport, on the same home,
-//   data folder and secret store) switching and refreshing at the same time (no capture or
-//   enrolment meanwhile: the configuration is not under the custody lock);
+//   data folder and secret store) switching and refreshing at the same time, on a profile list
+//   that learns of this store's captures and enrolments only after they are made;
 // - claude renewing its login while the token or the profile endpoint is answering someone;
 // - a secret store that refuses slot writes now and then;
 // and after some bursts the store is restarted (a new process's memory on the same files).
@@ -409,13 +409,6 @@ protected:
         } else if (choice < 50) {
             note(std::string(&s == other.get() ? "other " : "") + "refresh");
             running.push_back(s.refreshAll());
-        } else if (choice < 72 && other) {
-            // While another process acts, the profiles are not captured into or enrolled: the
-            // configuration is not under the custody lock, and a switch there that took a profile
-            // before a capture here changed it would pair that profile's old identity with the
-            // login now in its slot.
-            note("other refresh");
-            running.push_back(other->refreshAll());
         } else if (choice < 62) {
             note("enrol");
             running.push_back(store->enrollDetectedAccount());

@@ -513,6 +513,11 @@ TEST_F(StoreTest, ACaptureKeepsOnlyAnIdentityOfTheCapturedAccount) {
     account("tok-live", "live@x");
     start(config);
     await(sleeper, store->captureActive(a));
+    // The person was shown the state file's account: the first capture says whose login it is.
+    EXPECT_NE(store->lastActionMessage().value_or("").find("live@x"), std::string::npos);
+    EXPECT_EQ(store->liveEmail(), "live@x");
+    EXPECT_EQ(store->config().profiles[0].accountEmail, "old@x");
+    await(sleeper, store->captureActive(a));
     EXPECT_EQ(store->config().profiles[0].accountEmail, "live@x");
     EXPECT_FALSE(store->config().profiles[0].accountIdentity) << "neither the old one nor another account's";
     EXPECT_FALSE(savedConfig().profiles[0].accountIdentity);

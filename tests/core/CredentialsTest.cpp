@@ -720,7 +720,7 @@ TEST_F(CustodianTest, ARenewalNeverOverwritesWhatCameMeanwhileNorRecreatesARemov
     while (!inRenewal)
         std::this_thread::yield();
     const std::string captured = blob("captured", msFromNow(7200), "r-captured");
-    custodian.store(p.id, captured);
+    custodian.store(p.id, captured, "a@x");
     renewal.join();
     EXPECT_EQ(slotNow(), captured);
     // Behind the captured slot, a second profile: removed while its renewal is under way.
@@ -733,7 +733,7 @@ TEST_F(CustodianTest, ARenewalNeverOverwritesWhatCameMeanwhileNorRecreatesARemov
     custodian.remove(q.id);
     second.join();
     EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
-    EXPECT_FALSE(custodian.storeOrHold(q.id, captured));
+    EXPECT_FALSE(custodian.storeOrHold(q.id, captured, "a@x"));
     EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString())) << "a removed slot stays gone";
 }
 
@@ -794,13 +794,14 @@ TEST_F(CustodianTest, ASlotRemovedByAnotherProcessIsNeverWrittenAgain) {
     SlotCustodian elsewhere(services, data.path());
     EXPECT_TRUE(elsewhere.has(q.id));
     custodian.remove(q.id);
-    EXPECT_FALSE(elsewhere.storeOrHold(q.id, blob("live", msFromNow(3000), "r-live")));
-    elsewhere.store(q.id, blob("live", msFromNow(3000), "r-live"));
+    EXPECT_FALSE(elsewhere.storeOrHold(q.id, blob("live", msFromNow(3000), "r-live"), "l@x"));
+    elsewhere.store(q.id, blob("live", msFromNow(3000), "r-live"), "l@x");
     EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
     SlotCustodian restarted(services, data.path());
-    restarted.store(q.id, blob("live", msFromNow(3000), "r-live"));
+    restarted.store(q.id, blob("live", msFromNow(3000), "r-live"), "l@x");
     EXPECT_FALSE(store.get(ProfileSlotStore::service, q.id.toString()));
-    EXPECT_TRUE(custodian.storeOrHold(p.id, blob("p", msFromNow(3000), "r-p"))) << "other slots are written";
+    EXPECT_TRUE(custodian.storeOrHold(p.id, blob("p", msFromNow(3000), "r-p"), "p@x"))
+        << "other slots are written";
 }
 
 // A switch through the custodian: the profile endpoint names the account by the access token's

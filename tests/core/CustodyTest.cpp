@@ -490,6 +490,41 @@ TEST_F(CustodyTest, TheLiveLoginGoesIntoASlotOnlyWhileClaudesFilesStandStill) {
     EXPECT_EQ(slotOf(a), seen);
 }
 
+TEST_F(CustodyTest, AProfileListReadBeforeAnotherProcessCapturedIntoAProfileMixesNoAccounts) {
+    // This process read {a, b}; another captured b's login into a since (the person chose to).
+    answerProfiles();
+    const std::string loginB = blob("b", msFromNow(3600), "r-b");
+    writeFile(liveFile, loginB);
+    writeFile(home / ".claude.json", identity("b@x"));
+    putSlot(a, blob("a", msFromNow(3600), "r-a"));
+    putSlot(b, loginB);
+    const auto other = fresh();
+    // A capture asked while the person saw a logged in takes no other account's login.
+    EXPECT_FALSE(AccountSteps::capture(services, *other, a, "a@x").captured);
+    EXPECT_EQ(slotOf(a), blob("a", msFromNow(3600), "r-a"));
+    ASSERT_TRUE(AccountSteps::capture(services, *other, a, "b@x").captured);
+    // A switch to a as this list knows it would put b's login beside a's identity.
+    AccountSteps::Switch result = AccountSteps::switchTo(services, *custodian, {a, b}, a);
+    EXPECT_FALSE(result.switched);
+    EXPECT_NE(result.message.find("「a」"), std::string::npos) << result.message;
+    EXPECT_EQ(readFile(liveFile), loginB);
+    EXPECT_EQ(ClaudeAppState::readEmail(home.path()), "b@x");
+    // With a's own login live, neither the cycle's copy nor a switch's outgoing login goes over
+    // the b login that a's slot now holds.
+    const std::string loginA = blob("a2", msFromNow(3600), "r-a2");
+    writeFile(liveFile, loginA);
+    writeFile(home / ".claude.json", identity("a@x"));
+    EXPECT_FALSE(AccountSteps::storeLiveLogin(services, *custodian, a.id, loginA, "a@x", false));
+    result = AccountSteps::switchTo(services, *custodian, {a, b}, b);
+    EXPECT_FALSE(result.switched);
+    EXPECT_EQ(slotOf(a), loginB);
+    EXPECT_EQ(readFile(liveFile), loginA);
+    // The list as the other process saved it agrees; a removal forgets the slot.
+    EXPECT_TRUE(custodian->slotIsOf(a.id, "b@x"));
+    other->remove(a.id);
+    EXPECT_FALSE(CustodyLedger(data.path(), clock).read().slotAccounts.contains(a.id));
+}
+
 TEST_F(CustodyTest, AnEnrolmentOfALoginClaudeHasSinceRenewedIsRefused) {
     const std::string offered = blob("a", msFromNow(3600), "r-a");
     writeFile(liveFile, blob("a2", msFromNow(3600), "r-a2"));

@@ -104,20 +104,25 @@ QCoro::Task<> AccountOperations::enrollDetectedAccount() {
 
 QCoro::Task<> AccountOperations::captureActive(ProfileConfig profile) {
     const auto alive = m_store.m_alive;
+    // The account the person saw logged in: a login claude changed to since is not taken.
+    const std::optional<std::string> expected = m_store.m_liveEmail;
     {
         const OperationLane::Turn turn = co_await m_store.m_lane.take();
         if (!*alive)
             co_return;
-        auto capture =
-            m_store.m_jobs->run([services = m_store.m_deps.services, custodian = m_store.m_slots, profile] {
-                return AccountSteps::capture(services, *custodian, profile);
+        auto capture = m_store.m_jobs->run(
+            [services = m_store.m_deps.services, custodian = m_store.m_slots, profile, expected] {
+                return AccountSteps::capture(services, *custodian, profile, expected);
             });
         const AccountSteps::Capture captured = co_await capture;
         if (!*alive)
             co_return;
         m_store.setLastActionMessage(captured.message);
-        if (!captured.captured)
+        if (!captured.captured) {
+            if (captured.email && captured.email != expected)
+                m_store.setLiveEmail(captured.email); // what the person sees is claude's login now
             co_return;
+        }
         if (ProfileConfig* p = m_store.findProfile(profile.id)) {
             p->accountEmail = captured.email; // none clears an earlier address
             p->accountIdentity = captured.identity;

@@ -55,7 +55,11 @@ std::optional<std::string> storeLiveLogin(const Services& services, SlotCustodia
     }
     if (emailFromStateFile && ClaudeAppState::readEmail(services.home) != email)
         return std::nullopt;
-    custodian.storeOrHold(id, blob); // held in memory when the secret store refuses it
+    // The profile was taken from a list read before another process stored another account's
+    // login in its slot: that process's configuration comes next.
+    if (!custodian.slotIsOf(id, email))
+        return std::nullopt;
+    custodian.storeOrHold(id, blob, email); // held in memory when the secret store refuses it
     auto identity = ClaudeAppState::readIdentity(services.home);
     return identityOf(identity, email) ? identity : std::nullopt;
 }
@@ -172,6 +176,18 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
     // the live login too: that is the account's newest login, and the slot's may have been spent
     // by claude since. The switch stops when that slot refuses it: the login would then exist
     // nowhere but in memory.
+    //
+    // The target's slot is paired with the identity this profile list holds, and the outgoing
+    // login goes into a slot this list names: another process may have stored another account's
+    // login in either since the list was read.
+    if (!custodian.slotIsOf(target.id, ClaudeAppState::identityEmail(*target.accountIdentity))) {
+        result.message = Text::fill(
+            TR("切替えませんでした: 「%1」に保存されているログインは、このプロファイルの識別情報とは"
+               "別のアカウントのものです。少し待ってからやり直すか、そのアカウントで取り込み直して"
+               "ください"),
+            {target.name});
+        return true;
+    }
     const Outgoing outgoing = readOutgoing(services, profiles);
     if (outgoing.unreadable) {
         result.message =
@@ -193,8 +209,16 @@ bool switchOnce(const Services& services, SlotCustodian& custodian,
         return true;
     }
     if (owner && outgoing.blob) {
+        if (!custodian.slotIsOf(owner->id, outgoing.email)) {
+            result.message =
+                Text::fill(TR("切替えませんでした: 「%1」には別のアカウントのログインが保存されていて、現在の"
+                              "ログインを保存すると失われます。少し待ってからやり直すか、現在のログインを別の"
+                              "プロファイルに取り込んでください"),
+                           {owner->name});
+            return true;
+        }
         try {
-            custodian.store(owner->id, *outgoing.blob);
+            custodian.store(owner->id, *outgoing.blob, outgoing.email);
         } catch (const std::exception& e) {
             result.message =
                 Text::fill(TR("切替えませんでした: 現在のログインを「%1」に保存できません（%2）"),
@@ -293,7 +317,8 @@ Switch switchTo(const Services& services, SlotCustodian& custodian,
     return result;
 }
 
-Capture capture(const Services& services, SlotCustodian& custodian, const ProfileConfig& profile) {
+Capture capture(const Services& services, SlotCustodian& custodian, const ProfileConfig& profile,
+                const std::optional<std::string>& expected) {
     Capture result;
     try {
         const CustodyLock custody(custodian.ledger().dir());
@@ -309,7 +334,11 @@ Capture capture(const Services& services, SlotCustodian& custodian, const Profil
         }
         if (!blob)
             throw Error(TR("claude がログインを書き換え続けています。少し待ってからやり直してください"));
-        custodian.store(profile.id, *blob);
+        if (expected && result.email && result.email != expected) // `email` says whose it is
+            throw Error(Text::fill(TR("claude のログインは今は %1 のものです（%2 から変わりました）。"
+                                      "確かめてからやり直してください"),
+                                   {*result.email, *expected}));
+        custodian.store(profile.id, *blob, result.email);
         custodian.noteLive(*blob, result.email);
         const auto identity = ClaudeAppState::readIdentity(services.home);
         // Only an identity of the captured account; without a known address none is kept.
@@ -341,7 +370,7 @@ Enrolment enrol(const Services& services, SlotCustodian& custodian,
             }
         if (!result.reused) // deleted again should the new profile never be saved
             custodian.enrolling(newProfile);
-        custodian.store(result.reused.value_or(newProfile), blob);
+        custodian.store(result.reused.value_or(newProfile), blob, email);
     } catch (const std::exception& e) {
         result.message = Text::fill(TR("登録失敗: %1"), {e.what()});
         return result;

@@ -71,11 +71,15 @@ Switch switchTo(const Services& services, SlotCustodian& custodian,
 struct Capture {
     bool captured = false;
     std::optional<std::string> email;    // the live account's address, when the endpoint told it
+                                         // (also when it was not the account expected)
     std::optional<std::string> identity; // only one of that account; none without an address
     std::string message;
 };
-// Stores claude's live login in the profile's slot and learns its account.
-Capture capture(const Services& services, SlotCustodian& custodian, const ProfileConfig& profile);
+// Stores claude's live login in the profile's slot and learns its account. With `expected` (the
+// account the person saw logged in when asking), no login the endpoint names as another account's:
+// claude may have moved to another meanwhile, whose login would go over a slot not meant for it.
+Capture capture(const Services& services, SlotCustodian& custodian, const ProfileConfig& profile,
+                const std::optional<std::string>& expected = std::nullopt);
 
 struct Enrolment {
     bool enrolled = false;

@@ -98,6 +98,10 @@ std::string encode(const CustodyLedger::Contents& c) {
     for (const auto& [id, since] : c.removed)
         removed.push_back({{"id", id.toString()}, {"since", DateTime::formatIso8601(since)}});
     root["removed"] = std::move(removed);
+    json slots = json::object();
+    for (const auto& [id, account] : c.slotAccounts)
+        slots[id.toString()] = account ? json(*account) : json();
+    root["slots"] = std::move(slots);
     return root.dump(1) + "\n";
 }
 
@@ -143,6 +147,11 @@ std::optional<CustodyLedger::Contents> decode(std::string_view text) {
             if (id && since)
                 c.removed[*id] = *since;
         }
+    if (const auto slots = root->find("slots"); slots != root->end() && slots->is_object())
+        for (const auto& [key, value] : slots->items())
+            if (const auto id = Uuid::parse(key); id && (value.is_string() || value.is_null()))
+                c.slotAccounts[*id] =
+                    value.is_string() ? std::optional(value.get<std::string>()) : std::nullopt;
     return c;
 }
 

@@ -56,6 +56,9 @@ public:
         // Profiles removed (by id, since when): no process writes their slots again, not even one
         // that read its profile list before the removal. Kept for kKeptFor.
         std::map<Uuid, Instant> removed;
+        // Whose login each slot holds, as the step that stored it knew it (none: it could not
+        // tell). A process whose profile list is older than that store finds out here.
+        std::map<Uuid, std::optional<std::string>> slotAccounts;
         bool operator==(const Contents&) const;
     };
 

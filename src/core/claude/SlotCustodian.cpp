@@ -185,18 +185,62 @@ bool SlotCustodian::has(const Uuid& id) {
     return read(id).has_value();
 }
 
-void SlotCustodian::store(const Uuid& id, const std::string& blob) {
+void SlotCustodian::store(const Uuid& id, const std::string& blob,
+                          const std::optional<std::string>& account) {
     const CustodyLock custody(m_dataDir);
     const auto lane = laneOf(id);
     const std::lock_guard turn(lane->mutex);
-    writeLocked(id, blob);
+    const auto slots = m_ledger.read().slotAccounts;
+    const auto before = slots.find(id);
+    if (before == slots.end() || before->second == account) {
+        writeLocked(id, blob);
+        noteSlotAccount(id, account);
+        return;
+    }
+    // Another account's login than the one named: named as of no known account while it is
+    // written, so that no process pairs it with the identity of the account the slot held before
+    // (a crash in between leaves it so until the next capture).
+    m_ledger.update([&](CustodyLedger::Contents& c) { c.slotAccounts[id] = std::nullopt; });
+    try {
+        writeLocked(id, blob);
+    } catch (const std::exception&) {
+        try {
+            m_ledger.update([&](CustodyLedger::Contents& c) { c.slotAccounts[id] = before->second; });
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    noteSlotAccount(id, account);
 }
 
-bool SlotCustodian::storeOrHold(const Uuid& id, const std::string& blob) {
+bool SlotCustodian::storeOrHold(const Uuid& id, const std::string& blob,
+                                const std::optional<std::string>& account) {
     const CustodyLock custody(m_dataDir);
     const auto lane = laneOf(id);
     const std::lock_guard turn(lane->mutex);
-    return storeOrHoldLocked(id, blob) && !isRemoved(id);
+    const bool stored = storeOrHoldLocked(id, blob) && !isRemoved(id);
+    if (stored)
+        noteSlotAccount(id, account);
+    return stored;
+}
+
+void SlotCustodian::noteSlotAccount(const Uuid& id, const std::optional<std::string>& account) {
+    if (isRemoved(id))
+        return;
+    try {
+        m_ledger.update([&](CustodyLedger::Contents& c) {
+            if (!c.removed.contains(id))
+                c.slotAccounts[id] = account;
+        });
+    } catch (const std::exception&) {
+        // what was named before stays: a switch to the profile waits for a capture
+    }
+}
+
+bool SlotCustodian::slotIsOf(const Uuid& id, const std::optional<std::string>& account) const {
+    const auto slots = m_ledger.read().slotAccounts;
+    const auto it = slots.find(id);
+    return it == slots.end() || it->second == account;
 }
 
 void SlotCustodian::remove(const Uuid& id) {
@@ -215,6 +259,7 @@ void SlotCustodian::remove(const Uuid& id) {
             std::erase_if(c.pending, [&](const auto& p) { return p.id == id; });
             c.pending.push_back({id, false, now});
             c.removed[id] = now;
+            c.slotAccounts.erase(id);
         });
     } catch (const Error&) {
     }
@@ -264,6 +309,11 @@ void SlotCustodian::settlePending(const std::vector<ProfileConfig>& profiles) {
             std::erase_if(c.pending, [&](const auto& p) {
                 return std::find(settled.begin(), settled.end(), p.id) != settled.end();
             });
+            for (const CustodyLedger::Pending& p : pending)
+                if (p.enrolment && std::find(settled.begin(), settled.end(), p.id) != settled.end() &&
+                    std::none_of(profiles.begin(), profiles.end(),
+                                 [&](const ProfileConfig& profile) { return profile.id == p.id; }))
+                    c.slotAccounts.erase(p.id); // an enrolment never saved: its slot is gone
         });
 }
 

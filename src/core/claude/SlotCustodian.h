@@ -58,12 +58,18 @@ public:
     // Whether the profile has a slot (false when ULMET_NO_KEYCHAIN=1 forbids looking).
     bool has(const Uuid& id);
 
-    // Replaces what the slot holds (a capture, an enrolment). Throws CredentialsError::keychain
-    // when the secret store refuses; nothing is written for a removed profile.
-    void store(const Uuid& id, const std::string& blob);
+    // Replaces what the slot holds with a login of `account` (none: not known) — a capture, an
+    // enrolment. Throws CredentialsError::keychain when the secret store refuses, FileError when
+    // the ledger cannot name the slot's new account; nothing is written for a removed profile.
+    void store(const Uuid& id, const std::string& blob, const std::optional<std::string>& account);
     // The same for a copy of the live login: when the write fails the blob is held in memory and
     // written at the next chance. False when it is held (or the profile was removed).
-    bool storeOrHold(const Uuid& id, const std::string& blob);
+    bool storeOrHold(const Uuid& id, const std::string& blob, const std::optional<std::string>& account);
+    // Whether the slot may hold a login of `account`: false when the ledger names another (or no
+    // known) account as the last one stored there, by any process. A caller whose profile list
+    // says otherwise read it before that store: pairing the slot with the profile's identity, or
+    // writing another account's login over it, would mix two accounts.
+    bool slotIsOf(const Uuid& id, const std::optional<std::string>& account) const;
     // Deletes the slot and what is held of it; the profile's slot is never written again, by any
     // process (the ledger names it removed). When the secret store refuses, the deletion is
     // retried by settlePending().
@@ -120,6 +126,7 @@ private:
     std::optional<std::string> currentLocked(const Uuid& id);
     void writeLocked(const Uuid& id, const std::string& blob);       // throws when the store refuses
     bool storeOrHoldLocked(const Uuid& id, const std::string& blob); // false when held instead
+    void noteSlotAccount(const Uuid& id, const std::optional<std::string>& account);
     // Under the custody lock and the slot's lane: the held copy written when the secret store
     // takes it again (and dropped when the slot holds another login than the one it replaces).
     void writeHeldLocked(const Uuid& id);
