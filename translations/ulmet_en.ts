@@ -138,6 +138,10 @@
         <source>このペースだと %1 ごろ上限（リセット %2）</source>
         <translation>At this pace full around %1 (resets %2)</translation>
     </message>
+    <message>
+        <source>「登録」を押すと %1 のログインをここに取り込みます</source>
+        <translation>Press “Add” to capture %1’s login here</translation>
+    </message>
 </context>
 <context>
     <name>ProfileRow</name>

@@ -1,4 +1,6 @@
 #include "StoreFixture.h"
+#include "models/ProfileListModel.h"
+#include "readings/Readings.h"
 #include "statusline/StatusLineStore.h"
 #include "usage/AnthropicAPI.h"
 
@@ -100,6 +102,61 @@ TEST_F(StoreTest, RateLimitingKeepsTheLastGoodReadingAndBacksOff) {
     EXPECT_FALSE(store->backoffUntil());
 }
 
+TEST_F(StoreTest, AFailedLookKeepsTheReadingWithItsAgeAndWhyUntilTheNextAnswer) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    config.activeProfileID = a.id;
+    slot(a, "tok-a");
+    answer("tok-a", ok(usageBody(42)));
+    start(config);
+    finishCycle();
+    ASSERT_EQ(fiveHour(a.id), 42);
+    ProfileListModel rows(store.get());
+    const auto row = [&](int role) { return rows.data(rows.index(0), role).toString().toStdString(); };
+    EXPECT_EQ(row(ProfileListModel::MessageRole), "");
+
+    const auto stale = [&] {
+        const Readings r = store->readings();
+        return r.profiles.at(0).staleBecause.value_or("");
+    };
+    // A server error, then a revoked login: the figures stay, said to be old and why.
+    answer("tok-a", {500, "{}", ""});
+    sleeper.advance(minutes(3));
+    rows.refreshTime();
+    EXPECT_EQ(fiveHour(a.id), 42);
+    EXPECT_EQ(store->state(a.id)->problem, "API エラー (HTTP 500)");
+    EXPECT_EQ(stale(), "API エラー (HTTP 500)");
+    EXPECT_EQ(row(ProfileListModel::StatusKindRole), "ok");
+    EXPECT_EQ(row(ProfileListModel::MessageRole).rfind("分前の値 · API エラー (HTTP 500)"),
+              row(ProfileListModel::MessageRole).size() -
+                  std::string("分前の値 · API エラー (HTTP 500)").size());
+    EXPECT_EQ(store->readings().shown, a.id) << "the tray and the status bar keep showing it";
+    answer("tok-a", {401, "{}", ""});
+    sleeper.advance(minutes(3));
+    EXPECT_EQ(fiveHour(a.id), 42);
+    EXPECT_NE(stale().find("このログインはもう使えません"), std::string::npos) << stale();
+    // The next answer ends it.
+    answer("tok-a", ok(usageBody(50)));
+    sleeper.advance(minutes(3));
+    EXPECT_EQ(fiveHour(a.id), 50);
+    EXPECT_FALSE(store->state(a.id)->problem);
+    EXPECT_EQ(stale(), "");
+    EXPECT_EQ(row(ProfileListModel::MessageRole), "");
+    // A profile never read shows the error itself.
+    store->removeProfile(a.id);
+    auto b = claude("b", "b@x");
+    slot(b, "tok-b");
+    answer("tok-b", {500, "{}", ""});
+    AppConfig withB = store->config();
+    withB.profiles = {b};
+    store->setConfig(withB);
+    sleeper.advance(minutes(3));
+    EXPECT_EQ(message(b.id), "API エラー (HTTP 500)");
+    EXPECT_FALSE(store->state(b.id)->problem);
+}
+
 TEST_F(StoreTest, ARateLimitWithoutDelayBacksOffThirtySecondsAndOtherMessagesStay) {
     AppConfig config;
     config.keychainConnected = true;
@@ -194,6 +251,10 @@ TEST_F(StoreTest, TheLiveLoginIsFollowedAndAnUnknownAccountOfferedThenEnrolled) 
     EXPECT_EQ(store->liveEmail(), "new.person@example.com");
     EXPECT_FALSE(store->config().activeProfileID) << "the live account matches no profile";
     EXPECT_EQ(store->pendingEnrollEmail(), "new.person@example.com");
+    // One call to action: the placeholder the account will go into points at the offer.
+    ProfileListModel rows(store.get());
+    EXPECT_EQ(rows.data(rows.index(1), ProfileListModel::MessageRole).toString().toStdString(),
+              "「登録」を押すと new.person@example.com のログインをここに取り込みます");
 
     await(sleeper, store->enrollDetectedAccount());
     const ProfileConfig& enrolled = store->config().profiles[1];
@@ -208,6 +269,7 @@ TEST_F(StoreTest, TheLiveLoginIsFollowedAndAnUnknownAccountOfferedThenEnrolled) 
     EXPECT_EQ(savedConfig().activeProfileID, placeholder.id);
     finishCycle();
     EXPECT_EQ(fiveHour(placeholder.id), 2) << "the live profile is read with the live credential";
+    EXPECT_EQ(store->lastActionMessage().value_or(""), "「new.person@example.com」を登録しました");
 }
 
 TEST_F(StoreTest, SwitchingWritesTheLiveLoginAndIdentityAndSavesTheOutgoingLogin) {
@@ -473,10 +535,17 @@ TEST_F(StoreTest, RemovingAndMovingProfiles) {
     EXPECT_EQ(store->config().profiles[2].id, a.id);
 
     store->removeProfile(b.id);
+    EXPECT_EQ(savedConfig().profiles.size(), 2u) << "saved at once: its slot is going";
     sleeper.settle();
     EXPECT_FALSE(store->config().activeProfileID);
     EXPECT_FALSE(secrets.get(ProfileSlotStore::service, b.id.toString()));
     EXPECT_EQ(store->config().profiles.size(), 2u);
+
+    // An edit saved after a delay is saved at quit when the delay has not passed.
+    store->addProfile(Provider::claude);
+    EXPECT_EQ(savedConfig().profiles.size(), 2u);
+    store.reset();
+    EXPECT_EQ(savedConfig().profiles.size(), 3u);
 }
 
 TEST_F(StoreTest, CaptureStoresTheLiveLoginInTheChosenProfile) {
@@ -553,6 +622,30 @@ TEST_F(StoreTest, ACallWhileACycleRunsReturnsAtOnceAndARestartSleepsAFullInterva
     sleeper.advance(seconds(50));
     EXPECT_EQ(usageRequests.size(), 2u) << "the new loop sleeps a full interval from its start";
     sleeper.advance(seconds(10));
+    EXPECT_EQ(usageRequests.size(), 4u);
+}
+
+TEST_F(StoreTest, ACaptureDuringACycleIsFollowedByAnotherCycleAtOnce) {
+    // The cycle under way read the profiles before the capture: the captured profile's figures
+    // come from the cycle after it, not a poll interval later.
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    auto b = claude("b", "b@x");
+    config.profiles = {a, b};
+    slot(a, "tok-a");
+    slot(b, "tok-b");
+    answer("tok-a", ok(usageBody(1)));
+    answer("tok-b", ok(usageBody(2)));
+    writeFile(ActiveCredentialStore::filePath(home.path()), blob("tok-a~2"));
+    account("tok-a~2", "a@x");
+    start(config); // the first cycle waits in its stagger now
+    ASSERT_TRUE(store->isRefreshing());
+    auto capture = store->captureActive(a);
+    finishCycle();
+    EXPECT_TRUE(capture.isReady());
+    EXPECT_EQ(usageRequests.size(), 4u) << "one cycle more, now";
+    sleeper.advance(seconds(50));
     EXPECT_EQ(usageRequests.size(), 4u);
 }
 

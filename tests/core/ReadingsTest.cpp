@@ -1,4 +1,5 @@
 #include "readings/Readings.h"
+#include "base/Language.h"
 #include "claude/CredentialResolver.h"
 #include "readings/OneShot.h"
 #include "readings/ProfileQuery.h"
@@ -195,6 +196,25 @@ TEST(WaybarOutput, TheShownProfilesFiguresLevelsAndEveryProfileInTheTooltip) {
     EXPECT_EQ(lineFor(statuses, ps[1].id)["class"], "warning");
     statuses.insert_or_assign(ps[1].id, ProfileStatus::ok({window("codex_5h", 250)}, kNow));
     EXPECT_EQ(lineFor(statuses, ps[1].id)["percentage"], 100);
+
+    // A reading kept after a failed look says how old it is, in the person's language.
+    const auto staleLine = [&](Instant now) {
+        config.activeProfileID = ps[0].id;
+        const Readings r =
+            Readings::build(config, statuses, {}, {}, nullptr, now, {{ps[0].id, "API エラー (HTTP 500)"}});
+        return json::parse(WaybarOutput::line(json::parse(r.toJson(now)), now));
+    };
+    line = staleLine(kNow + minutes(12));
+    EXPECT_EQ(line["text"], "70% · 26% (12分前の値)");
+    EXPECT_NE(
+        line["tooltip"].get<std::string>().find("(a@x)\n  12分前の値 · API エラー (HTTP 500)\n  5時間 70%"),
+        std::string::npos)
+        << line["tooltip"];
+    EXPECT_EQ(staleLine(kNow + hours(3))["text"], "70% · 26% (3時間前の値)");
+    Language::use(Language::Lang::english, ULMET_BUILD_DIR "/locale");
+    EXPECT_EQ(staleLine(kNow + minutes(12))["text"], "70% · 26% (read 12 min ago)");
+    EXPECT_EQ(staleLine(kNow + hours(50))["text"], "70% · 26% (read 2 days ago)");
+    Language::use(Language::Lang::japanese, {});
 
     line = lineFor({{ps[2].id, ProfileStatus::error("x")}}, ps[2].id);
     EXPECT_EQ(line["text"], "–");

@@ -21,7 +21,7 @@ ProfileListModel::ProfileListModel(UsageStore* store, QObject* parent)
     for (const ProfileConfig& p : m_store->config().profiles)
         m_ids.push_back(qs(p.id.toString()));
     for (auto signal : {&UsageStore::configChanged, &UsageStore::statusesChanged, &UsageStore::emailsChanged,
-                        &UsageStore::slotPresenceChanged})
+                        &UsageStore::slotPresenceChanged, &UsageStore::pendingEnrollEmailChanged})
         connect(m_store, signal, this, &ProfileListModel::sync);
 }
 
@@ -113,15 +113,22 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const {
     case WindowsRole: {
         if (!state || !state->status)
             return role == StatusKindRole ? QVariant(QStringLiteral("none")) : QVariant();
-        if (const auto* error = state->status->errorValue())
+        if (const auto* error = state->status->errorValue()) {
+            if (role == MessageRole && m_store->enrolmentTarget() == profile->id)
+                // One call to action for the account on offer: the panel's "登録" puts it here.
+                return tr("「登録」を押すと %1 のログインをここに取り込みます")
+                    .arg(qs(*m_store->pendingEnrollEmail()));
             return role == StatusKindRole ? QVariant(QStringLiteral("error"))
                    : role == MessageRole  ? QVariant(qs(error->message))
                                           : QVariant();
+        }
         if (role == StatusKindRole)
             return QStringLiteral("ok");
-        if (role == MessageRole)
-            return QString();
         const Instant now{std::chrono::duration_cast<Instant::duration>(std::chrono::milliseconds(m_nowMs))};
+        if (role == MessageRole) // a reading kept after a failed look: how old, and why
+            return state->problem
+                       ? qs(UsageWindow::readingAge(state->ok()->at, now) + " · " + *state->problem)
+                       : QString();
         QVariantList windows;
         for (const UsageWindow& w : state->ok()->windows) {
             const auto elapsed = w.elapsedFraction(now);
@@ -153,7 +160,7 @@ void ProfileListModel::refreshTime() {
     m_nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(m_store->currentTime().time_since_epoch())
                   .count();
     if (count() > 0)
-        emit dataChanged(index(0), index(count() - 1), {WindowsRole});
+        emit dataChanged(index(0), index(count() - 1), {WindowsRole, MessageRole});
 }
 
 void ProfileListModel::sync() {

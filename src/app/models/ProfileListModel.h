@@ -26,7 +26,7 @@ public:
         IsFirstRole,
         IsLastRole,
         StatusKindRole, // "none", "ok" or "error"
-        MessageRole,    // the error status's message
+        MessageRole,    // the error status's message, or a reading kept after a failed look: its age and why
         WindowsRole,    // list of maps: key, label, utilization, percentText, elapsed (-1 when none),
                         // remaining ("" when no reset time), aheadOfPace, forecast ("" when none)
         ColorNameRole,  // the palette name

@@ -1,6 +1,7 @@
 #include "store/AccountOperations.h"
 
 #include "store/AutoSwitch.h"
+#include "store/RefreshCycle.h"
 #include "store/UsageStore.h"
 
 #include "base/PlatformWords.h"
@@ -28,7 +29,7 @@ QCoro::Task<> AccountOperations::connectKeychain() {
     emit m_store.configChanged();
     m_store.saveNow();
     m_store.setLastActionMessage(std::string(PlatformWords::current.connectedMessage));
-    co_await m_store.refreshAll();
+    co_await m_store.m_cycle->refreshAfterChange();
 }
 
 void AccountOperations::disconnectKeychain() {
@@ -64,6 +65,7 @@ QCoro::Task<> AccountOperations::enrollDetectedAccount() {
             co_return;
         if (!enrolled.enrolled) {
             m_store.setLastActionMessage(enrolled.message);
+            m_store.m_enrolFailure = enrolled.message;
             co_return;
         }
         Uuid targetId = newProfile;
@@ -99,7 +101,7 @@ QCoro::Task<> AccountOperations::enrollDetectedAccount() {
         m_store.setLastActionMessage(enrolled.message);
     }
     m_store.startPolling();
-    co_await m_store.refreshAll();
+    co_await m_store.m_cycle->refreshAfterChange();
 }
 
 QCoro::Task<> AccountOperations::captureActive(ProfileConfig profile) {
@@ -124,6 +126,8 @@ QCoro::Task<> AccountOperations::captureActive(ProfileConfig profile) {
             co_return;
         }
         if (ProfileConfig* p = m_store.findProfile(profile.id)) {
+            if (p->accountEmail != captured.email)
+                m_store.removeStatus(p->id);  // another account's reading is not this one's
             p->accountEmail = captured.email; // none clears an earlier address
             p->accountIdentity = captured.identity;
         }
@@ -135,14 +139,14 @@ QCoro::Task<> AccountOperations::captureActive(ProfileConfig profile) {
         m_store.setEmail(profile.id, std::nullopt);
         m_store.setLiveEmail(captured.email);
     }
-    co_await m_store.refreshAll();
+    co_await m_store.m_cycle->refreshAfterChange();
 }
 
 QCoro::Task<> AccountOperations::switchTo(ProfileConfig target) {
     const auto alive = m_store.m_alive;
     const SwitchOutcome outcome = co_await switchProfile(std::move(target));
     if (*alive && outcome.switched)
-        co_await m_store.refreshAll();
+        co_await m_store.m_cycle->refreshAfterChange();
 }
 
 QCoro::Task<UsageStore::SwitchOutcome> AccountOperations::switchProfile(ProfileConfig target) {
@@ -230,7 +234,7 @@ void AccountOperations::removeProfile(const Uuid& id) {
     if (m_store.m_config.activeProfileID == id)
         m_store.m_config.activeProfileID.reset();
     emit m_store.configChanged();
-    m_store.scheduleSave();
+    m_store.saveNow(); // its slot is going: a profile come back at the next start would have none
 }
 
 void AccountOperations::moveProfile(const Uuid& id, int by) {

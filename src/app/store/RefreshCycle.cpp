@@ -119,6 +119,7 @@ QCoro::Task<> RefreshCycle::pollLoop(std::uint64_t generation) {
 }
 
 void RefreshCycle::scheduleSave() {
+    m_savePending = true;
     saveAfterDelay(++m_saveGeneration);
 }
 
@@ -127,8 +128,18 @@ QCoro::Task<> RefreshCycle::saveAfterDelay(std::uint64_t generation) {
     co_await m_store.m_deps.sleeper->sleep(UsageStore::kSaveDelay);
     if (!*alive || generation != m_saveGeneration)
         co_return; // a later edit asked again
+    m_savePending = false;
     m_store.saveNow();
     startPolling();
+}
+
+QCoro::Task<> RefreshCycle::refreshAfterChange() {
+    // The cycle under way read the profiles too early to see the change: another follows it.
+    if (m_store.m_isRefreshing) {
+        m_againAfterThis = true;
+        co_return;
+    }
+    co_await refreshAll();
 }
 
 QCoro::Task<> RefreshCycle::refreshAll() {
@@ -340,6 +351,14 @@ void RefreshCycle::apply(const Uuid& id, ProfileReader::Outcome outcome, Totals&
             totals.maxRetryAfter = std::max(totals.maxRetryAfter, *outcome.retryAfter);
         if (!before || !before->ok())
             s.setStatus(id, outcome.status); // the last good reading stays
+        else if (outcome.keepsLast && outcome.status.errorValue())
+            s.setProblem(id, outcome.status.errorValue()->message);
+        return;
+    }
+    // A failed look says nothing against the reading before it: that stays, with its age and why
+    // it was not read again.
+    if (const auto* error = outcome.status.errorValue(); error && before && before->ok()) {
+        s.setProblem(id, error->message);
         return;
     }
     // A status-line reading is recorded once, however many cycles show it.

@@ -34,7 +34,11 @@ public:
 
     void startPolling();
     QCoro::Task<> refreshAll();
+    // The same after an enrolment, a capture or a switch: while a cycle runs, one more follows it.
+    QCoro::Task<> refreshAfterChange();
     void scheduleSave();
+    // Whether an edit still waits for its delayed save (made at quit).
+    bool savePending() const { return m_savePending; }
 
 private:
     // What the live login was at the start of a cycle.
@@ -81,6 +85,7 @@ private:
     UsageStore& m_store;
     std::uint64_t m_pollGeneration = 0; // a loop whose generation is not this one ends
     std::uint64_t m_saveGeneration = 0;
+    bool m_savePending = false;
     // The live access token whose address was looked up last, and that address.
     std::optional<std::string> m_cachedLiveToken;
     std::optional<std::string> m_cachedLiveEmail;
@@ -88,6 +93,6 @@ private:
     QFileSystemWatcher m_loginWatch;
     std::uint64_t m_loginGeneration = 0;
     std::optional<std::string> m_liveSeen; // the live blob the last cycle read
-    bool m_againAfterThis = false;         // the login changed during a cycle
+    bool m_againAfterThis = false;         // the login changed, or a cycle was asked for, during one
     std::set<std::string> m_newAccountsTold;
 };

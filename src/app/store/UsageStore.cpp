@@ -45,6 +45,9 @@ UsageStore::UsageStore(StoreDependencies dependencies, QObject* parent)
 }
 
 UsageStore::~UsageStore() {
+    // An edit whose delayed save had not come yet is not lost with the program.
+    if (m_cycle->savePending())
+        saveNow();
     *m_alive = false;
     // Nothing a worker job uses may go before the job: end the exchanges under way (they fail
     // at once; a token renewal runs to its answer, which holds the only copy of the new tokens)
@@ -83,9 +86,12 @@ Readings UsageStore::readings() const {
     std::map<Uuid, ProfileStatus> statuses;
     std::map<Uuid, UsageSource> sources;
     std::map<Uuid, std::string> emails;
+    std::map<Uuid, std::string> problems;
     for (const auto& [id, s] : m_profiles) {
         if (s.status)
             statuses.insert_or_assign(id, *s.status);
+        if (s.problem)
+            problems[id] = *s.problem;
         if (s.source)
             sources[id] = *s.source;
         if (s.email)
@@ -94,7 +100,7 @@ Readings UsageStore::readings() const {
     const auto fullAt = [this](const Uuid& id, const UsageWindow& w, Instant takenAt) {
         return forecast(id, w, takenAt);
     };
-    return Readings::build(m_config, statuses, sources, emails, fullAt, m_lastRefresh);
+    return Readings::build(m_config, statuses, sources, emails, fullAt, m_lastRefresh, problems);
 }
 
 std::optional<Instant> UsageStore::forecast(const Uuid& id, const UsageWindow& window,
@@ -246,15 +252,28 @@ void UsageStore::setStatus(const Uuid& id, ProfileStatus status, std::optional<U
     const bool sourceChanged = source && s.source != source;
     if (source)
         s.source = source; // announced with the status
-    if (s.status == status && !sourceChanged)
+    const bool problemGone = status.isOk() && s.problem;
+    if (s.status == status && !sourceChanged && !problemGone)
         return;
     s.status = std::move(status);
+    if (s.status->isOk())
+        s.problem.reset(); // a reading, new or again the same, answers what went wrong before
+    emit statusesChanged();
+}
+
+void UsageStore::setProblem(const Uuid& id, std::optional<std::string> problem) {
+    ProfileState& s = m_profiles[id];
+    if (s.problem == problem)
+        return;
+    s.problem = std::move(problem);
     emit statusesChanged();
 }
 
 void UsageStore::removeStatus(const Uuid& id) {
-    if (const auto it = m_profiles.find(id); it != m_profiles.end() && it->second.status) {
+    if (const auto it = m_profiles.find(id);
+        it != m_profiles.end() && (it->second.status || it->second.problem)) {
         it->second.status.reset();
+        it->second.problem.reset();
         emit statusesChanged();
     }
 }
@@ -308,7 +327,23 @@ void UsageStore::setPendingEnroll(std::optional<std::string> email, std::optiona
     if (m_pendingEnrollEmail == email)
         return;
     m_pendingEnrollEmail = std::move(email);
+    // A failed enrolment's message goes with the offer it was about.
+    if (m_enrolFailure && m_lastActionMessage == m_enrolFailure)
+        setLastActionMessage(std::nullopt);
+    m_enrolFailure.reset();
     emit pendingEnrollEmailChanged();
+}
+
+std::optional<Uuid> UsageStore::enrolmentTarget() const {
+    if (!m_pendingEnrollEmail)
+        return std::nullopt;
+    for (const ProfileConfig& p : m_config.profiles)
+        if (p.provider == Provider::claude && !p.accountEmail) {
+            const ProfileState* s = state(p.id);
+            if (!s || !s->slotPresent.value_or(false))
+                return p.id;
+        }
+    return std::nullopt;
 }
 
 void UsageStore::setBackoffUntil(std::optional<Instant> until) {

@@ -118,6 +118,9 @@ public:
     // The live login's account as the store knows it: the one its operations act on.
     const std::optional<std::string>& liveEmail() const { return m_liveEmail; }
     const std::optional<std::string>& pendingEnrollEmail() const { return m_pendingEnrollEmail; }
+    // The profile the account on offer goes into when enrolled: the first Claude profile without
+    // an address or a login (none: a new profile).
+    std::optional<Uuid> enrolmentTarget() const;
     std::optional<Instant> backoffUntil() const { return m_backoffUntil; }
     bool isRefreshing() const { return m_isRefreshing; }
     // The store's clock (the views compute time left and elapsed parts with it).
@@ -208,6 +211,7 @@ private:
     // The setters; each announces a change, and only a change.
     void setStatus(const Uuid& id, ProfileStatus status, std::optional<UsageSource> source = std::nullopt);
     void removeStatus(const Uuid& id);
+    void setProblem(const Uuid& id, std::optional<std::string> problem);
     void forgetProfile(const Uuid& id);
     void setEmail(const Uuid& id, std::optional<std::string> email);
     void setSlotPresence(const Uuid& id, bool present);
@@ -227,6 +231,7 @@ private:
     std::optional<std::string> m_liveEmail;
     std::optional<std::string> m_pendingEnrollEmail;
     std::optional<std::string> m_pendingEnrollRaw;
+    std::optional<std::string> m_enrolFailure; // the message of a failed enrolment of the offer
     std::optional<Instant> m_backoffUntil;
     bool m_isRefreshing = false;
     // Counts operations that changed the live login or the active profile: a cycle that saw one

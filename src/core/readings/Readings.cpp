@@ -26,7 +26,8 @@ nlohmann::ordered_json numberOrNull(std::optional<double> value) {
 Readings Readings::build(const AppConfig& config, const std::map<Uuid, ProfileStatus>& statuses,
                          const std::map<Uuid, UsageSource>& sources,
                          const std::map<Uuid, std::string>& emails, const Forecast& forecast,
-                         std::optional<Instant> lastRefresh) {
+                         std::optional<Instant> lastRefresh,
+                         const std::map<Uuid, std::string>& staleBecause) {
     Readings r;
     r.lastRefresh = lastRefresh;
     for (const ProfileConfig& p : config.profiles) {
@@ -52,6 +53,8 @@ Readings Readings::build(const AppConfig& config, const std::map<Uuid, ProfileSt
                     const auto full = forecast ? forecast(p.id, w, ok->at) : std::nullopt;
                     out.windows.push_back({std::move(w), full});
                 }
+                if (const auto why = staleBecause.find(p.id); why != staleBecause.end())
+                    out.staleBecause = why->second;
             } else {
                 out.error = st->second.errorValue()->message;
             }
@@ -98,6 +101,7 @@ std::string Readings::toJson(Instant now) const {
                                 {"active", p.active},
                                 {"source", textOrNull(p.source)},
                                 {"error", textOrNull(p.error)},
+                                {"staleBecause", textOrNull(p.staleBecause)},
                                 {"readAt", isoOrNull(p.readAt)},
                                 {"windows", std::move(windowsJson)}});
     }

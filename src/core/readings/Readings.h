@@ -30,6 +30,8 @@ struct Readings {
         bool active = false;
         std::optional<std::string> source; // "api", "statusLine", "codexLog"; none when not known
         std::optional<std::string> error;  // the last attempt's message; no windows then
+        // The last attempt failed, for this reason, after a reading: the windows are that reading.
+        std::optional<std::string> staleBecause;
         std::optional<Instant> readAt;
         std::vector<Window> windows; // in display order
         friend bool operator==(const Profile&, const Profile&) = default;
@@ -47,7 +49,8 @@ struct Readings {
     static Readings build(const AppConfig& config, const std::map<Uuid, ProfileStatus>& statuses,
                           const std::map<Uuid, UsageSource>& sources,
                           const std::map<Uuid, std::string>& emails, const Forecast& forecast,
-                          std::optional<Instant> lastRefresh);
+                          std::optional<Instant> lastRefresh,
+                          const std::map<Uuid, std::string>& staleBecause = {});
 
     // Whether `other` tells the same as this apart from when things were read: a refresh that
     // reads the same figures again changes nothing a script or a status bar shows.

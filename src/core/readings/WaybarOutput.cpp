@@ -106,6 +106,12 @@ std::string line(const json& readings, Instant now) {
             tooltip += "\n  " + error;
         else if (arrayOf(p, "windows").empty())
             tooltip += std::string("\n  ") + TR("未取得");
+        // A reading kept after a failed look: how old it is, and why it was not read again.
+        std::optional<std::string> age;
+        if (const auto readAt = timeOf(p, "readAt"); readAt && !textOf(p, "staleBecause").empty()) {
+            age = UsageWindow::readingAge(*readAt, now);
+            tooltip += "\n  " + *age + " · " + textOf(p, "staleBecause");
+        }
         for (const json& w : arrayOf(p, "windows"))
             if (w.is_object())
                 tooltip += "\n  " + windowLine(w, now);
@@ -131,6 +137,8 @@ std::string line(const json& readings, Instant now) {
             text = figures.front();
             for (std::size_t i = 1; i < figures.size(); ++i)
                 text += " · " + figures[i];
+            if (age)
+                text += " (" + *age + ")";
         }
     }
     const int percentage = highest ? static_cast<int>(std::lround(std::clamp(*highest, 0.0, 100.0))) : 0;

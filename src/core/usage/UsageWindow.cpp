@@ -125,6 +125,17 @@ std::string UsageWindow::remainShort(Instant until, Instant now) {
     return Text::fill(TR("残%1日"), {std::to_string(minutes / 1440)});
 }
 
+std::string UsageWindow::readingAge(Instant takenAt, Instant now) {
+    using namespace std::chrono;
+    const auto age = now > takenAt ? now - takenAt : Instant::duration::zero();
+    const long long minutes = std::max<long long>(1, duration_cast<std::chrono::minutes>(age).count());
+    if (minutes <= 59)
+        return Text::fill(TR("%1分前の値"), {std::to_string(minutes)});
+    if (minutes < 2880)
+        return Text::fill(TR("%1時間前の値"), {std::to_string(minutes / 60)});
+    return Text::fill(TR("%1日前の値"), {std::to_string(minutes / 1440)});
+}
+
 void sortForDisplay(std::vector<UsageWindow>& windows) {
     std::stable_sort(windows.begin(), windows.end(), [](const UsageWindow& a, const UsageWindow& b) {
         const int oa = UsageWindow::order(a.key);

@@ -37,6 +37,9 @@ struct UsageWindow {
 
     // Time left until `until`: "残45分", "残3h", "残2日" (past times give "残0分").
     static std::string remainShort(Instant until, Instant now);
+    // How old a reading is, for one shown after a failed look: "12分前の値", "3時間前の値",
+    // "2日前の値" (at least a minute).
+    static std::string readingAge(Instant takenAt, Instant now);
 
     // A utilization as the views show it: rounded half away from zero, then "%" ("70%");
     // "–%" for a value that is not a number.

@@ -242,8 +242,9 @@ Rectangle {
             opacity: 0.6
         }
 
+        // Why it could not be read: instead of a reading, or under the one kept from before.
         RowLayout {
-            visible: section.statusKind === "error"
+            visible: section.message !== ""
             Layout.fillWidth: true
             spacing: 4
             Image {

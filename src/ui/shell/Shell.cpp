@@ -6,6 +6,7 @@
 #include "tray/PanelShade.h"
 #include "tray/TrayIcon.h"
 #include "tray/XEmbedTray.h"
+#include "usage/UsageWindow.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -205,13 +206,27 @@ void Shell::updateTray() {
     const auto menu = m_store->menuMetrics();
     const std::vector<GlyphMetric> metrics = menuGlyphs(menu);
     QString tip = QStringLiteral("MeterKeeper");
-    if (const auto shown = m_store->activeProfileWindows())
+    const auto shown = m_store->activeProfileWindows();
+    if (shown)
         tip += QStringLiteral(" — ") + QString::fromStdString(shown->first.name);
     for (std::size_t i = 0; i < metrics.size(); ++i)
         tip += QLatin1Char('\n') +
                (menu[i].id == "session" ? tr("セッション %1") : tr("週 %1"))
                    .arg(GlyphPainter::percentText(metrics[i].util)) +
                (metrics[i].remaining ? QLatin1Char(' ') + *metrics[i].remaining : QString());
+    // Figures kept after a failed look say how old they are; without any, why there are none.
+    const auto& config = m_store->config();
+    if (const ProfileState* state = shown ? m_store->state(shown->first.id) : nullptr;
+        state && state->problem)
+        tip += QLatin1Char('\n') +
+               QString::fromStdString(UsageWindow::readingAge(state->ok()->at, m_store->currentTime()) +
+                                      " · " + *state->problem);
+    else if (!shown)
+        for (const ProfileConfig& p : config.profiles)
+            if (const ProfileStatus* status = m_store->status(p.id);
+                config.activeProfileID == p.id && status && status->errorValue())
+                tip += QStringLiteral(" — ") + QString::fromStdString(p.name) + QLatin1Char('\n') +
+                       QString::fromStdString(status->errorValue()->message);
     const GlyphColors colors = panelColors();
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64})
