@@ -157,6 +157,25 @@ TEST_F(StoreTest, AFailedLookKeepsTheReadingWithItsAgeAndWhyUntilTheNextAnswer) 
     EXPECT_FALSE(store->state(b.id)->problem);
 }
 
+TEST_F(StoreTest, TheRateLimitMessageGoesWhenTheNextAnswerIsAnotherFailure) {
+    AppConfig config;
+    config.keychainConnected = true;
+    auto a = claude("a", "a@x");
+    config.profiles = {a};
+    slot(a, "tok-a");
+    answer("tok-a", ok(usageBody(30)));
+    start(config);
+    finishCycle();
+    answer("tok-a", {429, "{}", "40"});
+    sleeper.advance(seconds(60));
+    ASSERT_NE(store->lastActionMessage().value_or("").find("レート制限"), std::string::npos);
+    answer("tok-a", {500, "{}", ""});
+    sleeper.advance(seconds(60));
+    EXPECT_FALSE(store->lastActionMessage()) << "the rate limit is over";
+    EXPECT_EQ(fiveHour(a.id), 30);
+    EXPECT_EQ(store->state(a.id)->problem, "API エラー (HTTP 500)");
+}
+
 TEST_F(StoreTest, ARateLimitWithoutDelayBacksOffThirtySecondsAndOtherMessagesStay) {
     AppConfig config;
     config.keychainConnected = true;

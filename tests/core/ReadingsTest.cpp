@@ -212,8 +212,8 @@ TEST(WaybarOutput, TheShownProfilesFiguresLevelsAndEveryProfileInTheTooltip) {
         << line["tooltip"];
     EXPECT_EQ(staleLine(kNow + hours(3))["text"], "70% · 26% (3時間前の値)");
     Language::use(Language::Lang::english, ULMET_BUILD_DIR "/locale");
-    EXPECT_EQ(staleLine(kNow + minutes(12))["text"], "70% · 26% (read 12 min ago)");
-    EXPECT_EQ(staleLine(kNow + hours(50))["text"], "70% · 26% (read 2 days ago)");
+    EXPECT_EQ(staleLine(kNow + minutes(12))["text"], "70% · 26% (Read 12 min ago)");
+    EXPECT_EQ(staleLine(kNow + hours(50))["text"], "70% · 26% (Read 2 days ago)");
     Language::use(Language::Lang::japanese, {});
 
     line = lineFor({{ps[2].id, ProfileStatus::error("x")}}, ps[2].id);

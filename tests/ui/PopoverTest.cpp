@@ -848,6 +848,11 @@ protected:
                        {"seven_day_opus", {{"utilization", 8}, {"resets_at", "2026-09-18T03:00:00Z"}}}}
                       .dump()));
         answer("tok-work", {401, "{}", ""});
+        // work was read 20 minutes ago; now its login is refused: that reading stays, said old.
+        history.append(HistoryRecord{clock.now() - minutes(20),
+                                     work.id,
+                                     {{"five_hour", 81, clock.now() + hours(2), std::nullopt},
+                                      {"seven_day", 40, clock.now() + hours(70), std::nullopt}}});
         writeFile(
             home / ".codex/sessions/2026/09/14/rollout.jsonl",
             R"({"timestamp":"2026-09-14T11:58:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":)"
