@@ -647,11 +647,7 @@ TEST_F(StoreTest, ACallWhileACycleRunsReturnsAtOnceAndARestartSleepsAFullInterva
 TEST_F(StoreTest, ACaptureDuringACycleIsFollowedByAnotherCycleAtOnce) {
     // The cycle under way read the profiles before the capture: the captured profile's figures
     // come from the cycle after it, not a poll interval later.
-    AppConfig config;
-    config.keychainConnected = true;
-    auto a = claude("a", "a@x");
-    auto b = claude("b", "b@x");
-    config.profiles = {a, b};
+    auto [config, a, b] = twoAccounts(false);
     slot(a, "tok-a");
     slot(b, "tok-b");
     answer("tok-a", ok(usageBody(1)));
