@@ -467,5 +467,9 @@
         <source>claude に %1 でログインしています。パネルの「登録」で使用量を表示し、切替えられるようになります</source>
         <translation>claude is logged in as %1. Choose “Add” in the panel to see its usage and switch to it</translation>
     </message>
+    <message>
+        <source>このデスクトップではキーリング（Secret Service）が動いていないため、接続できません。GNOME Keyring、KeePassXC（Secret Service 連携を有効にして）、KWallet のどれかを起動してから、もう一度「接続」してください</source>
+        <translation>No keyring (Secret Service) runs on this desktop, so there is nothing to connect to. Start GNOME Keyring, KeePassXC (with its Secret Service integration on) or KWallet, then choose “Connect” again</translation>
+    </message>
 </context>
 </TS>

@@ -194,6 +194,21 @@ TEST_F(StoreTest, ARateLimitWithoutDelayBacksOffThirtySecondsAndOtherMessagesSta
     EXPECT_EQ(store->lastActionMessage().value_or(""), PlatformWords::current.disconnectedMessage);
 }
 
+TEST_F(StoreTest, ConnectingWhereNoSecretServiceRunsSaysSoAndStaysUnconnected) {
+    AppConfig config;
+    config.profiles = {claude("a", "a@x")};
+    start(config);
+    secrets.failReads(SecretStatus::notAvailable);
+    await(sleeper, store->connectKeychain());
+    EXPECT_FALSE(store->config().keychainConnected);
+    EXPECT_NE(store->lastActionMessage().value_or("").find("キーリング（Secret Service）が動いていない"),
+              std::string::npos);
+    secrets.failReads(0);
+    await(sleeper, store->connectKeychain());
+    EXPECT_TRUE(store->config().keychainConnected);
+    EXPECT_EQ(store->lastActionMessage().value_or(""), PlatformWords::current.connectedMessage);
+}
+
 TEST_F(StoreTest, ProfilesSharingAnAddressAreFetchedOnce) {
     AppConfig config;
     config.keychainConnected = true;

@@ -6,7 +6,9 @@
 
 #include "base/PlatformWords.h"
 #include "claude/AccountSteps.h"
+#include "claude/ProfileSlotStore.h"
 #include "claude/SlotCustodian.h"
+#include "secrets/SecretStore.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroFuture>
@@ -25,6 +27,23 @@ AccountOperations::AccountOperations(UsageStore& store)
     : m_store(store) {}
 
 QCoro::Task<> AccountOperations::connectKeychain() {
+    // Said connected only when a secret store answers: many desktops run none.
+    const auto alive = m_store.m_alive;
+    auto probe = m_store.m_jobs->run([services = m_store.m_deps.services] {
+        return services.secrets.read(ProfileSlotStore::service, std::nullopt).status;
+    });
+    const int status = co_await probe;
+    if (!*alive)
+        co_return;
+    if (status == SecretStatus::notAvailable) {
+        m_store.setLastActionMessage(
+            QCoreApplication::translate(
+                "UsageStore", "このデスクトップではキーリング（Secret Service）が動いていないため、接続できません。"
+                              "GNOME Keyring、KeePassXC（Secret Service 連携を有効にして）、KWallet のどれかを起動して"
+                              "から、もう一度「接続」してください")
+                .toStdString());
+        co_return;
+    }
     m_store.m_config.keychainConnected = true;
     emit m_store.configChanged();
     m_store.saveNow();
