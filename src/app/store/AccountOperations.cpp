@@ -38,9 +38,10 @@ QCoro::Task<> AccountOperations::connectKeychain() {
     if (status == SecretStatus::notAvailable) {
         m_store.setLastActionMessage(
             QCoreApplication::translate(
-                "UsageStore", "このデスクトップではキーリング（Secret Service）が動いていないため、接続できません。"
-                              "GNOME Keyring、KeePassXC（Secret Service 連携を有効にして）、KWallet のどれかを起動して"
-                              "から、もう一度「接続」してください")
+                "UsageStore",
+                "このデスクトップではキーリング（Secret Service）が動いていないため、接続できません。"
+                "GNOME Keyring、KeePassXC（Secret Service 連携を有効にして）、KWallet のどれかを起動して"
+                "から、もう一度「接続」してください")
                 .toStdString());
         co_return;
     }
