@@ -35,10 +35,12 @@ CredentialsError CredentialsError::keychain(int status, const std::string& servi
     else if (words.unreachable.empty())
         description = Text::fill(TR("%1読み取りエラー（%2, status %3）"),
                                  {lead(words), service, std::to_string(status)});
-    else if (status == SecretStatus::notAvailable)
-        description = Text::fill(TR("%1（%2）"), {TR(words.unreachable.data()), service});
+    else if (status == SecretStatus::notAvailable) // what to do, not which of our items it was
+        description = Text::fill(TR("%1。GNOME Keyring、KeePassXC、KWallet などのキーリングを起動してから、"
+                                    "もう一度試してください"),
+                                 {TR(words.unreachable.data())});
     else if (status == SecretStatus::interactionNotAllowed)
-        description = Text::fill(TR("%1（%2）"), {TR(words.locked.data()), service});
+        description = Text::fill(TR("%1。ロックを解除してから、もう一度試してください"), {TR(words.locked.data())});
     else
         description = Text::fill(TR("%1読み取りエラー（%2）"), {lead(words), service});
     return CredentialsError(Kind::keychain, description, status, service);
