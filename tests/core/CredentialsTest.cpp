@@ -116,10 +116,12 @@ TEST(PlatformWords, TextsByPlatform) {
              return std::string(CredentialsError::keychain(-25300, "Claude Code-credentials", w).what());
          }},
         {"Keychain 読み取りエラー（svc, status -25291）",
-         "キーリング（Secret Service）に接続できません。GNOME Keyring、KeePassXC、KWallet などのキーリングを起動"
+         "キーリング（Secret Service）に接続できません。GNOME Keyring、KeePassXC、KWallet "
+         "などのキーリングを起動"
          "してから、もう一度試してください",
          [](auto& w) { return std::string(CredentialsError::keychain(-25291, "svc", w).what()); }},
-        {"Keychain 読み取りエラー（svc, status -25308）", "キーリングがロックされています。ロックを解除してから、もう一度試してください",
+        {"Keychain 読み取りエラー（svc, status -25308）",
+         "キーリングがロックされています。ロックを解除してから、もう一度試してください",
          [](auto& w) { return std::string(CredentialsError::keychain(-25308, "svc", w).what()); }},
         {"Keychain 読み取りエラー（svc, status 0）", "キーリング読み取りエラー（svc）",
          [](auto& w) { return std::string(CredentialsError::keychain(0, "svc", w).what()); }},

@@ -145,8 +145,10 @@ TEST(NoSecretService, IsAClearErrorWithinSeconds) {
         ActiveCredentialStore::read(store, home.path());
         FAIL();
     } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "キーリング（Secret Service）に接続できません。GNOME Keyring、KeePassXC、KWallet などのキーリング"
-                               "を起動してから、もう一度試してください");
+        EXPECT_STREQ(
+            e.what(),
+            "キーリング（Secret Service）に接続できません。GNOME Keyring、KeePassXC、KWallet などのキーリング"
+            "を起動してから、もう一度試してください");
     }
 }
 

@@ -40,7 +40,8 @@ CredentialsError CredentialsError::keychain(int status, const std::string& servi
                                     "もう一度試してください"),
                                  {TR(words.unreachable.data())});
     else if (status == SecretStatus::interactionNotAllowed)
-        description = Text::fill(TR("%1。ロックを解除してから、もう一度試してください"), {TR(words.locked.data())});
+        description =
+            Text::fill(TR("%1。ロックを解除してから、もう一度試してください"), {TR(words.locked.data())});
     else
         description = Text::fill(TR("%1読み取りエラー（%2）"), {lead(words), service});
     return CredentialsError(Kind::keychain, description, status, service);
