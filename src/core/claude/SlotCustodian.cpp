@@ -194,7 +194,8 @@ void SlotCustodian::store(const Uuid& id, const std::string& blob,
     const auto before = slots.find(id);
     if (before == slots.end() || before->second == account) {
         writeLocked(id, blob);
-        noteSlotAccount(id, account);
+        if (before == slots.end()) // named already otherwise
+            noteSlotAccount(id, account);
         return;
     }
     // Another account's login than the one named: named as of no known account while it is
